@@ -1,0 +1,1 @@
+#include "probes/netscan.h"

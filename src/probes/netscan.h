@@ -1,0 +1,3 @@
+#pragma once
+// Network interface scan: picks the card whose hardware address identifies
+// the machine.
