@@ -1,0 +1,43 @@
+# Install layout and the two Debian packages: `orlim` (the field tool) and
+# `orlim-decode` (the key holder's decoder).
+include(GNUInstallDirs)
+
+foreach(page orlim orlim-decode)
+  set(ORLIM_VERSION ${PROJECT_VERSION})
+  configure_file(${PROJECT_SOURCE_DIR}/man/${page}.1 ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)
+  add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.1.gz
+    COMMAND gzip -9nkf ${PROJECT_BINARY_DIR}/man/${page}.1
+    DEPENDS ${PROJECT_BINARY_DIR}/man/${page}.1
+    COMMENT "Compressing ${page}.1")
+  list(APPEND ORLIM_MAN_PAGES ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
+endforeach()
+add_custom_target(orlim_man ALL DEPENDS ${ORLIM_MAN_PAGES})
+
+install(TARGETS orlim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT orlim)
+install(FILES ${PROJECT_BINARY_DIR}/man/orlim.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT orlim)
+install(TARGETS orlim-decode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT decode)
+install(FILES ${PROJECT_BINARY_DIR}/man/orlim-decode.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT decode)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME orlim)
+set(CPACK_PACKAGE_VENDOR "orlim")
+set(CPACK_PACKAGE_CONTACT "orlim developers <orlim-dev@localhost>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL orlim decode)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# libstdc++ and libgcc are linked in; only glibc is needed at run time.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
+set(CPACK_DEBIAN_ORLIM_PACKAGE_NAME orlim)
+set(CPACK_COMPONENT_ORLIM_DESCRIPTION
+    "machine-identity token tool\n orlim prints one line of hexadecimal that identifies the machine it runs\n on, encrypted so that only the holder of the token key can read it.")
+set(CPACK_DEBIAN_DECODE_PACKAGE_NAME orlim-decode)
+set(CPACK_DEBIAN_DECODE_PACKAGE_SECTION utils)
+set(CPACK_COMPONENT_DECODE_DESCRIPTION
+    "decoder for orlim machine-identity tokens\n orlim-decode turns tokens printed by orlim back into the time, system UUID\n and network identifier they hold. It is meant for the token key holder.")
+include(CPack)

@@ -1,0 +1,84 @@
+// orlim: prints this machine's system-ID token.
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "cli/token.h"
+#include "probes/legacy_id.h"
+#include "probes/smbios.h"
+
+namespace {
+
+void printUsage() {
+  std::puts("Usage: orlim [-h]");
+  std::puts("-u            | Read ID");
+  std::puts("-v            | Verbose");
+  std::puts("-h            | Print help");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Before anything else, so an ordinary user learns nothing, not even usage.
+  if (geteuid() != 0) {
+    static const char kNotRoot[] = "Please run as root\n";
+    std::fwrite(kNotRoot, 1, sizeof kNotRoot - 1, stderr);
+    return 1;
+  }
+
+  bool readId = false;
+  bool verbose = false;
+  for (int option; (option = getopt(argc, argv, "huv")) != -1;) {
+    switch (option) {
+      case 'u':
+        readId = true;
+        break;
+      case 'v':
+        verbose = true;
+        break;
+      case 'h':
+        printUsage();
+        std::exit(0);
+      default:
+        break;  // getopt has already said what was wrong; carry on
+    }
+  }
+  if (!readId) {
+    printUsage();
+    std::exit(1);
+  }
+
+  std::array<char, kTokenKeyBufferSize> key;
+  buildTokenKey(key);
+
+  // The time is taken before the probes so it marks when the run began.
+  TokenFields fields;
+  fields.version = kTokenRecordVersion;
+  fields.time = static_cast<std::uint32_t>(std::time(nullptr));
+
+  std::array<std::uint8_t, kTokenUuidSize> uuid;
+  int uuidResult = readSystemUUID(uuid);
+  std::array<char, 17> legacyId;
+  int legacyLength = snprintLegacySystemId(legacyId.data(), static_cast<int>(legacyId.size()));
+  if (uuidResult != 0 || legacyLength != 16) {
+    if (verbose) std::fprintf(stderr, "Failure reading system ID (%d/%d)\n", uuidResult, legacyLength);
+    return 0;
+  }
+
+  fields.uuid = uuid;
+  std::memcpy(fields.legacy.data(), legacyId.data(), kTokenLegacySize);
+  std::array<std::uint8_t, kTokenRecordSize> record;
+  packTokenRecord(record, fields);
+
+  std::array<std::uint8_t, 8192> output;
+  int count = encryptWithKey(record.data(), static_cast<int>(record.size()), key.data(), output.data());
+  for (int i = 0; i < count; ++i) std::printf("%02X", static_cast<unsigned>(output[static_cast<std::size_t>(i)]));
+  std::putchar('\n');
+  return 0;
+}

@@ -1,0 +1,250 @@
+#include "e2e/harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "support/namespace.h"
+
+namespace orlimtest {
+namespace {
+
+// Each step reports what failed; the first failure ends the setup.
+struct Setup {
+  std::string error;
+  bool ok() const { return error.empty(); }
+  void fail(const std::string& what) {
+    if (error.empty()) error = what + ": " + std::strerror(errno);
+  }
+};
+
+void makeDirs(Setup& s, const std::string& path) {
+  std::string partial;
+  std::stringstream parts(path);
+  std::string part;
+  while (std::getline(parts, part, '/')) {
+    if (part.empty()) continue;
+    partial += "/" + part;
+    if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) s.fail("mkdir " + partial);
+  }
+}
+
+void writeFile(Setup& s, const std::string& path, const std::string& bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return s.fail("create " + path);
+  if (!bytes.empty() && ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+    s.fail("write " + path);
+  ::close(fd);
+}
+
+void mountTmpfs(Setup& s, const std::string& where) {
+  if (::mount("tmpfs", where.c_str(), "tmpfs", 0, "mode=0755") != 0) s.fail("tmpfs on " + where);
+}
+
+void bindMount(Setup& s, const std::string& from, const std::string& to) {
+  if (::mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+    s.fail("bind " + from + " on " + to);
+}
+
+std::vector<std::string> listDir(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(path.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  return names;
+}
+
+// A fresh /dev with the usual character devices, and /dev/mem as a
+// read-only regular file when the scenario has a memory image.
+void setUpDev(Setup& s, const std::optional<MemoryImage>& image) {
+  mountTmpfs(s, "/dev");
+  struct Node {
+    const char* path;
+    unsigned major, minor;
+  };
+  static const Node kNodes[] = {{"/dev/null", 1, 3},    {"/dev/zero", 1, 5},   {"/dev/full", 1, 7},
+                                {"/dev/random", 1, 8},  {"/dev/urandom", 1, 9}, {"/dev/tty", 5, 0},
+                                {"/dev/net/tun", 10, 200}};
+  makeDirs(s, "/dev/net");
+  for (const Node& node : kNodes)
+    if (::mknod(node.path, S_IFCHR | 0666, makedev(node.major, node.minor)) != 0)
+      s.fail(std::string("mknod ") + node.path);
+  if (!image || !s.ok()) return;
+
+  int fd = ::open("/dev/mem", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0400);
+  if (fd < 0) return s.fail("create /dev/mem");
+  if (!image->fromFile.empty()) {
+    std::ifstream in(image->fromFile, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.empty() || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      s.fail("copy " + image->fromFile);
+  } else {
+    if (::ftruncate(fd, static_cast<off_t>(image->size)) != 0) s.fail("size /dev/mem");
+    for (const MemoryImage::Chunk& chunk : image->chunks)
+      if (::pwrite(fd, chunk.bytes.data(), chunk.bytes.size(), static_cast<off_t>(chunk.address)) !=
+          static_cast<ssize_t>(chunk.bytes.size()))
+        s.fail("fill /dev/mem");
+  }
+  ::close(fd);
+  // Read-only, so nothing the tool does could change the image.
+  bindMount(s, "/dev/mem", "/dev/mem");
+  if (::mount(nullptr, "/dev/mem", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+    s.fail("read-only /dev/mem");
+}
+
+// sysfs takes no new files, so the firmware view is a tmpfs laid over it.
+// /sys/devices/virtual keeps every real subdirectory except dmi, which holds
+// only what the scenario gives.
+void setUpFirmware(Setup& s, const Scenario& scenario) {
+  mountTmpfs(s, "/sys/firmware");
+  if (scenario.smbiosEntryPoint || scenario.dmiTable) makeDirs(s, "/sys/firmware/dmi/tables");
+  if (scenario.smbiosEntryPoint)
+    writeFile(s, "/sys/firmware/dmi/tables/smbios_entry_point", *scenario.smbiosEntryPoint);
+  if (scenario.dmiTable) writeFile(s, "/sys/firmware/dmi/tables/DMI", *scenario.dmiTable);
+  if (scenario.efiSystab) {
+    makeDirs(s, "/sys/firmware/efi");
+    writeFile(s, "/sys/firmware/efi/systab", *scenario.efiSystab);
+  }
+
+  const std::string stage = "/dev/.virtual";
+  makeDirs(s, stage);
+  bindMount(s, "/sys/devices/virtual", stage);
+  mountTmpfs(s, "/sys/devices/virtual");
+  for (const std::string& name : listDir(stage)) {
+    if (name == "dmi") continue;
+    makeDirs(s, "/sys/devices/virtual/" + name);
+    bindMount(s, stage + "/" + name, "/sys/devices/virtual/" + name);
+  }
+  ::umount2(stage.c_str(), MNT_DETACH);
+  ::rmdir(stage.c_str());
+  if (scenario.hideNetworkListing) {
+    // An empty /sys/class without net in it.
+    mountTmpfs(s, "/sys/class");
+  }
+  if (scenario.productUuid) {
+    makeDirs(s, "/sys/devices/virtual/dmi/id");
+    writeFile(s, "/sys/devices/virtual/dmi/id/product_uuid", *scenario.productUuid);
+  }
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+RunResult runCommand(const Command& command) {
+  RunResult result;
+  const char* outPath = "/dev/.out";
+  const char* errPath = "/dev/.err";
+  std::fflush(nullptr);
+  pid_t pid = ::fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    int in = ::open("/dev/null", O_RDONLY);
+    int out = ::open(outPath, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int err = ::open(errPath, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (in < 0 || out < 0 || err < 0) ::_exit(126);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (command.asNobody &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+      ::_exit(126);
+    std::vector<char*> argv;
+    for (const std::string& arg : command.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::alarm(120);  // a hung tool fails its test instead of hanging the suite
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = slurp(outPath);
+  result.err = slurp(errPath);
+  ::unlink(outPath);
+  ::unlink(errPath);
+  return result;
+}
+
+void appendField(std::string& to, const std::string& field) {
+  to += std::to_string(field.size());
+  to += ':';
+  to += field;
+}
+
+std::string takeField(const std::string& from, std::size_t& pos) {
+  std::size_t colon = from.find(':', pos);
+  if (colon == std::string::npos) return {};
+  std::size_t length = std::stoul(from.substr(pos, colon - pos));
+  std::string field = from.substr(colon + 1, length);
+  pos = colon + 1 + length;
+  return field;
+}
+
+}  // namespace
+
+std::vector<RunResult> runScenario(const Scenario& scenario, const std::vector<Command>& commands) {
+  NamespaceResult child = runInPrivateNamespaces([&]() -> std::string {
+    std::string packed;
+    Setup s;
+    // Interfaces first: creating a tap needs the real /dev/net/tun.
+    if (!setUpInterfaces(scenario.interfaces)) s.error = "interface setup failed";
+    if (s.ok()) setUpDev(s, scenario.devMem);
+    if (s.ok()) setUpFirmware(s, scenario);
+    if (!s.ok()) {
+      appendField(packed, "125");
+      appendField(packed, "");
+      appendField(packed, s.error);
+      return packed;
+    }
+    for (const Command& command : commands) {
+      RunResult r = runCommand(command);
+      appendField(packed, std::to_string(r.status));
+      appendField(packed, r.out);
+      appendField(packed, r.err);
+    }
+    return packed;
+  });
+
+  std::vector<RunResult> results;
+  if (child.status != 0) {
+    results.push_back({125, "", "namespace child failed with status " + std::to_string(child.status)});
+    return results;
+  }
+  std::size_t pos = 0;
+  while (pos < child.output.size()) {
+    RunResult r;
+    r.status = std::stoi(takeField(child.output, pos));
+    r.out = takeField(child.output, pos);
+    r.err = takeField(child.output, pos);
+    results.push_back(r);
+  }
+  return results;
+}
+
+std::string orlimBinary() { return ORLIM_BINARY; }
+
+RunResult runOrlim(const Scenario& scenario, const std::vector<std::string>& args, bool asNobody) {
+  Command command{{orlimBinary()}, asNobody};
+  command.argv.insert(command.argv.end(), args.begin(), args.end());
+  std::vector<RunResult> results = runScenario(scenario, {command});
+  return results.empty() ? RunResult{} : results.front();
+}
+
+}  // namespace orlimtest

@@ -1,0 +1,68 @@
+#pragma once
+// End-to-end scenarios: the real binary, run as root inside private mount
+// and network namespaces with a synthetic firmware view, an optional regular
+// file as /dev/mem and chosen network cards. A scenario is plain data; what
+// the tool should print follows from it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/netns.h"
+
+namespace orlimtest {
+
+// A sparse physical-memory image: chunks of bytes at physical addresses.
+struct MemoryImage {
+  std::uint64_t size = 1u << 20;  // the file's length; reads past it fail
+  struct Chunk {
+    std::uint64_t address;
+    std::string bytes;
+  };
+  std::vector<Chunk> chunks;
+  std::string fromFile;  // if set, this file's contents are the image instead
+};
+
+inline MemoryImage sparseImage(std::uint64_t size, std::vector<MemoryImage::Chunk> chunks) {
+  MemoryImage image;
+  image.size = size;
+  image.chunks = std::move(chunks);
+  return image;
+}
+
+struct Scenario {
+  // Firmware files under /sys; absent when not set.
+  std::optional<std::string> smbiosEntryPoint;  // /sys/firmware/dmi/tables/smbios_entry_point
+  std::optional<std::string> dmiTable;          // /sys/firmware/dmi/tables/DMI
+  std::optional<std::string> efiSystab;         // /sys/firmware/efi/systab
+  std::optional<std::string> productUuid;       // /sys/devices/virtual/dmi/id/product_uuid
+  std::optional<MemoryImage> devMem;            // a regular file as /dev/mem
+  std::vector<FakeInterface> interfaces;        // besides lo
+  bool hideNetworkListing = false;              // no /sys/class/net at all
+};
+
+struct RunResult {
+  int status = -1;  // exit status, or -1 if the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+struct Command {
+  std::vector<std::string> argv;  // argv[0] is the program path
+  bool asNobody = false;          // drop to uid/gid 65534 first
+};
+
+// Sets the scenario up in fresh namespaces and runs the commands there, one
+// after the other. A setup failure gives a single result with status 125 and
+// the reason in err.
+std::vector<RunResult> runScenario(const Scenario& scenario, const std::vector<Command>& commands);
+
+// The built binary under test.
+std::string orlimBinary();
+
+// Shorthand: runs the built binary with args in the scenario.
+RunResult runOrlim(const Scenario& scenario, const std::vector<std::string>& args,
+                   bool asNobody = false);
+
+}  // namespace orlimtest

@@ -1,0 +1,137 @@
+// Whole runs of the real binary: each SMBIOS source alone, the reader's
+// failure codes, the legacy identifier's fallbacks, and tokens that decode
+// to exactly what the scenario set up.
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "decode/decode.h"
+#include "e2e/harness.h"
+#include "support/smbios_fixtures.h"
+
+namespace orlimtest {
+namespace {
+
+const Uuid kRaw = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                   0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+const char kMac[] = "52:54:00:12:34:56";
+const char kMacLegacy[] = "12153A58";  // bytes 2..5 (00 12 34 56) plus 12, 3, 6 and 2
+
+// One tap card with a chosen address: the scan takes it as the fallback
+// name (it has no device), and its current address gives the legacy field.
+std::vector<FakeInterface> oneCard() { return {tapInterface("eth0").withMac(kMac)}; }
+
+std::string table(const std::string& structures) { return structures + smbiosEndOfTable(); }
+
+struct SourceCase {
+  const char* name;
+  Scenario scenario;
+  Uuid expected;
+};
+
+std::vector<SourceCase> sourceCases() {
+  std::vector<SourceCase> cases;
+  const std::string t = table(smbiosType1(kRaw));
+  const auto length16 = static_cast<std::uint16_t>(t.size());
+
+  Scenario sysfs;
+  sysfs.smbiosEntryPoint = smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(t.size()), 0);
+  sysfs.dmiTable = t;
+  cases.push_back({"SysfsTables", sysfs, swapUuidFields(kRaw)});
+
+  Scenario efi;
+  efi.efiSystab = "ACPI20=0x7ffd0000\nSMBIOS=0x7ff00000\nSMBIOS3=0x7fe00000\n";
+  efi.devMem = sparseImage(0x80000000,
+                           {{0x7ff00000, smbios2EntryPoint(2, 4, length16, 0x7ff10000, 2)},
+                            {0x7ff10000, t}});
+  cases.push_back({"EfiSystemTable", efi, kRaw});  // SMBIOS 2.4: raw order
+
+  Scenario scan;
+  scan.devMem = sparseImage(1u << 20, {{0xF5A30, smbios2EntryPoint(2, 8, length16, 0xE0000, 0)},
+                                       {0xE0000, t}});
+  cases.push_back({"MemoryScan", scan, swapUuidFields(kRaw)});
+
+  Scenario text;
+  text.productUuid = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
+  cases.push_back({"ProductUuidText", text, kRaw});
+
+  for (SourceCase& c : cases) c.scenario.interfaces = oneCard();
+  return cases;
+}
+
+TEST(Token, EachSourceAloneDecodesToTheScenario) {
+  for (const SourceCase& c : sourceCases()) {
+    SCOPED_TRACE(c.name);
+    auto before = static_cast<std::uint32_t>(std::time(nullptr));
+    RunResult r = runOrlim(c.scenario, {"-u", "-v"});
+    auto after = static_cast<std::uint32_t>(std::time(nullptr));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(r.out.size(), 59u) << r.out;
+    EXPECT_EQ(r.out.find_first_not_of("0123456789ABCDEF"), 58u);
+
+    DecodeResult token = decodeToken(r.out);
+    ASSERT_EQ(token.status, DecodeStatus::kOk) << describeFailure(token);
+    EXPECT_EQ(token.fields.version, 1);
+    EXPECT_GE(token.fields.time, before);
+    EXPECT_LE(token.fields.time, after);
+    EXPECT_EQ(hexBytes(token.fields.uuid), hexBytes(c.expected));
+    EXPECT_EQ(std::string(token.fields.legacy.begin(), token.fields.legacy.end()), kMacLegacy);
+  }
+}
+
+struct FailureCase {
+  const char* name;
+  Scenario scenario;
+  std::string out;
+  std::string err;  // with -v
+};
+
+TEST(Token, FailuresAreReportedWithBothNumbers) {
+  const char kNoCard[] = "[snprintLegacySystemId] No network card detected\n";
+  std::vector<FailureCase> cases;
+
+  Scenario legacyDmi;  // the EFI address leads to a legacy entry point, which it may not
+  legacyDmi.efiSystab = "SMBIOS=0x10000\n";
+  legacyDmi.devMem = sparseImage(1u << 20, {{0x10000, dmiEntryPoint(0x21, 64, 0x20000, 1)}});
+  legacyDmi.interfaces = oneCard();
+  cases.push_back({"EntryPointNotSmbios", legacyDmi, "", "Failure reading system ID (-1/16)\n"});
+
+  Scenario noLine;
+  noLine.efiSystab = "ACPI20=0x7ffd0000\nSMBIOS3 =0x10000\n";
+  noLine.interfaces = oneCard();
+  cases.push_back({"SystabWithoutSmbiosLine", noLine, "", "Failure reading system ID (-2/16)\n"});
+
+  Scenario noCard;
+  noCard.productUuid = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
+  cases.push_back({"OnlyLoopback", noCard, "", std::string(kNoCard) + "Failure reading system ID (0/10)\n"});
+
+  Scenario noListing = noCard;
+  noListing.hideNetworkListing = true;
+  cases.push_back({"NoInterfaceListing", noListing, "Unable to read interfaces list\n",
+                   std::string(kNoCard) + "Failure reading system ID (0/10)\n"});
+
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunResult r = runOrlim(c.scenario, {"-u", "-v"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
+TEST(Token, TwoRunsInOneSecondAgree) {
+  Scenario s = sourceCases().front().scenario;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    auto before = std::time(nullptr);
+    std::vector<RunResult> runs = runScenario(s, {{{orlimBinary(), "-u"}}, {{orlimBinary(), "-u"}}});
+    if (std::time(nullptr) != before) continue;  // crossed a second boundary: try again
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].out, runs[1].out);
+    return;
+  }
+}
+
+}  // namespace
+}  // namespace orlimtest

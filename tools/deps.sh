@@ -1,0 +1,32 @@
+#!/bin/sh
+# Installs the Debian packages a task needs, and only those that are missing.
+#   tools/deps.sh build   compiler and build tools
+#   tools/deps.sh test    plus everything the test suite uses
+#   tools/deps.sh bench   plus the benchmark libraries
+set -eu
+
+build="g++ cmake ninja-build"
+# The VM tests boot the stock kernel, with its modules, under QEMU on SeaBIOS and OVMF.
+vm="qemu-system-x86 ovmf seabios linux-image-amd64 busybox-static cpio kmod"
+test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db $vm"
+bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace"
+
+case "${1:-}" in
+  build) wanted=$build ;;
+  test) wanted=$test ;;
+  bench) wanted=$bench ;;
+  *) echo "usage: $0 build|test|bench" >&2; exit 2 ;;
+esac
+
+missing=""
+for pkg in $wanted; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
+  [ "$status" = installed ] || missing="$missing $pkg"
+done
+[ -z "$missing" ] && exit 0
+
+echo "installing:$missing" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# shellcheck disable=SC2086
+apt-get install -y -qq --no-install-recommends $missing
