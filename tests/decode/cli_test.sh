@@ -24,7 +24,7 @@ check "args: short token named" grep -qx "orlim-decode: argument 3: not 58 hex d
 run < <(printf '%s\n\n  %s  \nnot-a-token\n' "$good" "${good,,}")
 check "stdin: status 1" test "$status" = 1
 check "stdin: both good lines decoded" test "$(grep -c '^version: 1$' <<<"$out")" = 2
-check "stdin: line number of bad token" grep -qx "orlim-decode: line 4: character 4 is not a hex digit" <<<"$err"
+check "stdin: line number of bad token" grep -qx "orlim-decode: line 4: character 1 is not a hex digit" <<<"$err"
 
 run --json "$good" "$good"
 check "json: status 0" test "$status" = 0

@@ -17,11 +17,13 @@ for deb in "${debs[@]}"; do
 done
 
 # What each package carries.
-dpkg-deb -c "${debs[0]}" | grep -q ' ./usr/bin/orlim$'
-dpkg-deb -c "${debs[0]}" | grep -q ' ./usr/share/man/man1/orlim.1.gz$'
-dpkg-deb -c "${debs[1]}" | grep -q ' ./usr/bin/orlim-decode$'
-dpkg-deb -c "${debs[1]}" | grep -q ' ./usr/share/man/man1/orlim-decode.1.gz$'
-if dpkg-deb -c "${debs[0]}" | grep -q orlim-decode; then echo "orlim package carries the decoder"; exit 1; fi
+field=$(dpkg-deb -c "${debs[0]}")
+decoder=$(dpkg-deb -c "${debs[1]}")
+grep -q ' ./usr/bin/orlim$' <<<"$field"
+grep -q ' ./usr/share/man/man1/orlim.1.gz$' <<<"$field"
+grep -q ' ./usr/bin/orlim-decode$' <<<"$decoder"
+grep -q ' ./usr/share/man/man1/orlim-decode.1.gz$' <<<"$decoder"
+if grep -q orlim-decode <<<"$field"; then echo "orlim package carries the decoder"; exit 1; fi
 
 mkdir -p "$work/ov"
 unshare --mount --propagation private bash -euo pipefail -c '
