@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -238,7 +239,11 @@ std::vector<RunResult> runScenario(const Scenario& scenario, const std::vector<C
   return results;
 }
 
-std::string orlimBinary() { return ORLIM_BINARY; }
+std::string orlimBinary() {
+  // The same suite runs against each build of the tool (dynamic, static).
+  const char* chosen = std::getenv("ORLIM_E2E_BINARY");
+  return chosen && *chosen ? chosen : ORLIM_BINARY;
+}
 
 RunResult runOrlim(const Scenario& scenario, const std::vector<std::string>& args, bool asNobody) {
   Command command{{orlimBinary()}, asNobody};
