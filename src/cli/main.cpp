@@ -78,7 +78,19 @@ int main(int argc, char** argv) {
 
   std::array<std::uint8_t, 8192> output;
   int count = encryptWithKey(record.data(), static_cast<int>(record.size()), key.data(), output.data());
-  for (int i = 0; i < count; ++i) std::printf("%02X", static_cast<unsigned>(output[static_cast<std::size_t>(i)]));
-  std::putchar('\n');
+
+  // Byte for byte what printf("%02X") per byte and a final line feed would
+  // print, in one write: formatting 29 bytes through printf costs more
+  // instructions than the rest of the run together.
+  static const char kHexDigits[] = "0123456789ABCDEF";
+  std::array<char, 2 * output.size() + 1> line;
+  std::size_t length = 0;
+  for (int i = 0; i < count; ++i) {
+    unsigned byte = output[static_cast<std::size_t>(i)];
+    line[length++] = kHexDigits[byte >> 4];
+    line[length++] = kHexDigits[byte & 0xF];
+  }
+  line[length++] = '\n';
+  std::fwrite(line.data(), 1, length, stdout);
   return 0;
 }
