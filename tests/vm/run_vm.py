@@ -1,0 +1,642 @@
+#!/usr/bin/env python3
+"""Boots a stock Debian kernel under QEMU (software emulation) on real
+firmware (SeaBIOS, OVMF) with emulated network cards, runs orlim inside the
+guest in several set-ups per boot and checks every token it prints.
+
+    run_vm.py --orlim ORLIM --decoder ORLIM_DECODE BOOT...
+    run_vm.py --orlim ORLIM --decoder ORLIM_DECODE --demo
+    run_vm.py --list
+
+The guest never reaches a network: its cards have no backend at all.
+Nothing here needs root: QEMU emulates in software and the initramfs is an
+ordinary cpio archive built in a temporary directory.
+"""
+
+import argparse
+import dataclasses
+import glob
+import gzip
+import json
+import lzma
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+QEMU = "qemu-system-x86_64"
+SEABIOS = "/usr/share/seabios/bios-256k.bin"
+OVMF = "/usr/share/ovmf/OVMF.fd"
+BOOT_TIMEOUT = 150  # seconds for one boot to power-off; TCG boots take 10-20
+CLOCK_SLACK = 2     # the guest reads the RTC to the second at boot
+
+# Where each host tool comes from, for the message when one is missing.
+PACKAGES = {
+    QEMU: "qemu-system-x86",
+    SEABIOS: "seabios",
+    OVMF: "ovmf",
+    "busybox": "busybox-static",
+    "dmidecode": "dmidecode",
+    "cpio": "cpio",
+}
+
+# Modules the guest needs for each QEMU card model. QEMU's rtl8139 is a
+# C+ capable chip, which 8139cp drives; virtio needs its PCI transport too.
+CARD_MODULES = {
+    "e1000": ["e1000"],
+    "virtio-net-pci": ["virtio_pci", "virtio_net"],
+    "rtl8139": ["8139cp"],
+}
+
+
+# ---------------------------------------------------------------- scenarios
+
+@dataclasses.dataclass
+class Card:
+    model: str
+    mac: str
+
+
+@dataclasses.dataclass
+class Step:
+    """One orlim run inside a boot.
+
+    hide: what is covered before the run: "dmi" (the sysfs SMBIOS tables),
+      "efi" (the EFI system table), "devmem" (/dev/mem), "dmi-id" (the
+      kernel's product_uuid).
+    names: card index -> interface name to give it before the run.
+    new_mac: (card index, address) to set as the current address for the run.
+    card: index of the card whose permanent address must be in the token;
+      None when no token is expected.
+    failure: the SMBIOS reader's code expected in the -v message when
+      no token is expected.
+    dmidecode: whether dmidecode in the guest sees the same table and must
+      report the same UUID.
+    """
+    name: str
+    hide: tuple = ()
+    names: dict = dataclasses.field(default_factory=dict)
+    new_mac: tuple = None
+    card: int = 0
+    failure: int = None
+    dmidecode: bool = True
+
+
+@dataclasses.dataclass
+class Boot:
+    firmware: str  # "seabios" or "ovmf"
+    machine: str
+    uuid: str
+    cards: list
+    steps: list
+
+
+def source_steps(firmware):
+    """The SMBIOS reader's sources, each forced by hiding those before it."""
+    if firmware == "seabios":
+        return [
+            Step("sysfs"),
+            Step("memory-scan", hide=("dmi",)),
+            Step("product-uuid", hide=("dmi", "devmem"), dmidecode=False),
+            Step("nothing", hide=("dmi", "devmem", "dmi-id"),
+                 card=None, failure=-2, dmidecode=False),
+        ]
+    return [
+        Step("sysfs"),
+        Step("efi-systab", hide=("dmi",)),
+        # The system table opened but its entry point can't be read: the
+        # memory scan must not run, and the code says "unreadable".
+        Step("efi-no-devmem", hide=("dmi", "devmem", "dmi-id"),
+             card=None, failure=-2, dmidecode=False),
+        # No system table: the scan of 0xF0000 runs and finds nothing under
+        # UEFI, so only product_uuid is left.
+        Step("product-uuid", hide=("dmi", "efi"), dmidecode=False),
+        Step("nothing", hide=("dmi", "efi", "dmi-id"),
+             card=None, failure=-1, dmidecode=False),
+    ]
+
+
+# What each hiding covers, as the guest sees it.
+SOURCE_PATHS = {
+    "dmi": "/sys/firmware/dmi/tables/smbios_entry_point",
+    "efi": "/sys/firmware/efi/systab",
+    "devmem": "/dev/mem",
+    "dmi-id": "/sys/devices/virtual/dmi/id/product_uuid",
+}
+
+
+# Three cards of different models; indexes into Boot.cards.
+E1000, VIRTIO, RTL = 0, 1, 2
+NAMING_STEPS = [
+    # eth* ranks above every other name, even one that sorts first.
+    Step("eth-before-others", names={E1000: "enp0s3", VIRTIO: "eth1", RTL: "eth0"}, card=RTL),
+    Step("ath-before-eth", names={E1000: "ath0", VIRTIO: "eth0", RTL: "eth1"}, card=E1000),
+    # Byte order, not number order: eth10 before eth9.
+    Step("byte-order", names={E1000: "eth9", VIRTIO: "eth10", RTL: "wlan0"}, card=VIRTIO),
+    Step("others-byte-order", names={E1000: "enp0s9", VIRTIO: "wlan0", RTL: "enp0s10"}, card=RTL),
+    # Real cards whose names look like loopback or dummy are passed over.
+    Step("filtered-names", names={E1000: "lo1", VIRTIO: "dummy0", RTL: "wan0"}, card=RTL),
+    # The permanent address counts, not one set by the administrator.
+    Step("permanent-address", names={E1000: "eth0", VIRTIO: "eth1", RTL: "eth2"},
+         new_mac=(E1000, "02:11:22:33:44:55"), card=E1000),
+]
+
+THREE_CARDS = [Card("e1000", "52:54:00:a1:b2:c3"),
+               Card("virtio-net-pci", "52:54:00:0d:fe:80"),
+               Card("rtl8139", "02:00:5e:fe:fd:ff")]
+
+BOOTS = {
+    "seabios-smbios2": Boot(
+        "seabios", "pc,smbios-entry-point-type=32",
+        "3f1b2c4d-5e6f-4a1b-8c9d-0e1f2a3b4c5d",
+        [Card("e1000", "52:54:00:12:34:56")],
+        source_steps("seabios")),
+    "seabios-smbios3": Boot(
+        "seabios", "pc,smbios-entry-point-type=64",
+        "a0b1c2d3-e4f5-4617-a8b9-cadbecfd0e1f",
+        THREE_CARDS,
+        source_steps("seabios") + NAMING_STEPS),
+    "ovmf-smbios2": Boot(
+        "ovmf", "q35,smbios-entry-point-type=32",
+        "12345678-9abc-4def-8123-456789abcdef",
+        [Card("virtio-net-pci", "52:54:00:fe:dc:ba")],
+        source_steps("ovmf")),
+    "ovmf-smbios3": Boot(
+        "ovmf", "q35,smbios-entry-point-type=64",
+        "fedcba98-7654-4321-8fed-cba987654321",
+        # Addresses whose last bytes wrap when the offsets are added.
+        [Card("rtl8139", "52:54:00:00:00:fe"), Card("e1000", "52:54:00:ff:ff:ff")],
+        source_steps("ovmf") + [
+            Step("eth-order", names={0: "eth1", 1: "eth0"}, card=1),
+        ]),
+}
+
+DEMO = Boot("seabios", "pc,smbios-entry-point-type=64",
+            "5ca1ab1e-0000-4000-8000-00000000c0de",
+            [Card("e1000", "52:54:00:12:34:56")], [Step("demo")])
+
+
+# ------------------------------------------------------------- host side
+
+class Failure(Exception):
+    pass
+
+
+def need_file(path):
+    if not os.path.exists(path):
+        raise Failure(f"{path} not found: install the Debian package "
+                      f"{PACKAGES[path]} (tools/deps.sh test does)")
+    return path
+
+
+def need_tool(name):
+    path = shutil.which(name) or shutil.which(name, path="/usr/sbin:/sbin")
+    if not path:
+        raise Failure(f"{name} not found: install the Debian package "
+                      f"{PACKAGES.get(name, name)} (tools/deps.sh test does)")
+    return path
+
+
+def newest_kernel():
+    """The newest installed kernel that has its modules beside it."""
+    def version_key(release):
+        return [int(n) if n.isdigit() else n for n in re.split(r"(\d+)", release)]
+    releases = [os.path.basename(p)[len("vmlinuz-"):] for p in glob.glob("/boot/vmlinuz-*")]
+    releases = [r for r in releases if os.path.isdir(f"/lib/modules/{r}")]
+    if not releases:
+        raise Failure("no /boot/vmlinuz-* with a /lib/modules directory: install "
+                      "the Debian package linux-image-amd64 (tools/deps.sh test does)")
+    release = max(releases, key=version_key)
+    kernel = f"/boot/vmlinuz-{release}"
+    if not os.access(kernel, os.R_OK):
+        raise Failure(f"{kernel} is not readable by this user")
+    return kernel, f"/lib/modules/{release}"
+
+
+def module_order(moddir, wanted):
+    """Module files to load, dependencies first, from modules.dep."""
+    deps, paths = {}, {}
+    with open(os.path.join(moddir, "modules.dep")) as f:
+        for line in f:
+            target, _, rest = line.partition(":")
+            name = re.sub(r"\.ko(\.\w+)?$", "", os.path.basename(target)).replace("-", "_")
+            paths[name] = target
+            deps[target] = rest.split()
+    order = []
+
+    def visit(target):
+        if target in order:
+            return
+        for dep in deps.get(target, []):
+            visit(dep)
+        order.append(target)
+
+    for name in wanted:
+        if name not in paths:
+            raise Failure(f"kernel module {name} not in {moddir}/modules.dep")
+        visit(paths[name])
+    return [os.path.join(moddir, t) for t in order]
+
+
+def copy_module(src, dest_dir):
+    """Copies a module, uncompressed, since busybox insmod may not inflate."""
+    base = os.path.basename(src)
+    dest = os.path.join(dest_dir, re.sub(r"\.ko\.\w+$", ".ko", base))
+    if base.endswith(".ko"):
+        shutil.copyfile(src, dest)
+    elif base.endswith(".xz"):
+        with lzma.open(src) as f, open(dest, "wb") as out:
+            shutil.copyfileobj(f, out)
+    elif base.endswith(".gz"):
+        with gzip.open(src) as f, open(dest, "wb") as out:
+            shutil.copyfileobj(f, out)
+    elif base.endswith(".zst"):
+        with open(dest, "wb") as out:
+            subprocess.run([need_tool("zstd"), "-dc", src], stdout=out, check=True)
+    else:
+        raise Failure(f"unknown module format: {src}")
+    return os.path.basename(dest)
+
+
+def copy_with_libraries(binary, root, dest):
+    """Copies a binary and, when it is dynamic, the libraries and the loader
+    that ldd names, at their own paths."""
+    shutil.copy2(binary, root + dest)
+    ldd = subprocess.run(["ldd", binary], capture_output=True, text=True)
+    if ldd.returncode != 0:  # "not a dynamic executable"
+        return
+    for lib in re.findall(r"(?:=>\s*)?(/\S+)\s+\(0x", ldd.stdout):
+        os.makedirs(root + os.path.dirname(lib), exist_ok=True)
+        shutil.copy2(os.path.realpath(lib), root + lib)
+
+
+def is_static(path):
+    """True when the ELF file asks for no program interpreter (PT_INTERP)."""
+    with open(path, "rb") as f:
+        header = f.read(64)
+        if header[:4] != b"\x7fELF" or header[4] != 2:
+            return False
+        phoff = int.from_bytes(header[0x20:0x28], "little")
+        size, count = (int.from_bytes(header[o:o + 2], "little") for o in (0x36, 0x38))
+        f.seek(phoff)
+        table = f.read(size * count)
+    return all(int.from_bytes(table[i:i + 4], "little") != 3
+               for i in range(0, len(table), size))
+
+
+def build_initramfs(work, boot, orlim):
+    """Builds the guest's root in work and packs it; returns the kernel and the image."""
+    kernel, moddir = newest_kernel()
+    busybox = need_tool("busybox")
+    dmidecode = need_tool("dmidecode")
+    cpio = need_tool("cpio")
+    root = os.path.join(work, "root")
+    for d in ("bin", "sbin", "proc", "sys", "dev", "tmp", "modules"):
+        os.makedirs(os.path.join(root, d))
+    copy_with_libraries(busybox, root, "/bin/busybox")
+    copy_with_libraries(dmidecode, root, "/sbin/dmidecode")
+    shutil.copy2(orlim, root + "/bin/orlim")
+    wanted = []
+    for card in boot.cards:
+        wanted += [m for m in CARD_MODULES[card.model] if m not in wanted]
+    modules = [copy_module(m, os.path.join(root, "modules"))
+               for m in module_order(moddir, wanted)]
+    with open(os.path.join(root, "init"), "w") as f:
+        f.write(guest_script(boot, modules))
+    os.chmod(os.path.join(root, "init"), 0o755)
+    image = os.path.join(work, "initramfs.cpio")
+    files = subprocess.run(["find", "."], cwd=root, capture_output=True, check=True).stdout
+    with open(image, "wb") as out:
+        subprocess.run([cpio, "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=root,
+                       input=files, stdout=out, check=True)
+    return kernel, image
+
+
+# ------------------------------------------------------------ guest side
+
+GUEST_PRELUDE = r"""#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+# Results go to the second serial port, away from kernel messages.
+exec 3>/dev/ttyS1
+say() { echo "@@$*" >&3; }
+for m in $MODULES; do insmod /modules/$m || say FATAL insmod $m; done
+
+# Waits for each card to show up, by address.
+wait_cards() {
+  for mac in "$@"; do
+    n=0
+    until grep -qx "$mac" /sys/class/net/*/address 2>/dev/null; do
+      n=$((n + 1)); [ $n -gt 100 ] && { say FATAL no card $mac; break; }; sleep 0.1
+    done
+  done
+}
+name_of() {
+  for d in /sys/class/net/*; do
+    [ "$(cat $d/address)" = "$1" ] && { echo "${d##*/}"; return; }
+  done
+}
+# rename MAC NAME...: through temporary names so that no two collide.
+rename() {
+  args="$*"; i=0
+  while [ $# -gt 0 ]; do ip link set "$(name_of $1)" name vmtmp$i; i=$((i + 1)); shift 2; done
+  set -- $args; i=0
+  while [ $# -gt 0 ]; do ip link set vmtmp$i name "$2"; i=$((i + 1)); shift 2; done
+}
+hide() {
+  case $1 in
+    dmi) mount -t tmpfs hidden /sys/firmware/dmi ;;
+    efi) mount -t tmpfs hidden /sys/firmware/efi ;;
+    dmi-id) mount -t tmpfs hidden /sys/devices/virtual/dmi/id ;;
+    devmem) mv /dev/mem /dev/.mem-hidden ;;
+  esac
+}
+unhide() {
+  case $1 in
+    dmi) umount /sys/firmware/dmi ;;
+    efi) umount /sys/firmware/efi ;;
+    dmi-id) umount /sys/devices/virtual/dmi/id ;;
+    devmem) mv /dev/.mem-hidden /dev/mem ;;
+  esac
+}
+run_orlim() {
+  /bin/orlim -u -v >/tmp/out 2>/tmp/err
+  say RC $?
+  sed 's/^/@@OUT /' /tmp/out >&3
+  sed 's/^/@@ERR /' /tmp/err >&3
+  /sbin/dmidecode -s system-uuid 2>/dev/null | sed 's/^/@@DMI /' >&3
+  for f in $SOURCES; do [ -e $f ] && say SEEN $f; done
+  for d in /sys/class/net/*; do say NET ${d##*/} $(cat $d/address); done
+}
+"""
+
+
+def guest_script(boot, modules):
+    """/init for the guest: load the card drivers, then each step in turn."""
+    prelude = GUEST_PRELUDE.replace("$MODULES", " ".join(modules))
+    lines = [prelude.replace("$SOURCES", " ".join(SOURCE_PATHS.values())),
+             "wait_cards " + " ".join(c.mac for c in boot.cards)]
+    for step in boot.steps:
+        lines.append(f"say STEP {step.name}")
+        lines += [f"hide {h}" for h in step.hide]
+        if step.names:
+            pairs = " ".join(f"{boot.cards[i].mac} {n}" for i, n in step.names.items())
+            lines.append(f"rename {pairs}")
+        if step.new_mac:
+            index, mac = step.new_mac
+            lines.append(f"ip link set $(name_of {boot.cards[index].mac}) address {mac}")
+        lines.append("run_orlim")
+        if step.new_mac:
+            lines.append(f"ip link set $(name_of {mac}) address {boot.cards[index].mac}")
+        lines += [f"unhide {h}" for h in reversed(step.hide)]
+        lines.append(f"say END {step.name}")
+    lines += ["say DONE", "poweroff -f", ""]
+    return "\n".join(lines)
+
+
+def run_qemu(work, boot, kernel, initramfs):
+    console = os.path.join(work, "console.log")
+    results = os.path.join(work, "results.log")
+    firmware = need_file(SEABIOS if boot.firmware == "seabios" else OVMF)
+    command = [need_tool(QEMU), "-accel", "tcg", "-machine", boot.machine,
+               "-bios", firmware, "-m", "256", "-smp", "1",
+               "-nodefaults", "-display", "none", "-no-reboot",
+               "-kernel", kernel, "-initrd", initramfs,
+               "-append", "console=ttyS0 loglevel=4 panic=-1",
+               "-smbios", f"type=1,uuid={boot.uuid}",
+               "-serial", f"file:{console}", "-serial", f"file:{results}"]
+    # No netdev: the cards have no backend, so nothing can leave the guest.
+    # No option ROM: the guest never network-boots.
+    for card in boot.cards:
+        command += ["-device", f"{card.model},mac={card.mac},romfile="]
+    try:
+        qemu = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
+                              text=True, timeout=BOOT_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"guest did not power off within {BOOT_TIMEOUT} s\n"
+                      + tail(console))
+    if qemu.returncode != 0:
+        raise Failure(f"qemu exited with {qemu.returncode}: {qemu.stderr}\n" + tail(console))
+    with open(results, errors="replace") as f:
+        return f.read()
+
+
+def tail(path, lines=40):
+    try:
+        with open(path, errors="replace") as f:
+            return "--- guest console (last lines) ---\n" + "".join(f.readlines()[-lines:])
+    except OSError:
+        return ""
+
+
+def parse_results(text):
+    """Per step: the exit status and the lines of each kind."""
+    steps, current, done = {}, None, False
+    for raw in text.splitlines():
+        at = raw.find("@@")
+        if at < 0:
+            continue  # firmware and kernel chatter on the same port
+        kind, _, value = raw[at + 2:].rstrip("\r").partition(" ")
+        if kind == "FATAL":
+            raise Failure("guest: " + value)
+        if kind == "STEP":
+            current = steps.setdefault(value, {"OUT": [], "ERR": [], "DMI": [], "NET": [],
+                                               "SEEN": []})
+        elif kind == "RC" and current is not None:
+            current["RC"] = int(value)
+        elif kind in ("OUT", "ERR", "DMI", "NET", "SEEN") and current is not None:
+            current[kind].append(value)
+        elif kind == "END":
+            current = None
+        elif kind == "DONE":
+            done = True
+    if not done:
+        raise Failure("guest stopped before its last step")
+    return steps
+
+
+def legacy_of(mac):
+    """The 8 characters the token carries for a card's address."""
+    b = [int(x, 16) for x in mac.split(":")]
+    return "".join(f"{(v + k) & 0xFF:02X}" for v, k in zip(b[2:], (0x12, 3, 6, 2)))
+
+
+def decode(decoder, tokens):
+    if not tokens:
+        return {}
+    run = subprocess.run([decoder, "--json"] + tokens, capture_output=True, text=True)
+    if run.returncode != 0:
+        raise Failure(f"orlim-decode failed ({run.returncode}): {run.stderr}")
+    decoded = [json.loads(line) for line in run.stdout.splitlines() if line.strip()]
+    return {d["token"].upper(): d for d in decoded}
+
+
+def check_boot(boot, steps, decoder, window):
+    """Returns the problems found, and each step's decoded token fields."""
+    problems, tokens = [], {}
+    for step in boot.steps:
+        got = steps.get(step.name)
+        if got is None or "RC" not in got:
+            problems.append(f"{step.name}: no result from the guest")
+            continue
+        where = f"{step.name} (cards: {', '.join(got['NET'])})"
+        # Guards the set-up itself: a hiding that silently failed would let
+        # an earlier source answer for the one this step means to test.
+        for what, path in SOURCE_PATHS.items():
+            present = what not in step.hide and (what != "efi" or boot.firmware == "ovmf")
+            if (path in got["SEEN"]) != present:
+                problems.append(f"{where}: {path} is {'missing' if present else 'not hidden'}")
+        if got["RC"] != 0:
+            problems.append(f"{where}: exit status {got['RC']}, expected 0")
+        if step.card is None:
+            want = f"Failure reading system ID ({step.failure}/16)"
+            if got["OUT"] or got["ERR"] != [want]:
+                problems.append(f"{where}: expected no token and {want!r} on standard "
+                                f"error, got out={got['OUT']} err={got['ERR']}")
+        elif len(got["OUT"]) != 1 or got["ERR"] \
+                or not re.fullmatch(r"[0-9A-F]{58}", got["OUT"][0]):
+            problems.append(f"{where}: expected one token line and nothing on standard "
+                            f"error, got out={got['OUT']} err={got['ERR']}")
+        else:
+            tokens[step.name] = got["OUT"][0]
+
+    decoded = decode(decoder, list(tokens.values()))
+    fields_by_step = {}
+    low, high = window
+    for name, token in tokens.items():
+        step, got = next(s for s in boot.steps if s.name == name), steps[name]
+        where = f"{name} (cards: {', '.join(got['NET'])})"
+        fields = decoded.get(token)
+        if fields is None:
+            problems.append(f"{where}: orlim-decode gave nothing for {token}")
+            continue
+        fields_by_step[name] = fields
+        card = boot.cards[step.card]
+        expected = {"version": 1, "uuid": boot.uuid.lower(), "legacy": legacy_of(card.mac)}
+        for key, value in expected.items():
+            if fields.get(key) != value:
+                problems.append(f"{where}: {key} is {fields.get(key)!r}, expected {value!r}"
+                                + (f" (card {card.model} {card.mac})" if key == "legacy" else ""))
+        if not low <= fields.get("time", -1) <= high:
+            problems.append(f"{where}: time {fields.get('time')} outside the boot's "
+                            f"window {low}..{high}")
+        if step.dmidecode and [u.lower() for u in got["DMI"]] != [boot.uuid.lower()]:
+            problems.append(f"{where}: dmidecode in the guest says {got['DMI']}, "
+                            f"expected {boot.uuid}")
+    return problems, fields_by_step
+
+
+def run_boot(name, boot, orlim, decoder, keep=False):
+    """Boots once; returns the decoded tokens by step. Raises Failure."""
+    started = time.monotonic()
+    with tempfile.TemporaryDirectory(prefix=f"orlim-vm-{name}-") as work:
+        kernel, initramfs = build_initramfs(work, boot, orlim)
+        built = time.monotonic()
+        before = time.time()
+        text = run_qemu(work, boot, kernel, initramfs)
+        after = time.time()
+        if keep:
+            shutil.copytree(work, f"{work}-kept")
+            print(f"kept {work}-kept")
+        steps = parse_results(text)
+    window = (int(before) - CLOCK_SLACK, int(after) + 1 + CLOCK_SLACK)
+    problems, tokens = check_boot(boot, steps, decoder, window)
+    print(f"{name}: initramfs {built - started:.1f} s, boot to power-off "
+          f"{after - before:.1f} s, {len(boot.steps)} runs of orlim, firmware {boot.firmware}, "
+          f"machine {boot.machine}, kernel {os.path.basename(kernel)}")
+    for step in boot.steps:
+        result = tokens.get(step.name)
+        if result:
+            print(f"  {step.name:20} {result['token']}  uuid {result['uuid']} "
+                  f"legacy {result['legacy']} time {result['time_utc']}")
+        elif step.card is None and step.name in steps:
+            print(f"  {step.name:20} no token: {' '.join(steps[step.name]['ERR'])}")
+    if problems:
+        raise Failure("\n".join(problems))
+    return tokens
+
+
+def demo(orlim, decoder):
+    print(f"Booting a virtual machine: SeaBIOS, system UUID {DEMO.uuid},\n"
+          f"one e1000 card with address {DEMO.cards[0].mac}. This takes 10-30 s.\n")
+    with tempfile.TemporaryDirectory(prefix="orlim-vm-demo-") as work:
+        kernel, initramfs = build_initramfs(work, DEMO, orlim)
+        before = time.time()
+        steps = parse_results(run_qemu(work, DEMO, kernel, initramfs))
+        after = time.time()
+    got = steps["demo"]
+    print("In the guest, as root:  orlim -u -v")
+    for line in got["OUT"] + got["ERR"]:
+        print("  " + line)
+    print("The guest's own view:   dmidecode -s system-uuid: " + " ".join(got["DMI"]))
+    print("                        cards: " + ", ".join(got["NET"]))
+    if len(got["OUT"]) != 1:
+        raise Failure("no token")
+    print("\nOn the host, with the token key:  orlim-decode " + got["OUT"][0])
+    run = subprocess.run([decoder, got["OUT"][0]], capture_output=True, text=True)
+    print("".join("  " + line + "\n" for line in run.stdout.splitlines()), end="")
+    if run.returncode != 0:
+        raise Failure(run.stderr)
+    window = (int(before) - CLOCK_SLACK, int(after) + 1 + CLOCK_SLACK)
+    problems, _ = check_boot(DEMO, steps, decoder, window)
+    print(f"\nExpected: uuid {DEMO.uuid} and legacy {legacy_of(DEMO.cards[0].mac)} "
+          f"(from the card's address) - " + ("match" if not problems else "MISMATCH"))
+    if problems:
+        raise Failure("\n".join(problems))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--orlim", help="orlim binary to run in the guest (static)")
+    parser.add_argument("--decoder", help="orlim-decode binary to check the tokens")
+    parser.add_argument("--demo", action="store_true", help="one boot, shown step by step")
+    parser.add_argument("--list", action="store_true", help="list the boots")
+    parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    parser.add_argument("boots", nargs="*", metavar="BOOT")
+    args = parser.parse_args()
+    sys.stdout.reconfigure(line_buffering=True)  # keep order with stderr in logs
+    if args.list:
+        print("\n".join(BOOTS))
+        return 0
+    if not args.orlim or not args.decoder:
+        parser.error("--orlim and --decoder are required")
+    unknown = [b for b in args.boots if b not in BOOTS]
+    if unknown:
+        parser.error(f"unknown boot {unknown[0]}; known: {', '.join(BOOTS)}")
+    # ctest ends a test with SIGTERM on its timeout: leave through the normal
+    # path so that the temporary directory and QEMU go too.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
+    try:
+        for path in (args.orlim, args.decoder):
+            if not os.access(path, os.X_OK):
+                raise Failure(f"{path} is not an executable")
+        # What ships to mixed fleets is the static build; the guest holds
+        # no C library for it, so a dynamic one must not slip through.
+        if not is_static(args.orlim):
+            raise Failure(f"{args.orlim} is not statically linked")
+        if args.demo:
+            demo(args.orlim, args.decoder)
+            return 0
+        started = time.monotonic()
+        failed = []
+        for name in args.boots or BOOTS:
+            try:
+                run_boot(name, BOOTS[name], args.orlim, args.decoder, args.keep)
+            except Failure as e:
+                print(f"{name}: FAILED\n{e}", file=sys.stderr)
+                failed.append(name)
+        print(f"total {time.monotonic() - started:.1f} s")
+        return 1 if failed else 0
+    except Failure as e:
+        print(f"FAILED: {e}", file=sys.stderr)
+        return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
