@@ -1,8 +1,133 @@
 #include "probes/legacy_id.h"
 
-#include <cstdio>
+#include <cpuid.h>
+#include <ifaddrs.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/socket.h>
 
-// Stand-in until the identifier lands.
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char kFallbackId[] = "1234567890";
+
+class InterfaceAddresses {
+ public:
+  InterfaceAddresses() = default;
+  InterfaceAddresses(const InterfaceAddresses&) = delete;
+  InterfaceAddresses& operator=(const InterfaceAddresses&) = delete;
+  ~InterfaceAddresses() {
+    if (list_ != nullptr) ::freeifaddrs(list_);
+  }
+  bool load() { return ::getifaddrs(&list_) == 0; }
+  const struct ifaddrs* first() const { return list_; }
+
+ private:
+  struct ifaddrs* list_ = nullptr;
+};
+
+std::size_t bufferSize(int size) { return size > 0 ? static_cast<std::size_t>(size) : 0; }
+
+int writeFallbackId(char* buffer, int size) {
+  return std::snprintf(buffer, bufferSize(size), "%s", kFallbackId);
+}
+
+}  // namespace
+
+CpuidRegisters executeCpuid(std::uint32_t leaf, std::uint32_t subleaf) {
+  CpuidRegisters r;
+  __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
+  return r;
+}
+
+std::int64_t getCpuSignature(CpuidFunction cpuid) {
+  // Pinned so that every run reads the same processor's answers.
+  pthread_t self = ::pthread_self();
+  cpu_set_t saved;
+  bool haveSaved = ::pthread_getaffinity_np(self, sizeof saved, &saved) == 0;
+  if (haveSaved) {
+    cpu_set_t cpu0;
+    CPU_ZERO(&cpu0);
+    CPU_SET(0, &cpu0);
+    // Fails when the thread may not run on CPU 0; the queries then run
+    // wherever it is.
+    ::pthread_setaffinity_np(self, sizeof cpu0, &cpu0);
+  }
+
+  std::int64_t sum = 0;
+  std::uint32_t subleaf = 0;
+  for (std::uint32_t leaf = 0; leaf <= 4; ++leaf) {
+    // Leaves 0 to 3 ignore the sub-leaf. Leaf 4 gets the ECX that leaf 3
+    // left, as the identifiers issued so far were computed: 0 wherever leaf
+    // 3 is reserved, which selects the first cache.
+    CpuidRegisters r = cpuid(leaf, leaf == 4 ? subleaf : 0);
+    sum += static_cast<std::int32_t>(r.eax);
+    subleaf = r.ecx;
+  }
+
+  if (haveSaved) ::pthread_setaffinity_np(self, sizeof saved, &saved);
+  return sum;
+}
+
+int formatLegacySystemId(char* buffer, int size, std::span<const std::uint8_t, kMacAddressSize> address,
+                         std::int64_t signature) {
+  return std::snprintf(buffer, bufferSize(size), "%02X%02X%02X%02X%08X",
+                       static_cast<unsigned>((address[2] + 0x12) & 0xFF),
+                       static_cast<unsigned>((address[3] + 3) & 0xFF),
+                       static_cast<unsigned>((address[4] + 6) & 0xFF),
+                       static_cast<unsigned>((address[5] + 2) & 0xFF),
+                       static_cast<unsigned>(static_cast<std::uint32_t>(signature)));
+}
+
+int getIpv4AddressBytes(const char* name, MacAddressSpan address) {
+  InterfaceAddresses addresses;
+  if (!addresses.load()) return -1;
+  for (const struct ifaddrs* entry = addresses.first(); entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || std::strcmp(entry->ifa_name, name) != 0 ||
+        entry->ifa_addr->sa_family != AF_INET)
+      continue;
+    std::array<char, NI_MAXHOST> host;
+    if (::getnameinfo(entry->ifa_addr, sizeof(struct sockaddr_in), host.data(), host.size(), nullptr,
+                      0, NI_NUMERICHOST) != 0)
+      return -1;
+    int octets[4];
+    if (std::sscanf(host.data(), "%d.%d.%d.%d", &octets[0], &octets[1], &octets[2], &octets[3]) < 4)
+      continue;
+    for (std::size_t i = 0; i < 4; ++i) address[2 + i] = static_cast<std::uint8_t>(octets[i] & 0xFF);
+    return 0;
+  }
+  return -1;
+}
+
+int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access) {
+  std::array<char, kInterfaceNameBufferSize> name{};
+  std::int64_t signature = getCpuSignature(access.cpuid);
+
+  if (getFirstNetworkInterface(name, access.scan) != 0) {
+    std::fprintf(stderr, "[%s] No network card detected\n", "snprintLegacySystemId");
+    return writeFallbackId(buffer, size);
+  }
+
+  std::array<std::uint8_t, kMacAddressSize> address{};
+  PermanentMacResult permanent = getPermanentMacAddress(name.data(), address, access.queries);
+  bool found = permanent == PermanentMacResult::kFound;
+  // Without a socket the current address cannot be asked for either.
+  if (!found && permanent == PermanentMacResult::kNotFound)
+    found = getCurrentMacAddress(name.data(), address, access.queries) == 0;
+  if (!found) found = getIpv4AddressBytes(name.data(), address) == 0;
+  if (!found) {
+    static const char kNoAddress[] = "Error reading network cards info\n";
+    std::fwrite(kNoAddress, 1, sizeof kNoAddress - 1, stderr);
+    return writeFallbackId(buffer, size);
+  }
+  return formatLegacySystemId(buffer, size, address, signature);
+}
+
 int snprintLegacySystemId(char* buffer, int size) {
-  return std::snprintf(buffer, static_cast<std::size_t>(size), "%s", "1234567890");
+  return snprintLegacySystemId(buffer, size, LegacyIdAccess{});
 }

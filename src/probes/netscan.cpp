@@ -1,1 +1,233 @@
 #include "probes/netscan.h"
+
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// ethtool_perm_addr is a header with a flexible data array; the request is
+// that header followed by room for 32 address bytes, 40 bytes in all.
+constexpr std::size_t kPermAddrHeaderSize = sizeof(struct ethtool_perm_addr);
+constexpr std::size_t kPermAddrDataSize = 32;
+static_assert(kPermAddrHeaderSize == 8, "ethtool_perm_addr is cmd and size, 32 bits each");
+static_assert(offsetof(struct ethtool_perm_addr, size) == 4);
+static_assert(offsetof(struct ethtool_perm_addr, data) == kPermAddrHeaderSize);
+static_assert(ETHTOOL_GPERMADDR == 0x20 && SIOCETHTOOL == 0x8946 && SIOCGIFHWADDR == 0x8927);
+
+void storeLittleEndian32(std::uint8_t* to, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) to[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+bool allZero(std::span<const std::uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+class SocketOwner {
+ public:
+  explicit SocketOwner(int fd) : fd_(fd) {}
+  SocketOwner(const SocketOwner&) = delete;
+  SocketOwner& operator=(const SocketOwner&) = delete;
+  ~SocketOwner() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// An interface request with the name in place: the rest of the 16-byte
+// field stays zero, so the kernel always sees a terminated name.
+struct ifreq interfaceRequest(const char* name) {
+  struct ifreq request;
+  std::memset(&request, 0, sizeof request);
+  std::memcpy(request.ifr_name, name, ::strnlen(name, IFNAMSIZ - 1));
+  return request;
+}
+
+// scandir's result: each entry is freed as soon as the scan is done with it
+// (take), whatever is left when the owner goes.
+class DirectoryListing {
+ public:
+  DirectoryListing(struct dirent** entries, int count) : entries_(entries), count_(count) {}
+  DirectoryListing(const DirectoryListing&) = delete;
+  DirectoryListing& operator=(const DirectoryListing&) = delete;
+  ~DirectoryListing() {
+    for (int i = 0; i < count_; ++i) std::free(entries_[i]);
+    std::free(entries_);
+  }
+  int count() const { return count_; }
+  const struct dirent* at(int i) const { return entries_[i]; }
+  void release(int i) {
+    std::free(entries_[i]);
+    entries_[i] = nullptr;
+  }
+
+ private:
+  struct dirent** entries_;
+  int count_;
+};
+
+// The names gathered so far; freed unless handed on with take().
+class NameList {
+ public:
+  NameList() = default;
+  NameList(const NameList&) = delete;
+  NameList& operator=(const NameList&) = delete;
+  ~NameList() {
+    for (int i = 0; i < count_; ++i) std::free(names_[i]);
+    std::free(names_);
+  }
+  int count() const { return count_; }
+  // Grows the list by exactly one slot holding a copy of name.
+  bool append(const char* name) {
+    auto** grown = static_cast<char**>(
+        std::realloc(names_, (static_cast<std::size_t>(count_) + 1) * sizeof(char*)));
+    if (grown == nullptr) return false;
+    names_ = grown;
+    char* copy = ::strdup(name);
+    if (copy == nullptr) return false;
+    names_[count_++] = copy;
+    return true;
+  }
+  char** take() {
+    char** names = names_;
+    names_ = nullptr;
+    count_ = 0;
+    return names;
+  }
+
+ private:
+  char** names_ = nullptr;
+  int count_ = 0;
+};
+
+// Root, a 255-character name and a suffix always fit; a root so long that
+// they would not is treated as having no such directory.
+bool isDirectory(const char* root, const char* name, const char* suffix) {
+  std::array<char, PATH_MAX> path;
+  int length = std::snprintf(path.data(), path.size(), "%s%s/%s", root, name, suffix);
+  if (length < 0 || static_cast<std::size_t>(length) >= path.size()) return false;
+  struct stat status;
+  return ::stat(path.data(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool passesNameFilter(const char* name) {
+  return name[0] != '.' && std::strncmp(name, "lo", 2) != 0 && std::strncmp(name, "dummy", 5) != 0;
+}
+
+}  // namespace
+
+int realSocket(int domain, int type, int protocol) { return ::socket(domain, type, protocol); }
+
+int realIoctl(int fd, unsigned long request, void* argument) { return ::ioctl(fd, request, argument); }
+
+int compareInterfaceNames(const struct dirent** a, const struct dirent** b) {
+  const char* nameA = (*a)->d_name;
+  const char* nameB = (*b)->d_name;
+  for (const char* prefix : {"ath", "eth"}) {
+    bool aHas = std::strncmp(nameA, prefix, 3) == 0;
+    bool bHas = std::strncmp(nameB, prefix, 3) == 0;
+    if (aHas != bHas) return aHas ? -1 : 1;
+  }
+  return std::strcmp(nameA, nameB);
+}
+
+PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address,
+                                          const NetAccess& access) {
+  SocketOwner socket(access.openSocket(AF_INET, SOCK_DGRAM, 0));
+  if (socket.get() < 0) return PermanentMacResult::kNoSocket;
+
+  struct ifreq request = interfaceRequest(name);
+  alignas(struct ethtool_perm_addr) std::array<std::uint8_t, kPermAddrHeaderSize + kPermAddrDataSize>
+      permAddr{};
+  storeLittleEndian32(permAddr.data(), ETHTOOL_GPERMADDR);
+  storeLittleEndian32(permAddr.data() + 4, static_cast<std::uint32_t>(kPermAddrDataSize));
+  request.ifr_data = reinterpret_cast<char*>(permAddr.data());
+
+  int result = access.ioctl(socket.get(), SIOCETHTOOL, &request);
+  // The returned length is not consulted: only six bytes are ever used.
+  auto data = std::span(permAddr).subspan<kPermAddrHeaderSize, kMacAddressSize>();
+  if (result < 0 || allZero(data)) return PermanentMacResult::kNotFound;
+  std::copy(data.begin(), data.end(), address.begin());
+  return PermanentMacResult::kFound;
+}
+
+int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAccess& access) {
+  SocketOwner socket(access.openSocket(AF_INET, SOCK_DGRAM, 0));
+  if (socket.get() < 0) return -1;
+
+  struct ifreq request = interfaceRequest(name);
+  if (access.ioctl(socket.get(), SIOCGIFHWADDR, &request) < 0) return -1;
+  std::array<std::uint8_t, kMacAddressSize> current;
+  std::memcpy(current.data(), request.ifr_hwaddr.sa_data, current.size());
+  if (allZero(current)) return -1;
+  std::copy(current.begin(), current.end(), address.begin());
+  return 0;
+}
+
+int getNetworkInterfaces(char*** names, const NetAccess& access) {
+  *names = nullptr;
+  // The first interface with an address but no device behind it; it stands
+  // in only when no real card turns up.
+  std::array<char, 256> fallbackName{};
+
+  struct dirent** entries = nullptr;
+  int entryCount = ::scandir(access.classNetRoot, &entries, nullptr, compareInterfaceNames);
+  if (entryCount <= 0) {
+    std::free(entries);
+    std::puts("Unable to read interfaces list");
+    return -1;
+  }
+  DirectoryListing listing(entries, entryCount);
+  NameList accepted;
+
+  for (int i = 0; i < listing.count(); ++i) {
+    const char* name = listing.at(i)->d_name;
+    if (passesNameFilter(name)) {
+      std::array<std::uint8_t, kMacAddressSize> address;
+      PermanentMacResult permanent = getPermanentMacAddress(name, address, access);
+      bool hasAddress = permanent == PermanentMacResult::kFound ||
+                        (permanent == PermanentMacResult::kNotFound &&
+                         getCurrentMacAddress(name, address, access) == 0);
+      if (hasAddress) {
+        if (isDirectory(access.classNetRoot, name, "device") ||
+            isDirectory(access.classNetRoot, name, "wireless")) {
+          if (!accepted.append(name)) return -1;
+        } else if (fallbackName[0] == '\0') {
+          std::snprintf(fallbackName.data(), fallbackName.size(), "%s", name);
+        }
+      }
+    }
+    listing.release(i);
+  }
+
+  if (accepted.count() == 0 && fallbackName[0] != '\0' && !accepted.append(fallbackName.data()))
+    return -1;
+  int count = accepted.count();
+  if (count > 0) *names = accepted.take();
+  return count;
+}
+
+int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer,
+                             const NetAccess& access) {
+  char** names = nullptr;
+  int count = getNetworkInterfaces(&names, access);
+  if (count <= 0) return -1;
+  std::snprintf(buffer.data(), buffer.size(), "%s", names[0]);
+  for (int i = 0; i < count; ++i) std::free(names[i]);
+  std::free(names);
+  return 0;
+}

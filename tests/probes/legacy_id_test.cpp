@@ -1,0 +1,357 @@
+// The legacy system identifier: its text, the processor signature and the
+// thread's affinity around it, the IPv4 source and the whole chain over real
+// cards in private network namespaces.
+
+#include "probes/legacy_id.h"
+
+#include <cpuid.h>
+#include <gtest/gtest.h>
+#include <linux/sockios.h>
+#include <net/if.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mount.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "support/namespace.h"
+#include "support/netns.h"
+
+namespace {
+
+using orlimtest::Backing;
+using orlimtest::FakeInterface;
+using Mac = std::array<std::uint8_t, 6>;
+
+// Leaf 0 to 4 outputs of a real processor; leaf 4's is negative as int32.
+constexpr std::array<std::uint32_t, 5> kExampleLeaves = {0x16, 0x906EA, 0xFEFF01, 0x0, 0xFC004121};
+constexpr std::int64_t kExampleSignature = 0x16 + 0x906EA + 0xFEFF01 + 0x0 - 0x03FFBEDF;
+
+std::string hex8(std::int64_t signature) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(static_cast<std::uint32_t>(signature)));
+  return text;
+}
+
+// ---------------------------------------------------------------- format
+
+struct FormatCase {
+  const char* label;
+  Mac address;
+  std::int64_t signature;
+  int size;
+  const char* text;  // what the buffer holds afterwards
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.label; }
+
+class FormatLegacySystemId : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(FormatLegacySystemId, WritesAsSnprintfAndReturnsSixteen) {
+  const FormatCase& c = GetParam();
+  std::array<char, 20> buffer;
+  buffer.fill('#');
+  buffer.back() = '\0';
+  EXPECT_EQ(formatLegacySystemId(buffer.data(), c.size, c.address, c.signature), 16);
+  EXPECT_STREQ(buffer.data(), c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FormatLegacySystemId,
+    ::testing::Values(
+        FormatCase{"WorkedExample", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, kExampleSignature, 17,
+                   "33F3A401FD084722"},
+        FormatCase{"CurrentAddress", {0x52, 0x54, 0x00, 0x12, 0x34, 0x56}, 0, 17, "12153A5800000000"},
+        // The IPv4 source fills bytes 2 to 5 only.
+        FormatCase{"Ipv4Bytes", {0, 0, 10, 1, 2, 3}, 0x1234ABCD, 17, "1C0408051234ABCD"},
+        FormatCase{"EveryByteWraps", {0, 0, 0xEE, 0xFD, 0xFA, 0xFE}, -1, 17, "00000000FFFFFFFF"},
+        FormatCase{"OnlyLow32BitsOfTheSignature", {0, 0, 0, 0, 0, 0}, 0x7FFFFFFF00000001, 17,
+                   "1203060200000001"},
+        FormatCase{"Size9KeepsTheAddressHalf", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, kExampleSignature, 9,
+                   "33F3A401"},
+        FormatCase{"Size1", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, 0, 1, ""},
+        FormatCase{"Size0WritesNothing", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, 0, 0, "###################"},
+        FormatCase{"NegativeSizeWritesNothing", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, 0, -1,
+                   "###################"}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+// ------------------------------------------------------- processor signature
+
+cpu_set_t currentAffinity() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  pthread_getaffinity_np(pthread_self(), sizeof set, &set);
+  return set;
+}
+
+bool setAffinity(std::initializer_list<int> cpus) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (int cpu : cpus) CPU_SET(static_cast<std::size_t>(cpu), &set);
+  return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
+}
+
+// The signature computed here, independently: on CPU 0, leaf 4 asked for
+// the sub-leaf that leaf 3 left in ECX.
+std::int64_t referenceSignature() {
+  cpu_set_t saved = currentAffinity();
+  setAffinity({0});
+  std::int64_t sum = 0;
+  unsigned eax, ebx, ecx = 0, edx;
+  for (unsigned leaf = 0; leaf <= 3; ++leaf) {
+    __cpuid_count(leaf, 0, eax, ebx, ecx, edx);
+    sum += static_cast<std::int32_t>(eax);
+  }
+  __cpuid_count(4, ecx, eax, ebx, ecx, edx);
+  sum += static_cast<std::int32_t>(eax);
+  pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);
+  return sum;
+}
+
+// What getCpuSignature asked the processor, and where it ran meanwhile.
+struct CpuidCall {
+  std::uint32_t leaf;
+  std::uint32_t subleaf;
+  int cpu;
+};
+std::vector<CpuidCall> g_cpuidCalls;
+
+CpuidRegisters exampleProcessor(std::uint32_t leaf, std::uint32_t subleaf) {
+  g_cpuidCalls.push_back({leaf, subleaf, sched_getcpu()});
+  CpuidRegisters r;
+  r.eax = leaf < kExampleLeaves.size() ? kExampleLeaves[leaf] : 0;
+  r.ebx = 0xB0B0B0B0;
+  r.ecx = leaf == 3 ? 2 : 0xC0C0C0C0 + leaf;  // leaf 3's ECX picks leaf 4's sub-leaf
+  r.edx = 0xD0D0D0D0;
+  return r;
+}
+
+class CpuSignature : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = currentAffinity();
+    g_cpuidCalls.clear();
+  }
+  void TearDown() override { pthread_setaffinity_np(pthread_self(), sizeof saved_, &saved_); }
+  // The affinity to start from: with CPU 0, or without it.
+  void startOn(std::initializer_list<int> cpus) {
+    if (CPU_COUNT(&saved_) < 2) GTEST_SKIP() << "needs two CPUs";
+    ASSERT_TRUE(setAffinity(cpus));
+    before_ = currentAffinity();
+  }
+  cpu_set_t saved_;
+  cpu_set_t before_;
+};
+
+TEST_F(CpuSignature, SumsSignedLeafOutputsOnCpuZeroWithLeafFourAskedForLeafThreesEcx) {
+  startOn({1});
+  EXPECT_EQ(getCpuSignature(exampleProcessor), kExampleSignature);
+  ASSERT_EQ(g_cpuidCalls.size(), 5u);
+  for (std::uint32_t leaf = 0; leaf < 5; ++leaf) {
+    EXPECT_EQ(g_cpuidCalls[leaf].leaf, leaf);
+    EXPECT_EQ(g_cpuidCalls[leaf].cpu, 0) << "leaf " << leaf;
+  }
+  EXPECT_EQ(g_cpuidCalls[4].subleaf, 2u);
+  cpu_set_t after = currentAffinity();
+  EXPECT_TRUE(CPU_EQUAL(&after, &before_));
+}
+
+class RealCpuSignature : public CpuSignature, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RealCpuSignature, AgreesWithTheProcessorAndPutsTheAffinityBack) {
+  if (GetParam())
+    startOn({1});
+  else
+    startOn({0, 1});
+  if (IsSkipped()) return;
+  std::int64_t signature = getCpuSignature();
+  cpu_set_t after = currentAffinity();
+  EXPECT_TRUE(CPU_EQUAL(&after, &before_));
+  EXPECT_EQ(signature, referenceSignature());
+}
+
+INSTANTIATE_TEST_SUITE_P(StartingSet, RealCpuSignature, ::testing::Bool(),
+                         [](const auto& p) { return p.param ? "WithoutCpu0" : "AllCpus"; });
+
+// ------------------------------------------------- IPv4 source, in a namespace
+
+TEST(GetIpv4AddressBytes, TakesTheFirstIpv4AddressOfExactlyThatInterface) {
+  orlimtest::NamespaceResult child = orlimtest::runInPrivateNamespaces([]() -> std::string {
+    std::vector<FakeInterface> cards = {
+        orlimtest::tunInterface("tun0").withIpv4("10.1.2.3/24").withIpv4("10.9.9.9/24"),
+        orlimtest::tapInterface("wan0").withIpv4("203.0.113.250/24"),
+        orlimtest::tapInterface("tap0").withIpv4("192.168.7.9/24"),
+        orlimtest::tapInterface("bare0"),
+    };
+    if (!orlimtest::setUpInterfaces(cards)) return "setup failed";
+    std::string out;
+    for (const char* name : {"tun0", "wan0", "tap", "bare0", "nosuch"}) {
+      Mac address = {0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5};
+      int result = getIpv4AddressBytes(name, address);
+      char line[64];
+      std::snprintf(line, sizeof line, "%s %d", name, result);
+      out += line;
+      if (result == 0) {
+        std::snprintf(line, sizeof line, " %d.%d.%d.%d %02X%02X", address[2], address[3], address[4],
+                      address[5], address[0], address[1]);
+        out += line;
+      }
+      out += "\n";
+    }
+    return out;
+  });
+  ASSERT_EQ(child.status, 0);
+  EXPECT_EQ(child.output,
+            "tun0 0 10.1.2.3 A5A5\n"
+            "wan0 0 203.0.113.250 A5A5\n"
+            "tap -1\n"
+            "bare0 -1\n"
+            "nosuch -1\n");
+}
+
+// ------------------------------------------------ the whole chain, in a namespace
+
+// How the address queries on the chosen card are answered; the scan itself
+// always talks to the real kernel.
+enum class Queries {
+  kReal,
+  kPermanentFound,  // answers GPERMADDR with 00:1B:21:F0:9E:FF, as a hardware card would
+  kRequestsFail,    // the card went away after the scan
+  kNoSocket,
+};
+
+int g_socketsOpened = 0;
+
+int permanentFoundIoctl(int fd, unsigned long request, void* argument) {
+  if (request != SIOCETHTOOL) return realIoctl(fd, request, argument);
+  auto* data = reinterpret_cast<std::uint8_t*>(static_cast<struct ifreq*>(argument)->ifr_data);
+  const Mac permanent = {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF};
+  std::memcpy(data + 8, permanent.data(), permanent.size());
+  return 0;
+}
+
+int failingIoctl(int, unsigned long, void*) {
+  errno = ENODEV;
+  return -1;
+}
+
+int noSocket(int, int, int) {
+  ++g_socketsOpened;
+  errno = EMFILE;
+  return -1;
+}
+
+LegacyIdAccess accessFor(Queries queries) {
+  LegacyIdAccess access;
+  switch (queries) {
+    case Queries::kReal:
+      break;
+    case Queries::kPermanentFound:
+      access.queries.ioctl = permanentFoundIoctl;
+      break;
+    case Queries::kRequestsFail:
+      access.queries.ioctl = failingIoctl;
+      break;
+    case Queries::kNoSocket:
+      access.queries.openSocket = noSocket;
+      break;
+  }
+  return access;
+}
+
+struct ChainCase {
+  const char* label;
+  std::vector<FakeInterface> cards;
+  Queries queries;
+  int size;
+  int result;           // 16, or 10 for the fallback
+  std::string address;  // the first eight characters when 16
+  std::string out;
+  std::string err;
+  bool unlistable = false;  // /sys/class/net is missing
+};
+
+void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.label; }
+
+class LegacyIdChain : public ::testing::TestWithParam<ChainCase> {};
+
+TEST_P(LegacyIdChain, BuildsTheIdentifierOrTheFallback) {
+  const ChainCase& c = GetParam();
+  cpu_set_t saved = currentAffinity();
+  // Start without CPU 0 where possible, so the affinity check means something.
+  if (CPU_COUNT(&saved) >= 2) {
+    ASSERT_TRUE(setAffinity({1}));
+  }
+  orlimtest::NamespaceResult child = orlimtest::runInPrivateNamespaces([&]() -> std::string {
+    if (!orlimtest::setUpInterfaces(c.cards)) return "setup failed";
+    if (c.unlistable && ::mount("tmpfs", "/sys/class", "tmpfs", 0, "mode=0755") != 0)
+      return "setup failed";
+    LegacyIdAccess access = accessFor(c.queries);
+    std::array<char, 24> buffer;
+    buffer.fill('#');
+    buffer.back() = '\0';
+    g_socketsOpened = 0;
+    cpu_set_t before = currentAffinity();
+    int result = 0;
+    orlimtest::CapturedOutput output = orlimtest::captureOutput(
+        [&] { result = snprintLegacySystemId(buffer.data(), c.size, access); });
+    cpu_set_t after = currentAffinity();
+    return orlimtest::packFields({std::to_string(result), std::string(buffer.data(), 23), output.out, output.err,
+                                  hex8(referenceSignature()), CPU_EQUAL(&before, &after) ? "" : "moved",
+                                  std::to_string(g_socketsOpened), orlimtest::leaksFound() ? "leaks" : ""});
+  });
+  pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);
+
+  std::vector<std::string> fields = orlimtest::unpackFields(child.output);
+  ASSERT_EQ(child.status, 0);
+  ASSERT_EQ(fields.size(), 8u) << child.output;
+  std::string full = c.result == 16 ? c.address + fields[4] : "1234567890";
+  std::string written = full.substr(0, static_cast<std::size_t>(c.size - 1));
+  EXPECT_EQ(fields[0], std::to_string(c.result));
+  // The text, its terminating zero, and nothing touched past them.
+  EXPECT_EQ(fields[1], written + '\0' + std::string(23 - written.size() - 1, '#'));
+  EXPECT_EQ(fields[2], c.out);
+  EXPECT_EQ(fields[3], c.err);
+  EXPECT_EQ(fields[5], "") << "the thread's affinity changed";
+  if (c.queries == Queries::kNoSocket) {
+    EXPECT_EQ(fields[6], "1") << "the current address was asked for";
+  }
+  EXPECT_EQ(fields[7], "");
+}
+
+FakeInterface backedTap(const char* name, const char* mac) {
+  return orlimtest::tapInterface(name).withMac(mac).withBacking(Backing::kDeviceDir);
+}
+
+const char kNoCard[] = "[snprintLegacySystemId] No network card detected\n";
+const char kNoAddress[] = "Error reading network cards info\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Namespace, LegacyIdChain,
+    ::testing::Values(
+        ChainCase{"CurrentAddress", {backedTap("eth0", "52:54:00:12:34:56")}, Queries::kReal, 17, 16,
+                  "12153A58", "", ""},
+        ChainCase{"PermanentAddressComesFirst", {backedTap("eth0", "52:54:00:12:34:56")},
+                  Queries::kPermanentFound, 17, 16, "33F3A401", "", ""},
+        ChainCase{"Ipv4WhenBothRequestsFail", {backedTap("eth0", "52:54:00:12:34:56").withIpv4("10.1.2.3/24")},
+                  Queries::kRequestsFail, 17, 16, "1C040805", "", ""},
+        ChainCase{"Ipv4AtOnceWithoutASocket", {backedTap("eth0", "52:54:00:12:34:56").withIpv4("10.1.2.3/24")},
+                  Queries::kNoSocket, 17, 16, "1C040805", "", ""},
+        ChainCase{"NoAddressAnywhere", {backedTap("eth0", "52:54:00:12:34:56")}, Queries::kRequestsFail,
+                  17, 10, "", "", kNoAddress},
+        ChainCase{"OnlyLoopback", {}, Queries::kReal, 17, 10, "", "", kNoCard},
+        ChainCase{"NoListing", {}, Queries::kReal, 17, 10, "", "Unable to read interfaces list\n", kNoCard,
+                  true},
+        ChainCase{"Size9", {backedTap("eth0", "52:54:00:12:34:56")}, Queries::kReal, 9, 16, "12153A58", "",
+                  ""},
+        ChainCase{"Size5Fallback", {}, Queries::kReal, 5, 10, "", "", kNoCard}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+}  // namespace
