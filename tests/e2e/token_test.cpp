@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <ctime>
 
 #include "decode/decode.h"
@@ -22,12 +23,26 @@ const char kMacLegacy[] = "12153A58";  // bytes 2..5 (00 12 34 56) plus 12, 3, 6
 // name (it has no device), and its current address gives the legacy field.
 std::vector<FakeInterface> oneCard() { return {tapInterface("eth0").withMac(kMac)}; }
 
+const char kDmidecode[] = "/usr/sbin/dmidecode";
+
+// The UUID line of `dmidecode -t 1`, upper case.
+std::string dmidecodeUuid(const std::string& output) {
+  std::size_t at = output.find("UUID: ");
+  if (at == std::string::npos) return "(none)";
+  std::string uuid = output.substr(at + 6, 36);
+  for (char& ch : uuid) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return uuid;
+}
+
 std::string table(const std::string& structures) { return structures + smbiosEndOfTable(); }
 
 struct SourceCase {
   const char* name;
   Scenario scenario;
   Uuid expected;
+  // How dmidecode reaches the same table, for an independent reading of
+  // the UUID; empty where it has no such way (the product UUID text).
+  std::vector<std::string> dmidecodeArgs;
 };
 
 std::vector<SourceCase> sourceCases() {
@@ -38,23 +53,23 @@ std::vector<SourceCase> sourceCases() {
   Scenario sysfs;
   sysfs.smbiosEntryPoint = smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(t.size()), 0);
   sysfs.dmiTable = t;
-  cases.push_back({"SysfsTables", sysfs, swapUuidFields(kRaw)});
+  cases.push_back({"SysfsTables", sysfs, swapUuidFields(kRaw), {"-t", "1"}});
 
   Scenario efi;
-  efi.efiSystab = "ACPI20=0x7ffd0000\nSMBIOS=0x7ff00000\nSMBIOS3=0x7fe00000\n";
+  efi.efiSystab = "ACPI20=0x7ffd0000\nSMBIOS=0x7ff00000\n";
   efi.devMem = sparseImage(0x80000000,
                            {{0x7ff00000, smbios2EntryPoint(2, 4, length16, 0x7ff10000, 2)},
                             {0x7ff10000, t}});
-  cases.push_back({"EfiSystemTable", efi, kRaw});  // SMBIOS 2.4: raw order
+  cases.push_back({"EfiSystemTable", efi, kRaw, {"--no-sysfs", "-t", "1"}});  // 2.4: raw order
 
   Scenario scan;
   scan.devMem = sparseImage(1u << 20, {{0xF5A30, smbios2EntryPoint(2, 8, length16, 0xE0000, 0)},
                                        {0xE0000, t}});
-  cases.push_back({"MemoryScan", scan, swapUuidFields(kRaw)});
+  cases.push_back({"MemoryScan", scan, swapUuidFields(kRaw), {"--no-sysfs", "-t", "1"}});
 
   Scenario text;
   text.productUuid = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
-  cases.push_back({"ProductUuidText", text, kRaw});
+  cases.push_back({"ProductUuidText", text, kRaw, {}});
 
   for (SourceCase& c : cases) c.scenario.interfaces = oneCard();
   return cases;
@@ -63,9 +78,17 @@ std::vector<SourceCase> sourceCases() {
 TEST(Token, EachSourceAloneDecodesToTheScenario) {
   for (const SourceCase& c : sourceCases()) {
     SCOPED_TRACE(c.name);
+    std::vector<Command> commands = {{{orlimBinary(), "-u", "-v"}}};
+    if (!c.dmidecodeArgs.empty()) {
+      commands.push_back({{kDmidecode}});
+      commands.back().argv.insert(commands.back().argv.end(), c.dmidecodeArgs.begin(),
+                                  c.dmidecodeArgs.end());
+    }
     auto before = static_cast<std::uint32_t>(std::time(nullptr));
-    RunResult r = runOrlim(c.scenario, {"-u", "-v"});
+    std::vector<RunResult> runs = runScenario(c.scenario, commands);
     auto after = static_cast<std::uint32_t>(std::time(nullptr));
+    ASSERT_EQ(runs.size(), commands.size()) << runs.front().err;
+    const RunResult& r = runs.front();
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     ASSERT_EQ(r.out.size(), 59u) << r.out;
@@ -78,6 +101,9 @@ TEST(Token, EachSourceAloneDecodesToTheScenario) {
     EXPECT_LE(token.fields.time, after);
     EXPECT_EQ(hexBytes(token.fields.uuid), hexBytes(c.expected));
     EXPECT_EQ(std::string(token.fields.legacy.begin(), token.fields.legacy.end()), kMacLegacy);
+    if (runs.size() > 1) {
+      EXPECT_EQ(dmidecodeUuid(runs[1].out), uuidText(c.expected)) << runs[1].out;
+    }
   }
 }
 
