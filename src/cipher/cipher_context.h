@@ -26,6 +26,7 @@ CipherContext* cipherContextCreate(const void* key, std::uint32_t keyLength);
 // Encrypt / decrypt length bytes. Returns the number of output bytes: 0 for a
 // null argument or length 0, 16 for lengths 1..16, length otherwise. output
 // must hold the next multiple of 16 at or above length (at least 16 bytes).
+// input and output may be the same buffer.
 std::uint32_t cipherContextEncrypt(const std::uint8_t* input, std::uint8_t* output,
                                    std::uint32_t length, CipherContext* context);
 std::uint32_t cipherContextDecrypt(const std::uint8_t* input, std::uint8_t* output,
