@@ -1,0 +1,491 @@
+// The SMBIOS reader's chain of sources and its loaders, run on files in a
+// temporary directory through the path seam.
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <thread>
+
+#include "probes/smbios_builders.h"
+#include "probes/smbios_internal.h"
+
+namespace {
+
+using namespace smbiostest;
+
+constexpr std::uint64_t kOneMiB = 0x100000;
+const Uuid kOtherUuid = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7,
+                         0xA8, 0xA9, 0xAA, 0xAB, 0xAC, 0xAD, 0xAE, 0xAF};
+// The text of kRawUuid, and one that parses to kOtherUuid.
+const std::string kRawText = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
+const std::string kOtherText = "A0A1A2A3-A4A5-A6A7-A8A9-AAABACADAEAF\n";
+
+class SmbiosChain : public ::testing::Test {
+ protected:
+  void writeSysfs(const Bytes& entryPoint, const Bytes& table) {
+    writeFile(files.entryPoint, entryPoint);
+    writeFile(files.table, table);
+  }
+  // A valid source on every other path, each with a UUID that differs from
+  // kRawUuid: a result of kRawUuid (in either order) proves none was used.
+  void writeDistractors(bool memory = true) {
+    writeFile(files.productUuid, kOtherText);
+    if (memory) {
+      const Bytes table = type1(kOtherUuid);
+      MemoryImage(kOneMiB)
+          .put(0xF0000, smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), 0x1000))
+          .put(0x1000, table)
+          .writeTo(files.memory);
+    }
+  }
+  int run() { return files.run(uuid); }
+
+  ChainFiles files;
+  Uuid uuid{};
+};
+
+// --- Sysfs entry point and table ---------------------------------------------------
+
+TEST_F(SmbiosChain, SysfsTableWinsBeforeAnyOtherSourceIsTried) {
+  const Bytes table = structure(0, 24, {"BIOS"}) + type1(kRawUuid);
+  writeSysfs(smbios3EntryPoint(3, 2, static_cast<std::uint32_t>(table.size()), 0xDEAD0000), table);
+  writeFile(files.efiSystab, "SMBIOS3=0xF0000\n");
+  writeDistractors();
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(uuid, kSwappedUuid);
+}
+
+struct SysfsFileCase {
+  const char* name;
+  Bytes entryPoint;
+  bool decoded;
+};
+
+// The table every case's entry point describes, and its length field.
+const Bytes kSysfsTable = structure(2, 8) + type1(kRawUuid);
+const auto kSysfsTableLength = static_cast<std::uint16_t>(kSysfsTable.size());
+
+Bytes prefix(const Bytes& bytes, std::size_t n) { return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(n)); }
+
+std::vector<SysfsFileCase> sysfsFileCases() {
+  const Bytes sm2 = smbios2EntryPoint(2, 4, kSysfsTableLength, 0, 0);
+  std::vector<SysfsFileCase> cases;
+  cases.push_back({"_SM_ of 31 bytes", sm2, true});
+  for (std::size_t n = 24; n <= 30; ++n) cases.push_back({"_SM_ cut short", prefix(sm2, n), false});
+  Bytes sm2Zero = sm2;  // checksum skipped: the size rule alone must refuse it
+  sm2Zero[5] = 0;
+  cases.push_back({"_SM_ of 30 bytes, length byte 0", prefix(sm2Zero, 30), false});
+  cases.push_back({"_SM_ with trailing bytes, 32 read", sm2 + Bytes(40, 0xEE), true});
+  const Bytes sm3 = smbios3EntryPoint(3, 0, kSysfsTableLength, 0);
+  cases.push_back({"_SM3_ of 24 bytes", sm3, true});
+  cases.push_back({"_SM3_ of 23 bytes", prefix(sm3, 23), false});
+  Bytes sm3Long = sm3 + Bytes(8, 0);
+  sm3Long[6] = 32;
+  sealSmbios3(sm3Long);
+  cases.push_back({"_SM3_ of 32 bytes, length byte 32", sm3Long, true});
+  cases.push_back({"_SM3_ of 24 bytes, length byte 32", prefix(sm3Long, 24), false});
+  const Bytes dmi = dmiEntryPoint(0x24, kSysfsTableLength, 0, 0);
+  cases.push_back({"_DMI_ of 15 bytes", dmi, true});
+  cases.push_back({"_DMI_ of 14 bytes", prefix(dmi, 14), false});
+  cases.push_back({"unknown anchor", Bytes(32, '_'), false});
+  cases.push_back({"empty file", Bytes{}, false});
+  return cases;
+}
+
+TEST_F(SmbiosChain, SysfsEntryPointFileSizesAndAnchors) {
+  for (const SysfsFileCase& c : sysfsFileCases()) {
+    SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(c.entryPoint.size()) + " bytes");
+    writeSysfs(c.entryPoint, kSysfsTable);
+    const bool newOrder = c.entryPoint.size() > 2 && c.entryPoint[2] == 'M' && c.entryPoint[3] == '3';
+    EXPECT_EQ(run(), c.decoded ? 0 : -2);
+    EXPECT_EQ(uuid, c.decoded ? (newOrder ? kSwappedUuid : kRawUuid) : kZeroUuid);
+  }
+}
+
+TEST_F(SmbiosChain, SysfsTableLengthIsCappedByTheFile) {
+  // Neither a 64 KiB nor a 4 GiB length field reads or allocates past the file.
+  for (const Bytes& ep : {smbios2EntryPoint(2, 3, 0xFFFF, 0, 0), smbios3EntryPoint(3, 0, 0xFFFFFFFF, 0)}) {
+    writeSysfs(ep, kSysfsTable);
+    EXPECT_EQ(run(), 0);
+  }
+  // ...while a shorter length cuts the table before the type-1.
+  writeSysfs(smbios2EntryPoint(2, 3, static_cast<std::uint16_t>(kSysfsTableLength - 1), 0, 0), kSysfsTable);
+  EXPECT_EQ(run(), -2);
+  EXPECT_EQ(uuid, kZeroUuid);
+}
+
+TEST_F(SmbiosChain, SysfsFailureNeverDecidesTheResult) {
+  Bytes ep = smbios3EntryPoint(3, 0, kSysfsTableLength, 0);
+  ep[12] ^= 1;  // checksum off
+  writeSysfs(ep, kSysfsTable);
+  EXPECT_EQ(run(), -2);  // the memory window (absent) decides
+  writeFile(files.productUuid, kRawText);
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(uuid, kRawUuid);
+}
+
+// --- EFI system table --------------------------------------------------------------------
+
+// An image that has an entry point at kEntryPointAddress (not page aligned)
+// and the table across a page boundary, and, in the scan window, a valid
+// entry point with another UUID that must never be reached.
+constexpr std::uint64_t kEntryPointAddress = 0x1234F0;
+constexpr std::uint64_t kTableAddress = 0x180FF0;
+constexpr std::uint64_t kImageSize = 0x200000;
+
+class SmbiosEfi : public SmbiosChain {
+ protected:
+  void writeImage(const Bytes& entryPoint, const Bytes& table = type1(kRawUuid)) {
+    const Bytes other = type1(kOtherUuid);
+    MemoryImage(kImageSize)
+        .put(kEntryPointAddress, entryPoint)
+        .put(kTableAddress, table)
+        .put(0xF0000, smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(other.size()), 0x1000))
+        .put(0x1000, other)
+        .writeTo(files.memory);
+  }
+  static std::uint16_t length16(const Bytes& table) { return static_cast<std::uint16_t>(table.size()); }
+};
+
+TEST_F(SmbiosEfi, SmbiosLineLeadsToTheTable) {
+  const Bytes table = type1(kRawUuid);
+  writeFile(files.efiSystab, "ACPI20=0x7ff7e014\nSMBIOS=0x1234f0\nSMBIOS3=0x1000\n");
+  writeImage(smbios2EntryPoint(2, 7, length16(table), kTableAddress, 1), table);
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(uuid, kSwappedUuid);
+}
+
+TEST_F(SmbiosEfi, ProcSystabIsTheSecondChoice) {
+  const Bytes table = type1(kRawUuid);
+  writeFile(files.procSystab, "SMBIOS3=1193200\n");  // decimal 0x1234F0
+  writeImage(smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), kTableAddress), table);
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(uuid, kSwappedUuid);
+  // With both present, the sysfs one is read and the proc one ignored.
+  writeFile(files.efiSystab, "SMBIOS3=0x20\n");
+  EXPECT_EQ(run(), -1);
+}
+
+struct EfiFailureCase {
+  const char* name;
+  std::string systab;
+  Bytes entryPoint;
+  Bytes table;
+  int result;
+};
+
+TEST_F(SmbiosEfi, FailuresGiveTheirCodesAndSkipTheMemoryScan) {
+  const Bytes good = type1(kRawUuid);
+  const auto goodLength = static_cast<std::uint32_t>(good.size());
+  const std::string line = "SMBIOS3=0x1234f0\n";
+  const EfiFailureCase cases[] = {
+      {"no keyed line", "ACPI20=0x1\nSMBIOS3 =0x1234f0\n", smbios3EntryPoint(3, 0, goodLength, kTableAddress), good, -2},
+      {"empty file", "", smbios3EntryPoint(3, 0, goodLength, kTableAddress), good, -2},
+      {"address past the image", "SMBIOS3=0x1ffff0\n", smbios3EntryPoint(3, 0, goodLength, kTableAddress), good, -2},
+      {"address past the signed range", "SMBIOS3=0xfffffffffffffff0\n", Bytes{}, good, -2},
+      {"legacy _DMI_ there", line, dmiEntryPoint(0x24, static_cast<std::uint16_t>(goodLength), kTableAddress, 0), good, -1},
+      {"no anchor there", line, Bytes(32, 0), good, -1},
+      {"bad checksum", line, [&] { Bytes ep = smbios3EntryPoint(3, 0, goodLength, kTableAddress); ep[20] ^= 1; return ep; }(), good, -1},
+      {"unusable UUID", line, smbios3EntryPoint(3, 0, goodLength, kTableAddress), type1(uuidFilledWith(0xFF)), -1},
+      {"table past the image", line, smbios3EntryPoint(3, 0, goodLength, kImageSize - 8), good, -1},
+      {"4 GiB table length", line, smbios3EntryPoint(3, 0, 0xFFFFFFFF, kTableAddress), good, -1},
+      {"table address past the signed range", line, smbios3EntryPoint(3, 0, goodLength, 0x8000000000000000ULL), good, -1},
+  };
+  for (const EfiFailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(files.productUuid.c_str());
+    writeFile(files.efiSystab, c.systab);
+    writeImage(c.entryPoint, c.table);
+    EXPECT_EQ(run(), c.result);
+    EXPECT_EQ(uuid, kZeroUuid);
+    // The product UUID text still rescues it.
+    writeFile(files.productUuid, kRawText);
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(uuid, kRawUuid);
+  }
+}
+
+// --- Memory scan -----------------------------------------------------------------------------
+
+class SmbiosScan : public SmbiosChain {
+ protected:
+  // The window plus a page, so that an entry point in the last slot is
+  // whole in the image and only the window's end can hide it.
+  MemoryImage image{kOneMiB + 0x1000};
+  void write() { image.writeTo(files.memory); }
+  static constexpr std::uint64_t kTable = 0x2000;
+};
+
+TEST_F(SmbiosScan, NoDeviceOrAShortOneIsMinusTwo) {
+  EXPECT_EQ(run(), -2);
+  MemoryImage(0xF8000).writeTo(files.memory);  // ends inside the window
+  EXPECT_EQ(run(), -2);
+  EXPECT_EQ(uuid, kZeroUuid);
+}
+
+TEST_F(SmbiosScan, WindowWithoutEntryPointsIsMinusOne) {
+  write();
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(uuid, kZeroUuid);
+}
+
+struct SlotCase {
+  const char* name;
+  std::uint64_t offset;
+  Bytes entryPoint;
+  int result;
+  Uuid expected;
+};
+
+TEST_F(SmbiosScan, SlotRules) {
+  const Bytes table = type1(kRawUuid);
+  const auto len = static_cast<std::uint16_t>(table.size());
+  const SlotCase cases[] = {
+      {"_SM3_ at 0", 0x0, smbios3EntryPoint(3, 0, len, kTable), 0, kSwappedUuid},
+      {"_SM3_ at 0xFFE0", 0xFFE0, smbios3EntryPoint(3, 0, len, kTable), 0, kSwappedUuid},
+      {"_SM3_ at 0xFFF0 not examined", 0xFFF0, smbios3EntryPoint(3, 0, len, kTable), -1, kZeroUuid},
+      {"_SM_ at 0xFFE0", 0xFFE0, smbios2EntryPoint(2, 4, len, kTable, 0), 0, kRawUuid},
+      {"_SM_ at 0xFFF0 not decoded", 0xFFF0, smbios2EntryPoint(2, 4, len, kTable, 0), -1, kZeroUuid},
+      {"_DMI_ at 0xFFF0", 0xFFF0, dmiEntryPoint(0x26, len, kTable, 0), 0, kSwappedUuid},
+      {"off the 16-byte grid", 0x108, smbios3EntryPoint(3, 0, len, kTable), -1, kZeroUuid},
+      {"4 GiB table length", 0x100, smbios3EntryPoint(3, 0, 0xFFFFFFFF, kTable), -1, kZeroUuid},
+      {"64-bit table address", 0x100, smbios3EntryPoint(3, 0, len, 0xFFFFFFFFFFFFFF00ULL), -1, kZeroUuid},
+  };
+  for (const SlotCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryImage(kOneMiB + 0x1000)
+        .put(0xF0000 + c.offset, c.entryPoint)
+        .put(kTable, table)
+        .writeTo(files.memory);
+    EXPECT_EQ(run(), c.result);
+    EXPECT_EQ(uuid, c.expected);
+  }
+}
+
+TEST_F(SmbiosScan, Smbios3AnywhereInTheWindowComesFirst) {
+  const Bytes legacyTable = type1(kOtherUuid);
+  const Bytes table = type1(kRawUuid);
+  image.put(0xF0000, smbios2EntryPoint(2, 4, static_cast<std::uint16_t>(legacyTable.size()), 0x3000, 0))
+      .put(0x3000, legacyTable)
+      .put(0xF0000 + 0xC000, smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), kTable))
+      .put(kTable, table);
+  write();
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(uuid, kSwappedUuid);
+}
+
+TEST_F(SmbiosScan, AFailedSmbios2IsRetriedThroughItsOwnDmiAnchor) {
+  // The 2.1 entry point says 2.8 but its outer checksum is off; the
+  // intermediate anchor one slot on is a valid legacy entry point for the
+  // same table, whose BCD revision 2.5 keeps the raw byte order.
+  const Bytes table = type1(kRawUuid);
+  Bytes ep = smbios2EntryPoint(2, 8, static_cast<std::uint16_t>(table.size()), kTable, 0, 0x25);
+  ep[4] ^= 0x01;
+  image.put(0xF0100, ep).put(kTable, table);
+  write();
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(uuid, kRawUuid);
+}
+
+TEST_F(SmbiosScan, UnusableTablesAreLeftForLaterSlots) {
+  const Bytes bad = type1(uuidFilledWith(0xFF));
+  const Bytes good = type1(kRawUuid);
+  image.put(0xF0000, smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(bad.size()), 0x3000))
+      .put(0x3000, bad)
+      .put(0xF0040, smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(good.size()), kTable))
+      .put(kTable, good);
+  write();
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(uuid, kSwappedUuid);
+}
+
+// --- Product UUID text -------------------------------------------------------------------------
+
+TEST_F(SmbiosChain, ProductUuidTextIsTheLastResort) {
+  struct Case {
+    const char* name;
+    std::string text;
+    int result;
+    Uuid expected;
+  };
+  const Case cases[] = {
+      {"canonical", kRawText, 0, kRawUuid},
+      {"longer file, 37 bytes read", kOtherText + "trailing\n", 0, kOtherUuid},
+      {"36 bytes", kRawText.substr(0, 36), -2, kZeroUuid},
+      {"empty", "", -2, kZeroUuid},
+      {"no digits still counts", std::string(36, '-') + "\n", 0, kZeroUuid},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(files.productUuid, c.text);
+    EXPECT_EQ(run(), c.result);
+    EXPECT_EQ(uuid, c.expected);
+  }
+  std::remove(files.productUuid.c_str());
+  EXPECT_EQ(run(), -2);
+}
+
+// --- Loaders -------------------------------------------------------------------------------------
+
+TEST(SmbiosLoadFileBytes, ReadsUpToTheMaximumOrTheFileSize) {
+  TempDir dir;
+  const std::string path = dir.path("f");
+  writeFile(path, std::string("0123456789"));
+  std::size_t length = 4;
+  smbios::ByteBuffer bytes = smbios::loadFileBytes(path.c_str(), length);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(length, 4u);
+  EXPECT_EQ(std::memcmp(bytes.get(), "0123", 4), 0);
+
+  length = 0xFFFFFFFF;
+  bytes = smbios::loadFileBytes(path.c_str(), length);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(length, 10u);
+  EXPECT_EQ(std::memcmp(bytes.get(), "0123456789", 10), 0);
+}
+
+TEST(SmbiosLoadFileBytes, NothingFromMissingEmptyOrUnreadableFiles) {
+  TempDir dir;
+  writeFile(dir.path("empty"), std::string());
+  for (const std::string& path : {dir.path("missing"), dir.path("empty"), dir.path("")}) {
+    SCOPED_TRACE(path);
+    std::size_t length = 32;
+    EXPECT_FALSE(smbios::loadFileBytes(path.c_str(), length));
+  }
+}
+
+TEST(SmbiosLoadPhysicalRange, ReadsInsideARegularFileOnly) {
+  TempDir dir;
+  const std::string path = dir.path("mem");
+  Bytes pattern(0x3000);
+  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+  writeFile(path, pattern);
+
+  // Unaligned, across a page boundary, and up to the last byte.
+  for (const auto& [address, length] : {std::pair<std::int64_t, std::size_t>{0xFF9, 0x20},
+                                        {0x2FF0, 0x10},
+                                        {0, 0x3000}}) {
+    SCOPED_TRACE(address);
+    smbios::ByteBuffer bytes = smbios::loadPhysicalRange(address, length, path.c_str());
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(std::memcmp(bytes.get(), pattern.data() + address, length), 0);
+  }
+  const std::int64_t maxAddress = std::numeric_limits<std::int64_t>::max();
+  const std::size_t maxLength = std::numeric_limits<std::size_t>::max();
+  for (const auto& [address, length] : {std::pair<std::int64_t, std::size_t>{0x2FF1, 0x10},
+                                        {0x3000, 1},
+                                        {0x10, maxLength},
+                                        {0x10, 0xFFFFFFFF},
+                                        {maxAddress, 1},
+                                        {-16, 16}}) {
+    SCOPED_TRACE(std::to_string(address) + "+" + std::to_string(length));
+    EXPECT_FALSE(smbios::loadPhysicalRange(address, length, path.c_str()));
+  }
+  EXPECT_FALSE(smbios::loadPhysicalRange(0, 16, dir.path("missing").c_str()));
+}
+
+TEST(SmbiosLoadPhysicalRange, DevicesThatCannotBeMappedAreRead) {
+  // /dev/urandom has no mmap and ignores seeks: the read fallback serves
+  // offset 0 and fails any other, as a seek to the wrong place must.
+  EXPECT_TRUE(smbios::loadPhysicalRange(0, 64, "/dev/urandom"));
+  EXPECT_FALSE(smbios::loadPhysicalRange(4096, 64, "/dev/urandom"));
+  // /dev/null has nothing to read.
+  EXPECT_FALSE(smbios::loadPhysicalRange(0, 64, "/dev/null"));
+  // /dev/zero maps.
+  smbios::ByteBuffer zeros = smbios::loadPhysicalRange(0x1234, 64, "/dev/zero");
+  ASSERT_TRUE(zeros);
+  EXPECT_EQ(zeros[0], 0);
+  EXPECT_EQ(zeros[63], 0);
+}
+
+class Pipe {
+ public:
+  Pipe() { EXPECT_EQ(pipe(fds_), 0); }
+  ~Pipe() {
+    closeWrite();
+    close(fds_[0]);
+  }
+  int readEnd() const { return fds_[0]; }
+  void write(const char* text) { EXPECT_EQ(::write(fds_[1], text, std::strlen(text)), static_cast<ssize_t>(std::strlen(text))); }
+  void closeWrite() {
+    if (fds_[1] >= 0) close(fds_[1]);
+    fds_[1] = -1;
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
+TEST(SmbiosReadExactly, CountsEndOfFileAndErrorsAsFailure) {
+  std::uint8_t buffer[8] = {};
+  EXPECT_EQ(smbios::readExactly(-1, buffer, 0), 0);
+  EXPECT_EQ(smbios::readExactly(-1, buffer, 1), -1);
+  Pipe p;
+  p.write("abc");
+  p.closeWrite();
+  EXPECT_EQ(smbios::readExactly(p.readEnd(), buffer, 4), -1);
+}
+
+std::atomic<int> signalsSeen{0};
+void countSignal(int) { signalsSeen.fetch_add(1); }
+
+// The thread's current system call as /proc shows it: "0 0x3 0x... 0x2 ..."
+// is a read of 2 bytes from descriptor 3.
+bool inReadOf(pid_t tid, std::size_t count) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  std::string number, fd, buffer, size;
+  if (!(in >> number >> fd >> buffer >> size)) return false;
+  return number == "0" && std::strtoull(size.c_str(), nullptr, 16) == count;
+}
+
+template <typename Predicate>
+bool waitFor(Predicate predicate) {
+  // Only a guard against hanging if the reader misbehaves.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TEST(SmbiosReadExactly, ResumesAfterASignalInterruptsAPartialRead) {
+  const pid_t tid = gettid();
+  if (!std::ifstream("/proc/self/task/" + std::to_string(tid) + "/syscall")) GTEST_SKIP() << "no /proc syscall file";
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = countSignal;  // no SA_RESTART: read returns EINTR
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+  signalsSeen = 0;
+
+  Pipe p;
+  const pthread_t reader = pthread_self();
+  std::thread helper([&] {
+    p.write("ab");
+    // Wait until the first two bytes are in and the reader asks for the rest.
+    waitFor([&] { return inReadOf(tid, 2); });
+    pthread_kill(reader, SIGUSR1);
+    waitFor([] { return signalsSeen.load() == 1; });
+    // Only a retried read can still receive these.
+    p.write("cd");
+  });
+  std::uint8_t buffer[4] = {};
+  const int result = smbios::readExactly(p.readEnd(), buffer, 4);
+  helper.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_EQ(signalsSeen.load(), 1);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(std::memcmp(buffer, "abcd", 4), 0);
+}
+
+}  // namespace
