@@ -392,7 +392,7 @@ ByteBuffer loadFileBytes(const char* path, std::size_t& maxLength) {
   }
   ByteBuffer bytes = allocateBytes(maxLength);
   if (!bytes) return nullptr;
-  if (lseek(fd.get(), 0, SEEK_SET) != 0) return nullptr;
+  // A descriptor just opened reads from offset 0: no seek needed.
   if (readExactly(fd.get(), bytes.get(), maxLength) != 0) return nullptr;
   return bytes;
 }
