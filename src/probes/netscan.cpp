@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "probes/unique_fd.h"
+
 namespace {
 
 // ethtool_perm_addr is a header with a flexible data array; the request is
@@ -33,20 +35,6 @@ void storeLittleEndian32(std::uint8_t* to, std::uint32_t value) {
 bool allZero(std::span<const std::uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
 }
-
-class SocketOwner {
- public:
-  explicit SocketOwner(int fd) : fd_(fd) {}
-  SocketOwner(const SocketOwner&) = delete;
-  SocketOwner& operator=(const SocketOwner&) = delete;
-  ~SocketOwner() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // An interface request with the name in place: the rest of the 16-byte
 // field stays zero, so the kernel always sees a terminated name.
@@ -147,7 +135,7 @@ int compareInterfaceNames(const struct dirent** a, const struct dirent** b) {
 
 PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address,
                                           const NetAccess& access) {
-  SocketOwner socket(access.openSocket(AF_INET, SOCK_DGRAM, 0));
+  UniqueFd socket(access.openSocket(AF_INET, SOCK_DGRAM, 0));
   if (socket.get() < 0) return PermanentMacResult::kNoSocket;
 
   struct ifreq request = interfaceRequest(name);
@@ -166,7 +154,7 @@ PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan addre
 }
 
 int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAccess& access) {
-  SocketOwner socket(access.openSocket(AF_INET, SOCK_DGRAM, 0));
+  UniqueFd socket(access.openSocket(AF_INET, SOCK_DGRAM, 0));
   if (socket.get() < 0) return -1;
 
   struct ifreq request = interfaceRequest(name);

@@ -14,26 +14,12 @@
 #include <limits>
 
 #include "probes/smbios_internal.h"
+#include "probes/unique_fd.h"
 
 namespace smbios {
 namespace {
 
 // --- Small owners -----------------------------------------------------------
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 class Mapping {
  public:
@@ -382,7 +368,7 @@ int readExactly(int fd, std::uint8_t* destination, std::size_t count) {
 }
 
 ByteBuffer loadFileBytes(const char* path, std::size_t& maxLength) {
-  FileDescriptor fd(open(path, O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return nullptr;
   struct stat status {};
   if (fstat(fd.get(), &status) == 0) {
@@ -400,7 +386,7 @@ ByteBuffer loadFileBytes(const char* path, std::size_t& maxLength) {
 ByteBuffer loadPhysicalRange(std::int64_t address, std::size_t length, const char* devicePath) {
   if (address < 0) return nullptr;
   const auto start = static_cast<std::uint64_t>(address);
-  FileDescriptor fd(open(devicePath, O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(open(devicePath, O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return nullptr;
   struct stat status {};
   if (fstat(fd.get(), &status) != 0) return nullptr;

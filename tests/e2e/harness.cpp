@@ -183,44 +183,22 @@ RunResult runCommand(const Command& command) {
   return result;
 }
 
-void appendField(std::string& to, const std::string& field) {
-  to += std::to_string(field.size());
-  to += ':';
-  to += field;
-}
-
-std::string takeField(const std::string& from, std::size_t& pos) {
-  std::size_t colon = from.find(':', pos);
-  if (colon == std::string::npos) return {};
-  std::size_t length = std::stoul(from.substr(pos, colon - pos));
-  std::string field = from.substr(colon + 1, length);
-  pos = colon + 1 + length;
-  return field;
-}
-
 }  // namespace
 
 std::vector<RunResult> runScenario(const Scenario& scenario, const std::vector<Command>& commands) {
   NamespaceResult child = runInPrivateNamespaces([&]() -> std::string {
-    std::string packed;
+    std::vector<std::string> fields;
     Setup s;
     // Interfaces first: creating a tap needs the real /dev/net/tun.
     if (!setUpInterfaces(scenario.interfaces)) s.error = "interface setup failed";
     if (s.ok()) setUpDev(s, scenario.devMem);
     if (s.ok()) setUpFirmware(s, scenario);
-    if (!s.ok()) {
-      appendField(packed, "125");
-      appendField(packed, "");
-      appendField(packed, s.error);
-      return packed;
-    }
+    if (!s.ok()) return packFields({"125", "", s.error});
     for (const Command& command : commands) {
       RunResult r = runCommand(command);
-      appendField(packed, std::to_string(r.status));
-      appendField(packed, r.out);
-      appendField(packed, r.err);
+      fields.insert(fields.end(), {std::to_string(r.status), r.out, r.err});
     }
-    return packed;
+    return packFields(fields);
   });
 
   std::vector<RunResult> results;
@@ -228,14 +206,9 @@ std::vector<RunResult> runScenario(const Scenario& scenario, const std::vector<C
     results.push_back({125, "", "namespace child failed with status " + std::to_string(child.status)});
     return results;
   }
-  std::size_t pos = 0;
-  while (pos < child.output.size()) {
-    RunResult r;
-    r.status = std::stoi(takeField(child.output, pos));
-    r.out = takeField(child.output, pos);
-    r.err = takeField(child.output, pos);
-    results.push_back(r);
-  }
+  std::vector<std::string> fields = unpackFields(child.output);
+  for (std::size_t i = 0; i + 2 < fields.size(); i += 3)
+    results.push_back({std::stoi(fields[i]), fields[i + 1], fields[i + 2]});
   return results;
 }
 

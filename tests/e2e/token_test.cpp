@@ -5,17 +5,34 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <ctime>
 
 #include "decode/decode.h"
 #include "e2e/harness.h"
-#include "support/smbios_fixtures.h"
+#include "support/smbios_builders.h"
 
 namespace orlimtest {
 namespace {
 
-const Uuid kRaw = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
-                   0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+using smbiostest::Bytes;
+using smbiostest::operator+;
+using smbiostest::kRawUuid;
+using smbiostest::kSwappedUuid;
+using smbiostest::Uuid;
+
+std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The canonical 8-4-4-4-12 form of the bytes in the order given, upper case,
+// as dmidecode prints it.
+std::string uuidText(const Uuid& b) {
+  char buffer[37];
+  std::snprintf(buffer, sizeof buffer,
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0],
+                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
+  return buffer;
+}
 const char kMac[] = "52:54:00:12:34:56";
 const char kMacLegacy[] = "12153A58";  // bytes 2..5 (00 12 34 56) plus 12, 3, 6 and 2
 
@@ -34,7 +51,7 @@ std::string dmidecodeUuid(const std::string& output) {
   return uuid;
 }
 
-std::string table(const std::string& structures) { return structures + smbiosEndOfTable(); }
+std::string table(const Bytes& structures) { return text(structures + smbiostest::endOfTable()); }
 
 struct SourceCase {
   const char* name;
@@ -47,29 +64,29 @@ struct SourceCase {
 
 std::vector<SourceCase> sourceCases() {
   std::vector<SourceCase> cases;
-  const std::string t = table(smbiosType1(kRaw));
+  const std::string t = table(smbiostest::type1(kRawUuid));
   const auto length16 = static_cast<std::uint16_t>(t.size());
 
   Scenario sysfs;
-  sysfs.smbiosEntryPoint = smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(t.size()), 0);
+  sysfs.smbiosEntryPoint = text(smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(t.size()), 0));
   sysfs.dmiTable = t;
-  cases.push_back({"SysfsTables", sysfs, swapUuidFields(kRaw), {"-t", "1"}});
+  cases.push_back({"SysfsTables", sysfs, kSwappedUuid, {"-t", "1"}});
 
   Scenario efi;
   efi.efiSystab = "ACPI20=0x7ffd0000\nSMBIOS=0x7ff00000\n";
   efi.devMem = sparseImage(0x80000000,
-                           {{0x7ff00000, smbios2EntryPoint(2, 4, length16, 0x7ff10000, 2)},
+                           {{0x7ff00000, text(smbiostest::smbios2EntryPoint(2, 4, length16, 0x7ff10000, 2))},
                             {0x7ff10000, t}});
-  cases.push_back({"EfiSystemTable", efi, kRaw, {"--no-sysfs", "-t", "1"}});  // 2.4: raw order
+  cases.push_back({"EfiSystemTable", efi, kRawUuid, {"--no-sysfs", "-t", "1"}});  // 2.4: raw order
 
   Scenario scan;
-  scan.devMem = sparseImage(1u << 20, {{0xF5A30, smbios2EntryPoint(2, 8, length16, 0xE0000, 0)},
+  scan.devMem = sparseImage(1u << 20, {{0xF5A30, text(smbiostest::smbios2EntryPoint(2, 8, length16, 0xE0000, 0))},
                                        {0xE0000, t}});
-  cases.push_back({"MemoryScan", scan, swapUuidFields(kRaw), {"--no-sysfs", "-t", "1"}});
+  cases.push_back({"MemoryScan", scan, kSwappedUuid, {"--no-sysfs", "-t", "1"}});
 
   Scenario text;
   text.productUuid = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
-  cases.push_back({"ProductUuidText", text, kRaw, {}});
+  cases.push_back({"ProductUuidText", text, kRawUuid, {}});
 
   for (SourceCase& c : cases) c.scenario.interfaces = oneCard();
   return cases;
@@ -99,7 +116,7 @@ TEST(Token, EachSourceAloneDecodesToTheScenario) {
     EXPECT_EQ(token.fields.version, 1);
     EXPECT_GE(token.fields.time, before);
     EXPECT_LE(token.fields.time, after);
-    EXPECT_EQ(hexBytes(token.fields.uuid), hexBytes(c.expected));
+    EXPECT_EQ(uuidText(token.fields.uuid), uuidText(c.expected));
     EXPECT_EQ(std::string(token.fields.legacy.begin(), token.fields.legacy.end()), kMacLegacy);
     if (runs.size() > 1) {
       EXPECT_EQ(dmidecodeUuid(runs[1].out), uuidText(c.expected)) << runs[1].out;
@@ -120,7 +137,7 @@ TEST(Token, FailuresAreReportedWithBothNumbers) {
 
   Scenario legacyDmi;  // the EFI address leads to a legacy entry point, which it may not
   legacyDmi.efiSystab = "SMBIOS=0x10000\n";
-  legacyDmi.devMem = sparseImage(1u << 20, {{0x10000, dmiEntryPoint(0x21, 64, 0x20000, 1)}});
+  legacyDmi.devMem = sparseImage(1u << 20, {{0x10000, text(smbiostest::dmiEntryPoint(0x21, 64, 0x20000, 1))}});
   legacyDmi.interfaces = oneCard();
   cases.push_back({"EntryPointNotSmbios", legacyDmi, "", "Failure reading system ID (-1/16)\n"});
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "probes/smbios_builders.h"
+#include "support/smbios_builders.h"
 #include "probes/smbios_internal.h"
 
 namespace {

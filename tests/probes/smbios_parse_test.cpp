@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-#include "probes/smbios_builders.h"
+#include "support/smbios_builders.h"
 #include "probes/smbios_internal.h"
 
 namespace {

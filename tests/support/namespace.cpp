@@ -29,17 +29,6 @@ void writeAll(int fd, const std::string& bytes) {
   }
 }
 
-std::string readAll(int fd) {
-  std::string out;
-  char chunk[4096];
-  for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.append(chunk, static_cast<std::size_t>(n));
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -76,6 +65,37 @@ NamespaceResult runInPrivateNamespaces(const std::function<std::string()>& body)
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+std::string readAll(int fd) {
+  std::string out;
+  char chunk[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(chunk, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+std::string packFields(const std::vector<std::string>& fields) {
+  std::string packed;
+  for (const std::string& field : fields) packed += std::to_string(field.size()) + ':' + field;
+  return packed;
+}
+
+std::vector<std::string> unpackFields(const std::string& packed) {
+  std::vector<std::string> fields;
+  std::size_t pos = 0;
+  while (pos < packed.size()) {
+    std::size_t colon = packed.find(':', pos);
+    if (colon == std::string::npos) break;
+    std::size_t length = std::stoul(packed.substr(pos, colon - pos));
+    fields.push_back(packed.substr(colon + 1, length));
+    pos = colon + 1 + length;
+  }
+  return fields;
 }
 
 int shell(const std::string& commandLine) {

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace orlimtest {
 
@@ -23,5 +24,12 @@ NamespaceResult runInPrivateNamespaces(const std::function<std::string()>& body)
 // Runs a shell command line inside the current namespaces; returns its exit
 // status. Output goes to stderr so it never mixes with a probe's stdout.
 int shell(const std::string& commandLine);
+
+// A namespace body hands back one string; these carry several through it.
+std::string packFields(const std::vector<std::string>& fields);
+std::vector<std::string> unpackFields(const std::string& packed);
+
+// Everything readable from fd until end of file (EINTR retried).
+std::string readAll(int fd);
 
 }  // namespace orlimtest

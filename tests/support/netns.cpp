@@ -191,16 +191,8 @@ bool rebuildClassNet(std::span<const FakeInterface> interfaces) {
 }
 
 std::string readBack(int fd) {
-  std::string out;
   ::lseek(fd, 0, SEEK_SET);
-  char chunk[4096];
-  for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.append(chunk, static_cast<std::size_t>(n));
-  }
-  return out;
+  return readAll(fd);
 }
 
 }  // namespace
@@ -271,24 +263,6 @@ CapturedOutput captureOutput(const std::function<void()>& code) {
   return captured;
 }
 
-std::string packFields(const std::vector<std::string>& fields) {
-  std::string packed;
-  for (const std::string& field : fields) packed += std::to_string(field.size()) + ':' + field;
-  return packed;
-}
-
-std::vector<std::string> unpackFields(const std::string& packed) {
-  std::vector<std::string> fields;
-  std::size_t pos = 0;
-  while (pos < packed.size()) {
-    std::size_t colon = packed.find(':', pos);
-    if (colon == std::string::npos) break;
-    std::size_t length = std::stoul(packed.substr(pos, colon - pos));
-    fields.push_back(packed.substr(colon + 1, length));
-    pos = colon + 1 + length;
-  }
-  return fields;
-}
 
 bool leaksFound() {
 #ifdef ORLIM_TEST_HAS_LSAN

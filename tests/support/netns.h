@@ -85,9 +85,6 @@ struct CapturedOutput {
 };
 CapturedOutput captureOutput(const std::function<void()>& code);
 
-// A namespace body hands back one string; these carry several through it.
-std::string packFields(const std::vector<std::string>& fields);
-std::vector<std::string> unpackFields(const std::string& packed);
 
 // A namespace body ends in _Exit, so the leak check of a sanitized build
 // never runs there; this runs it on the spot. True when LeakSanitizer is

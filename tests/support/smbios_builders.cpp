@@ -1,4 +1,4 @@
-#include "probes/smbios_builders.h"
+#include "support/smbios_builders.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,0 +1,20 @@
+#pragma once
+// Owns a file descriptor or socket and closes it when it goes, so no path
+// out of a probe can leak one.
+
+#include <unistd.h>
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) noexcept : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const noexcept { return fd_; }
+  bool valid() const noexcept { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
