@@ -3,6 +3,8 @@
 #   tools/deps.sh build   compiler and build tools
 #   tools/deps.sh test    plus everything the test suite uses
 #   tools/deps.sh bench   plus the benchmark libraries
+#   tools/deps.sh clang   plus clang, for the clang preset
+#   tools/deps.sh fuzz    clang and libFuzzer, for the fuzz preset
 set -eu
 
 build="g++ cmake ninja-build"
@@ -11,11 +13,16 @@ vm="qemu-system-x86 ovmf seabios linux-image-amd64 busybox-static cpio kmod"
 test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db $vm"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace"
 
+clang="$test clang"
+fuzz="$build clang libclang-rt-14-dev"
+
 case "${1:-}" in
   build) wanted=$build ;;
   test) wanted=$test ;;
   bench) wanted=$bench ;;
-  *) echo "usage: $0 build|test|bench" >&2; exit 2 ;;
+  clang) wanted=$clang ;;
+  fuzz) wanted=$fuzz ;;
+  *) echo "usage: $0 build|test|bench|clang|fuzz" >&2; exit 2 ;;
 esac
 
 missing=""
