@@ -34,7 +34,8 @@ int run(const char* job, long count) {
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s orlim|nettle|libgcrypt key|block|cbc4k|token|first-token COUNT\n",
+    std::fprintf(stderr,
+                 "usage: %s orlim|nettle|libgcrypt key|block|cbc4k|token|first-token COUNT\n",
                  argv[0]);
     return 2;
   }

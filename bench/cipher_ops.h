@@ -27,7 +27,8 @@ inline CipherBenchData& benchData() {
   static CipherBenchData data = [] {
     CipherBenchData d{};
     for (std::size_t i = 0; i < d.key.size(); ++i) d.key[i] = static_cast<std::uint8_t>(i * 29 + 7);
-    for (std::size_t i = 0; i < d.plain.size(); ++i) d.plain[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    for (std::size_t i = 0; i < d.plain.size(); ++i)
+      d.plain[i] = static_cast<std::uint8_t>(i * 13 + 1);
     for (std::size_t i = 0; i < d.record.size(); ++i) d.record[i] = static_cast<std::uint8_t>(i);
     return d;
   }();

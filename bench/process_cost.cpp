@@ -2,9 +2,9 @@
 // minimum, maximum over the runs) and peak resident memory, so a whole
 // process can be compared with a baseline such as /bin/true in one run.
 // usage: process_cost RUNS COMMAND_A -- COMMAND_B...
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,11 +40,13 @@ Sample runOnce(std::vector<char*>& argv) {
 }
 
 void report(const char* name, std::vector<Sample> samples) {
-  std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) { return a.micros < b.micros; });
+  std::sort(samples.begin(), samples.end(),
+            [](const Sample& a, const Sample& b) { return a.micros < b.micros; });
   long rss = 0;
   for (const Sample& s : samples) rss = std::max(rss, s.maxRssKib);
   std::printf("%-10s wall median %8.1f us  min %8.1f  max %8.1f   peak RSS %ld KiB\n", name,
-              samples[samples.size() / 2].micros, samples.front().micros, samples.back().micros, rss);
+              samples[samples.size() / 2].micros, samples.front().micros, samples.back().micros,
+              rss);
 }
 
 }  // namespace
@@ -73,8 +75,10 @@ int main(int argc, char** argv) {
   }
   report("first", sa);
   report("second", sb);
-  std::sort(sa.begin(), sa.end(), [](const Sample& x, const Sample& y) { return x.micros < y.micros; });
-  std::sort(sb.begin(), sb.end(), [](const Sample& x, const Sample& y) { return x.micros < y.micros; });
+  std::sort(sa.begin(), sa.end(),
+            [](const Sample& x, const Sample& y) { return x.micros < y.micros; });
+  std::sort(sb.begin(), sb.end(),
+            [](const Sample& x, const Sample& y) { return x.micros < y.micros; });
   std::printf("ratio of medians (second/first): %.3f\n",
               sb[sb.size() / 2].micros / sa[sa.size() / 2].micros);
   return 0;

@@ -30,7 +30,8 @@ void MemFile::image(std::size_t size, std::span<const std::uint8_t> bytes,
   for (std::uint64_t address : addresses) {
     if (address >= size) continue;
     const std::size_t n = std::min<std::size_t>(bytes.size(), size - address);
-    if (n > 0 && pwrite(fd_, bytes.data(), n, static_cast<off_t>(address)) != static_cast<ssize_t>(n))
+    if (n > 0 &&
+        pwrite(fd_, bytes.data(), n, static_cast<off_t>(address)) != static_cast<ssize_t>(n))
       fail("pwrite");
   }
 }

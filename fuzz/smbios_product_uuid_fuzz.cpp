@@ -45,7 +45,8 @@ bool canonical(std::span<const std::uint8_t, 37> text, std::array<std::uint8_t, 
 std::span<std::uint8_t, 37> guardedText() {
   static std::uint8_t* end = [] {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    void* area = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* area =
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (area == MAP_FAILED) smbiosfuzz::fail("mmap");
     auto* bytes = static_cast<std::uint8_t*>(area);
     if (mprotect(bytes + page, page, PROT_NONE) != 0) smbiosfuzz::fail("mprotect");

@@ -27,7 +27,8 @@ int expectedFromMemory(std::span<const std::uint8_t> entryPoint,
                        std::span<const std::uint8_t> table, std::span<std::uint8_t, 16> uuid) {
   const std::size_t n = entryPoint.size();
   const auto starts = [&](const char* anchor) {
-    return n >= std::strlen(anchor) && std::memcmp(entryPoint.data(), anchor, std::strlen(anchor)) == 0;
+    return n >= std::strlen(anchor) &&
+           std::memcmp(entryPoint.data(), anchor, std::strlen(anchor)) == 0;
   };
   smbios::TableLocation location;
   int parsed = -1;

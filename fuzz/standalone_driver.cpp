@@ -56,8 +56,8 @@ std::vector<Input> readSeeds(const char* directory) {
 }
 
 // Tokens the parsers look for, so mutations reach past the first compare.
-const char* const kTokens[] = {"_SM3_", "_SM_", "_DMI_", "SMBIOS3=", "SMBIOS=", "0x", "\n",
-                               "-",     "\x7f\x04", "\x01\x1b", "\0\0"};
+const char* const kTokens[] = {"_SM3_", "_SM_", "_DMI_",    "SMBIOS3=", "SMBIOS=", "0x",
+                               "\n",    "-",    "\x7f\x04", "\x01\x1b", "\0\0"};
 
 void mutate(Input& input, Random& random) {
   const std::size_t steps = 1 + random.below(6);
@@ -65,10 +65,12 @@ void mutate(Input& input, Random& random) {
     const std::size_t at = random.below(input.size() + 1);
     switch (random.below(7)) {
       case 0:  // flip a bit
-        if (!input.empty()) input[random.below(input.size())] ^= static_cast<std::uint8_t>(1u << random.below(8));
+        if (!input.empty())
+          input[random.below(input.size())] ^= static_cast<std::uint8_t>(1u << random.below(8));
         break;
       case 1:  // set a byte
-        if (!input.empty()) input[random.below(input.size())] = static_cast<std::uint8_t>(random.next());
+        if (!input.empty())
+          input[random.below(input.size())] = static_cast<std::uint8_t>(random.next());
         break;
       case 2: {  // insert a token
         const char* token = kTokens[random.below(std::size(kTokens))];
@@ -80,12 +82,15 @@ void mutate(Input& input, Random& random) {
         input.resize(random.below(input.size() + 1));
         break;
       case 4: {  // erase a run
-        const std::size_t n = std::min(random.below(16) + 1, input.size() - std::min(at, input.size()));
-        input.erase(input.begin() + static_cast<long>(at), input.begin() + static_cast<long>(at + n));
+        const std::size_t n =
+            std::min(random.below(16) + 1, input.size() - std::min(at, input.size()));
+        input.erase(input.begin() + static_cast<long>(at),
+                    input.begin() + static_cast<long>(at + n));
         break;
       }
       case 5: {  // store a small or extreme 32-bit value
-        static const std::uint32_t kValues[] = {0, 1, 4, 24, 25, 31, 32, 33, 0xFF, 0x10000, 0xF0000, 0xFFFFFFFF};
+        static const std::uint32_t kValues[] = {0,  1,  4,    24,      25,      31,
+                                                32, 33, 0xFF, 0x10000, 0xF0000, 0xFFFFFFFF};
         const std::uint32_t value = kValues[random.below(std::size(kValues))];
         for (std::size_t i = 0; i < 4 && at + i < input.size(); ++i)
           input[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -94,7 +99,8 @@ void mutate(Input& input, Random& random) {
       default: {  // random bytes
         const std::size_t n = random.below(32);
         for (std::size_t i = 0; i < n; ++i)
-          input.insert(input.begin() + static_cast<long>(at), static_cast<std::uint8_t>(random.next()));
+          input.insert(input.begin() + static_cast<long>(at),
+                       static_cast<std::uint8_t>(random.next()));
         break;
       }
     }

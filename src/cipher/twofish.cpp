@@ -202,8 +202,9 @@ template <bool kDecrypt>
 
 }  // namespace
 
-void twofishProcessBlock(std::span<const std::uint8_t, 16> input, std::span<std::uint8_t, 16> output,
-                         int decrypt, const CipherContext& context) {
+void twofishProcessBlock(std::span<const std::uint8_t, 16> input,
+                         std::span<std::uint8_t, 16> output, int decrypt,
+                         const CipherContext& context) {
   const std::uint32_t r0 = loadLe32(input, 0);
   const std::uint32_t r1 = loadLe32(input, 4);
   const std::uint32_t r2 = loadLe32(input, 8);
@@ -217,7 +218,8 @@ void twofishProcessBlock(std::span<const std::uint8_t, 16> input, std::span<std:
 void twofishEncryptMaskedBlock(std::span<const std::uint8_t, 16> input,
                                std::span<const std::uint8_t, 16> mask,
                                std::span<std::uint8_t, 16> output, const CipherContext& context) {
-  processWords<false>(loadLe32(input, 0) ^ loadLe32(mask, 0), loadLe32(input, 4) ^ loadLe32(mask, 4),
+  processWords<false>(loadLe32(input, 0) ^ loadLe32(mask, 0),
+                      loadLe32(input, 4) ^ loadLe32(mask, 4),
                       loadLe32(input, 8) ^ loadLe32(mask, 8),
                       loadLe32(input, 12) ^ loadLe32(mask, 12), output, context);
 }

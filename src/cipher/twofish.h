@@ -80,8 +80,9 @@ inline std::uint32_t twofishGRotated(const CipherContext& context, std::uint32_t
 
 // Encrypts (decrypt == 0) or decrypts one block. All of input is read before
 // output is written, so both may be the same block.
-void twofishProcessBlock(std::span<const std::uint8_t, 16> input, std::span<std::uint8_t, 16> output,
-                         int decrypt, const CipherContext& context);
+void twofishProcessBlock(std::span<const std::uint8_t, 16> input,
+                         std::span<std::uint8_t, 16> output, int decrypt,
+                         const CipherContext& context);
 
 // Encrypts input XOR mask: the CBC step. The mask is read in the same 4-byte
 // words in which the previous block's ciphertext was stored, so the processor

@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
   std::array<char, 17> legacyId;
   int legacyLength = snprintLegacySystemId(legacyId.data(), static_cast<int>(legacyId.size()));
   if (uuidResult != 0 || legacyLength != 16) {
-    if (verbose) std::fprintf(stderr, "Failure reading system ID (%d/%d)\n", uuidResult, legacyLength);
+    if (verbose)
+      std::fprintf(stderr, "Failure reading system ID (%d/%d)\n", uuidResult, legacyLength);
     return 0;
   }
 
@@ -89,7 +90,8 @@ int main(int argc, char** argv) {
   packTokenRecord(record, fields);
 
   std::array<std::uint8_t, 8192> output;
-  int count = encryptWithKey(record.data(), static_cast<int>(record.size()), key.data(), output.data());
+  int count =
+      encryptWithKey(record.data(), static_cast<int>(record.size()), key.data(), output.data());
 
   // Byte for byte what printf("%02X") per byte and a final line feed would
   // print, in one write: formatting 29 bytes through printf costs more

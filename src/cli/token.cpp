@@ -40,8 +40,7 @@ int runWithKey(CipherCall call, const std::uint8_t* input, int length, char* key
   // A context that can't be created (memory exhausted) is passed on as null:
   // the cipher then produces nothing and the caller prints an empty line.
   CipherContextOwner context(cipherContextCreate(start, keyLength));
-  return static_cast<int>(
-      call(input, output, static_cast<std::uint32_t>(length), context.get()));
+  return static_cast<int>(call(input, output, static_cast<std::uint32_t>(length), context.get()));
 }
 
 }  // namespace

@@ -15,7 +15,9 @@ int hexValue(char c) {
   return -1;
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // A record that came out of the right key carries version 1 and eight
 // upper-case hex digits; anything else means the wrong key or damage.
@@ -79,13 +81,15 @@ DecodeResult decodeToken(std::string_view text) {
   std::array<char, kTokenKeyBufferSize> key{};
   buildTokenKey(key);
   std::array<std::uint8_t, kTokenCipherRoom> record{};
-  int count = decryptWithKey(sealed.data(), static_cast<int>(kTokenRecordSize), key.data(), record.data());
+  int count =
+      decryptWithKey(sealed.data(), static_cast<int>(kTokenRecordSize), key.data(), record.data());
   key.fill('\0');
   if (count != static_cast<int>(kTokenRecordSize)) {
     result.status = DecodeStatus::kNotOurs;
     return result;
   }
-  result.fields = unpackTokenRecord(std::span<const std::uint8_t, kTokenRecordSize>(record.data(), kTokenRecordSize));
+  result.fields = unpackTokenRecord(
+      std::span<const std::uint8_t, kTokenRecordSize>(record.data(), kTokenRecordSize));
   result.status = looksLikeOurs(result.fields) ? DecodeStatus::kOk : DecodeStatus::kNotOurs;
   return result;
 }
@@ -97,7 +101,8 @@ std::string describeFailure(const DecodeResult& result) {
     case DecodeStatus::kNotHex:
       return "character " + std::to_string(result.badAt) + " is not a hex digit";
     case DecodeStatus::kWrongLength:
-      return "not " + std::to_string(kTokenDigits) + " hex digits (" + std::to_string(result.digits) + ")";
+      return "not " + std::to_string(kTokenDigits) + " hex digits (" +
+             std::to_string(result.digits) + ")";
     case DecodeStatus::kNotOurs:
       return "not a token of this key, or corrupted";
   }
@@ -106,11 +111,9 @@ std::string describeFailure(const DecodeResult& result) {
 
 std::string formatFields(const DecodeResult& r) {
   const TokenFields& f = r.fields;
-  return "token:   " + r.token + "\n" +
-         "version: " + std::to_string(f.version) + "\n" +
+  return "token:   " + r.token + "\n" + "version: " + std::to_string(f.version) + "\n" +
          "time:    " + utcText(f.time) + " (" + std::to_string(f.time) + ")\n" +
-         "uuid:    " + uuidText(f) + "\n" +
-         "legacy:  " + legacyText(f) + "\n";
+         "uuid:    " + uuidText(f) + "\n" + "legacy:  " + legacyText(f) + "\n";
 }
 
 std::string formatJson(const DecodeResult& r) {

@@ -16,9 +16,9 @@ enum class DecodeStatus {
 struct DecodeResult {
   DecodeStatus status = DecodeStatus::kNotHex;
   TokenFields fields;
-  std::string token;        // the 58 digits as given, white space trimmed, upper case
-  std::size_t badAt = 0;    // kNotHex: 1-based position of the first bad character
-  std::size_t digits = 0;   // kWrongLength: how many digits there were
+  std::string token;       // the 58 digits as given, white space trimmed, upper case
+  std::size_t badAt = 0;   // kNotHex: 1-based position of the first bad character
+  std::size_t digits = 0;  // kWrongLength: how many digits there were
 };
 
 // Accepts upper- or lower-case hex with white space around it.

@@ -74,7 +74,8 @@ std::int64_t getCpuSignature(CpuidFunction cpuid) {
   return sum;
 }
 
-int formatLegacySystemId(char* buffer, int size, std::span<const std::uint8_t, kMacAddressSize> address,
+int formatLegacySystemId(char* buffer, int size,
+                         std::span<const std::uint8_t, kMacAddressSize> address,
                          std::int64_t signature) {
   return std::snprintf(buffer, bufferSize(size), "%02X%02X%02X%02X%08X",
                        static_cast<unsigned>((address[2] + 0x12) & 0xFF),
@@ -92,13 +93,14 @@ int getIpv4AddressBytes(const char* name, MacAddressSpan address) {
         entry->ifa_addr->sa_family != AF_INET)
       continue;
     std::array<char, NI_MAXHOST> host;
-    if (::getnameinfo(entry->ifa_addr, sizeof(struct sockaddr_in), host.data(), host.size(), nullptr,
-                      0, NI_NUMERICHOST) != 0)
+    if (::getnameinfo(entry->ifa_addr, sizeof(struct sockaddr_in), host.data(), host.size(),
+                      nullptr, 0, NI_NUMERICHOST) != 0)
       return -1;
     int octets[4];
     if (std::sscanf(host.data(), "%d.%d.%d.%d", &octets[0], &octets[1], &octets[2], &octets[3]) < 4)
       continue;
-    for (std::size_t i = 0; i < 4; ++i) address[2 + i] = static_cast<std::uint8_t>(octets[i] & 0xFF);
+    for (std::size_t i = 0; i < 4; ++i)
+      address[2 + i] = static_cast<std::uint8_t>(octets[i] & 0xFF);
     return 0;
   }
   return -1;

@@ -31,7 +31,8 @@ std::int64_t getCpuSignature(CpuidFunction cpuid = executeCpuid);
 // "%02X%02X%02X%02X%08X": address bytes 2 to 5 plus 0x12, 3, 6 and 2 (each
 // wrapping within a byte), then the signature's low 32 bits. Returns
 // snprintf's result, always 16. A negative size counts as 0.
-int formatLegacySystemId(char* buffer, int size, std::span<const std::uint8_t, kMacAddressSize> address,
+int formatLegacySystemId(char* buffer, int size,
+                         std::span<const std::uint8_t, kMacAddressSize> address,
                          std::int64_t signature);
 
 // The first IPv4 address of the named interface, its octets in address

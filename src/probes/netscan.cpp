@@ -120,7 +120,9 @@ bool passesNameFilter(const char* name) {
 
 int realSocket(int domain, int type, int protocol) { return ::socket(domain, type, protocol); }
 
-int realIoctl(int fd, unsigned long request, void* argument) { return ::ioctl(fd, request, argument); }
+int realIoctl(int fd, unsigned long request, void* argument) {
+  return ::ioctl(fd, request, argument);
+}
 
 int compareInterfaceNames(const struct dirent** a, const struct dirent** b) {
   const char* nameA = (*a)->d_name;
@@ -139,8 +141,9 @@ PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan addre
   if (socket.get() < 0) return PermanentMacResult::kNoSocket;
 
   struct ifreq request = interfaceRequest(name);
-  alignas(struct ethtool_perm_addr) std::array<std::uint8_t, kPermAddrHeaderSize + kPermAddrDataSize>
-      permAddr{};
+  alignas(struct ethtool_perm_addr)
+      std::array<std::uint8_t, kPermAddrHeaderSize + kPermAddrDataSize>
+          permAddr{};
   storeLittleEndian32(permAddr.data(), ETHTOOL_GPERMADDR);
   storeLittleEndian32(permAddr.data() + 4, static_cast<std::uint32_t>(kPermAddrDataSize));
   request.ifr_data = reinterpret_cast<char*>(permAddr.data());

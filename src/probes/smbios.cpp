@@ -104,8 +104,8 @@ int decodeWith(int (*parse)(ByteView, std::uint32_t, TableLocation&), ByteView e
 
 int parseSmbios3EntryPoint(ByteView entryPoint, std::uint32_t flags, TableLocation& location) {
   if (entryPoint.size() < 24 || !lengthByteChecksumHolds(entryPoint, entryPoint[6])) return -1;
-  location.version = (std::uint32_t{entryPoint[7]} << 16) | (std::uint32_t{entryPoint[8]} << 8) |
-                     entryPoint[9];
+  location.version =
+      (std::uint32_t{entryPoint[7]} << 16) | (std::uint32_t{entryPoint[8]} << 8) | entryPoint[9];
   location.length = load32(entryPoint, 12);
   location.address = load64(entryPoint, 16);
   location.count = 0;  // SMBIOS 3 has no count; the length and type 127 end the walk

@@ -42,7 +42,8 @@ Bytes expectedArea(const Bytes& input, const CipherContext& context) {
   for (std::size_t i = 0; i < blocks; ++i) {
     Block p{};
     std::copy(input.begin() + static_cast<std::ptrdiff_t>(16 * i),
-              input.begin() + static_cast<std::ptrdiff_t>(std::min(length, 16 * i + 16)), p.begin());
+              input.begin() + static_cast<std::ptrdiff_t>(std::min(length, 16 * i + 16)),
+              p.begin());
     for (std::size_t j = 0; j < 16; ++j) p[j] ^= chain[j];
     chain = encryptBlock(p, context);
     c.push_back(chain);
@@ -152,8 +153,9 @@ TEST_F(CipherEnvelope, DecryptionInvertsEncryptionAlsoInPlace) {
 // Shorter keys repeat, longer ones count with their first 32 bytes, and no
 // key at all means the default key.
 TEST(CipherContextKey, LengthsMapToTheirThirtyTwoByteKey) {
-  const Key defaultKey = {'P', 'l', 'a', 'i', 'n', 'D', 'e', 'f', 'a', 'u', 'l', 't', 'K', 'e', 'y', 'O',
-                          'f', 'T', 'h', 'e', 'B', 'l', 'o', 'c', 'k', 'C', 'i', 'p', 'h', 'e', 'r', '!'};
+  const Key defaultKey = {'P', 'l', 'a', 'i', 'n', 'D', 'e', 'f', 'a', 'u', 'l',
+                          't', 'K', 'e', 'y', 'O', 'f', 'T', 'h', 'e', 'B', 'l',
+                          'o', 'c', 'k', 'C', 'i', 'p', 'h', 'e', 'r', '!'};
   const Bytes sample = patternBytes(29, 3);
   for (std::uint32_t length : {0u, 1u, 14u, 32u, 40u, 100u}) {
     SCOPED_TRACE(testing::Message() << "key length " << length);

@@ -42,7 +42,8 @@ namespace {
 
 template <typename Array>
 bool allZero(const Array& array) {
-  return std::all_of(std::begin(array), std::end(array), [](const auto& v) { return v == std::remove_cvref_t<decltype(v)>{}; });
+  return std::all_of(std::begin(array), std::end(array),
+                     [](const auto& v) { return v == std::remove_cvref_t<decltype(v)>{}; });
 }
 
 // First in this binary: it needs a process in which no context was created.
@@ -63,7 +64,8 @@ TEST(CipherContextHeap, ReleaseWipesKeyMaterialBeforeFreeing) {
   ASSERT_NE(context, nullptr);
   std::uint8_t record[29] = {1, 2, 3};
   std::uint8_t out[32];
-  ASSERT_EQ(cipherContextDecrypt(record, out, 29, context), 29u);  // fills all three chaining blocks
+  ASSERT_EQ(cipherContextDecrypt(record, out, 29, context),
+            29u);  // fills all three chaining blocks
 
   std::memset(&releasedContext, 0xA5, sizeof releasedContext);
   watchedBlock = context;

@@ -39,5 +39,6 @@ void fillRandom(Container& bytes, std::mt19937& rng) {
 
 // A context keyed with exactly these 32 bytes.
 inline CipherContextOwner contextWithKey(const Key& key) {
-  return CipherContextOwner(cipherContextCreate(key.data(), static_cast<std::uint32_t>(key.size())));
+  return CipherContextOwner(
+      cipherContextCreate(key.data(), static_cast<std::uint32_t>(key.size())));
 }

@@ -93,7 +93,8 @@ TEST(TwofishKeySchedule, KeyedSboxesEvaluateHWithTheSboxKey) {
 }
 
 TEST(TwofishTables, LaterContextsReuseThemAndAgreeWithTheFirst) {
-  const Key key = arrayFromHex<32>("00112233445566778899AABBCCDDEEFF0123456789ABCDEFFEDCBA9876543210");
+  const Key key =
+      arrayFromHex<32>("00112233445566778899AABBCCDDEEFF0123456789ABCDEFFEDCBA9876543210");
   const CipherContextOwner first = contextWithKey(key);
   ASSERT_NE(first, nullptr);
   ASSERT_EQ(mdsTablesReady, 1u);
@@ -111,7 +112,8 @@ TEST(TwofishTables, LaterContextsReuseThemAndAgreeWithTheFirst) {
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(mdsTablesReady, 1u);
   EXPECT_EQ(second->subkeys, first->subkeys);
-  EXPECT_TRUE(std::equal(std::begin(second->sboxes), std::end(second->sboxes), std::begin(first->sboxes)));
+  EXPECT_TRUE(
+      std::equal(std::begin(second->sboxes), std::end(second->sboxes), std::begin(first->sboxes)));
   const Block block = arrayFromHex<16>("000102030405060708090A0B0C0D0E0F");
   EXPECT_EQ(process(block, 0, *second), process(block, 0, *first));
 }

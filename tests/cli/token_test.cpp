@@ -26,7 +26,8 @@ std::array<std::uint8_t, kTokenCipherRoom> directEncrypt(const std::string& ciph
   CipherContextOwner context(
       cipherContextCreate(cipherKey.data(), static_cast<std::uint32_t>(cipherKey.size())));
   std::vector<std::uint8_t> input = sampleInput();
-  cipherContextEncrypt(input.data(), out.data(), static_cast<std::uint32_t>(input.size()), context.get());
+  cipherContextEncrypt(input.data(), out.data(), static_cast<std::uint32_t>(input.size()),
+                       context.get());
   return out;
 }
 
@@ -38,9 +39,9 @@ std::string plus3(const std::string& text) {
 
 struct KeyCase {
   const char* name;
-  std::string key;              // the text handed to encryptWithKey
-  std::string changedText;      // the buffer afterwards
-  std::string cipherKey;        // what the cipher must be keyed with
+  std::string key;          // the text handed to encryptWithKey
+  std::string changedText;  // the buffer afterwards
+  std::string cipherKey;    // what the cipher must be keyed with
 };
 
 std::string builtTokenKey() {
@@ -69,7 +70,8 @@ TEST(EncryptWithKey, PreparesKeyAsTheCipherExpects) {
     buffer.push_back('\0');
     std::array<std::uint8_t, kTokenCipherRoom> out{};
     std::vector<std::uint8_t> input = sampleInput();
-    int count = encryptWithKey(input.data(), static_cast<int>(input.size()), buffer.data(), out.data());
+    int count =
+        encryptWithKey(input.data(), static_cast<int>(input.size()), buffer.data(), out.data());
     EXPECT_EQ(count, static_cast<int>(kTokenRecordSize));
     EXPECT_EQ(std::string(buffer.data(), c.key.size()), c.changedText);
     EXPECT_EQ(out, directEncrypt(c.cipherKey));
@@ -83,7 +85,8 @@ TEST(EncryptWithKey, DecryptWithKeyInvertsIt) {
   std::array<std::uint8_t, kTokenCipherRoom> opened{};
   std::string keyA = token, keyB = token;
   encryptWithKey(input.data(), static_cast<int>(input.size()), keyA.data(), sealed.data());
-  int count = decryptWithKey(sealed.data(), static_cast<int>(input.size()), keyB.data(), opened.data());
+  int count =
+      decryptWithKey(sealed.data(), static_cast<int>(input.size()), keyB.data(), opened.data());
   ASSERT_EQ(count, static_cast<int>(input.size()));
   EXPECT_TRUE(std::equal(input.begin(), input.end(), opened.begin()));
 }
@@ -108,7 +111,8 @@ TEST(TokenRecord, LayoutIsVersionTimeUuidLegacy) {
   TokenFields fields;
   fields.version = kTokenRecordVersion;
   fields.time = 0x11223344;
-  for (std::size_t i = 0; i < fields.uuid.size(); ++i) fields.uuid[i] = static_cast<std::uint8_t>(0xA0 + i);
+  for (std::size_t i = 0; i < fields.uuid.size(); ++i)
+    fields.uuid[i] = static_cast<std::uint8_t>(0xA0 + i);
   std::copy_n("33F3A401", 8, fields.legacy.begin());
   std::array<std::uint8_t, kTokenRecordSize> record{};
   packTokenRecord(record, fields);

@@ -14,7 +14,8 @@ TokenFields sampleFields() {
   TokenFields fields;
   fields.version = kTokenRecordVersion;
   fields.time = 1796861430;  // 2026-12-10T00:10:30Z
-  for (std::size_t i = 0; i < fields.uuid.size(); ++i) fields.uuid[i] = static_cast<std::uint8_t>(i * 0x11);
+  for (std::size_t i = 0; i < fields.uuid.size(); ++i)
+    fields.uuid[i] = static_cast<std::uint8_t>(i * 0x11);
   std::copy_n("33F3A401", 8, fields.legacy.begin());
   return fields;
 }
@@ -27,7 +28,8 @@ std::string seal(const TokenFields& fields, const char* key = nullptr) {
   buildTokenKey(tokenKey);
   std::string keyText = key ? key : tokenKey.data();
   std::array<std::uint8_t, kTokenCipherRoom> out{};
-  int count = encryptWithKey(record.data(), static_cast<int>(record.size()), keyText.data(), out.data());
+  int count =
+      encryptWithKey(record.data(), static_cast<int>(record.size()), keyText.data(), out.data());
   std::string text;
   char digits[3];
   for (int i = 0; i < count; ++i) {
@@ -80,7 +82,8 @@ TEST(DecodeToken, NamesWhatIsWrong) {
       {"OtherKey", seal(sampleFields(), "another key"), DecodeStatus::kNotOurs,
        "not a token of this key, or corrupted"},
       {"Corrupted", flipped, DecodeStatus::kNotOurs, "not a token of this key, or corrupted"},
-      {"OtherVersion", seal(version2), DecodeStatus::kNotOurs, "not a token of this key, or corrupted"},
+      {"OtherVersion", seal(version2), DecodeStatus::kNotOurs,
+       "not a token of this key, or corrupted"},
       {"LegacyNotUpperHex", seal(lowerLegacy), DecodeStatus::kNotOurs,
        "not a token of this key, or corrupted"},
   };
@@ -95,16 +98,17 @@ TEST(DecodeToken, NamesWhatIsWrong) {
 TEST(DecodeToken, FormatsFieldsAndJson) {
   DecodeResult r = decodeToken(seal(sampleFields()));
   ASSERT_EQ(r.status, DecodeStatus::kOk);
-  EXPECT_EQ(formatFields(r),
-            "token:   " + r.token + "\n"
-            "version: 1\n"
-            "time:    2026-12-10T00:10:30Z (1796861430)\n"
-            "uuid:    00112233-4455-6677-8899-aabbccddeeff\n"
-            "legacy:  33F3A401\n");
-  EXPECT_EQ(formatJson(r), "{\"token\": \"" + r.token +
-                               "\", \"version\": 1, \"time\": 1796861430, \"time_utc\": "
-                               "\"2026-12-10T00:10:30Z\", \"uuid\": "
-                               "\"00112233-4455-6677-8899-aabbccddeeff\", \"legacy\": \"33F3A401\"}\n");
+  EXPECT_EQ(formatFields(r), "token:   " + r.token +
+                                 "\n"
+                                 "version: 1\n"
+                                 "time:    2026-12-10T00:10:30Z (1796861430)\n"
+                                 "uuid:    00112233-4455-6677-8899-aabbccddeeff\n"
+                                 "legacy:  33F3A401\n");
+  EXPECT_EQ(formatJson(r),
+            "{\"token\": \"" + r.token +
+                "\", \"version\": 1, \"time\": 1796861430, \"time_utc\": "
+                "\"2026-12-10T00:10:30Z\", \"uuid\": "
+                "\"00112233-4455-6677-8899-aabbccddeeff\", \"legacy\": \"33F3A401\"}\n");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "support/namespace.h"
+#include "support/smbios_builders.h"
 
 namespace orlimtest {
 namespace {
@@ -43,7 +44,8 @@ void makeDirs(Setup& s, const std::string& path) {
 void writeFile(Setup& s, const std::string& path, const std::string& bytes) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return s.fail("create " + path);
-  if (!bytes.empty() && ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+  if (!bytes.empty() &&
+      ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
     s.fail("write " + path);
   ::close(fd);
 }
@@ -77,9 +79,9 @@ void setUpDev(Setup& s, const std::optional<MemoryImage>& image) {
     const char* path;
     unsigned major, minor;
   };
-  static const Node kNodes[] = {{"/dev/null", 1, 3},    {"/dev/zero", 1, 5},   {"/dev/full", 1, 7},
-                                {"/dev/random", 1, 8},  {"/dev/urandom", 1, 9}, {"/dev/tty", 5, 0},
-                                {"/dev/net/tun", 10, 200}};
+  static const Node kNodes[] = {
+      {"/dev/null", 1, 3},    {"/dev/zero", 1, 5}, {"/dev/full", 1, 7},      {"/dev/random", 1, 8},
+      {"/dev/urandom", 1, 9}, {"/dev/tty", 5, 0},  {"/dev/net/tun", 10, 200}};
   makeDirs(s, "/dev/net");
   for (const Node& node : kNodes)
     if (::mknod(node.path, S_IFCHR | 0666, makedev(node.major, node.minor)) != 0)
@@ -91,7 +93,8 @@ void setUpDev(Setup& s, const std::optional<MemoryImage>& image) {
   if (!image->fromFile.empty()) {
     std::ifstream in(image->fromFile, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.empty() || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+    if (bytes.empty() ||
+        ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
       s.fail("copy " + image->fromFile);
   } else {
     if (::ftruncate(fd, static_cast<off_t>(image->size)) != 0) s.fail("size /dev/mem");
@@ -203,13 +206,27 @@ std::vector<RunResult> runScenario(const Scenario& scenario, const std::vector<C
 
   std::vector<RunResult> results;
   if (child.status != 0) {
-    results.push_back({125, "", "namespace child failed with status " + std::to_string(child.status)});
+    results.push_back(
+        {125, "", "namespace child failed with status " + std::to_string(child.status)});
     return results;
   }
   std::vector<std::string> fields = unpackFields(child.output);
   for (std::size_t i = 0; i + 2 < fields.size(); i += 3)
     results.push_back({std::stoi(fields[i]), fields[i + 1], fields[i + 2]});
   return results;
+}
+
+Scenario workingMachine() {
+  using smbiostest::operator+;
+  const smbiostest::Bytes table =
+      smbiostest::type1(smbiostest::kRawUuid) + smbiostest::endOfTable();
+  const smbiostest::Bytes entryPoint =
+      smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), 0);
+  Scenario machine;
+  machine.smbiosEntryPoint = std::string(entryPoint.begin(), entryPoint.end());
+  machine.dmiTable = std::string(table.begin(), table.end());
+  machine.interfaces = {tapInterface("eth0").withMac("52:54:00:12:34:56")};
+  return machine;
 }
 
 std::string orlimBinary() {

@@ -53,6 +53,11 @@ struct Command {
   bool asNobody = false;          // drop to uid/gid 65534 first
 };
 
+// A machine on which a run makes a token: SMBIOS 3.0 tables in sysfs whose
+// type-1 UUID is 00 11 .. FF as stored, and one card, eth0, at
+// 52:54:00:12:34:56 (a tap, known by its current address).
+Scenario workingMachine();
+
 // Sets the scenario up in fresh namespaces and runs the commands there, one
 // after the other. A setup failure gives a single result with status 125 and
 // the reason in err.

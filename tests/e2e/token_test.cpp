@@ -28,17 +28,17 @@ std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.e
 std::string uuidText(const Uuid& b) {
   char buffer[37];
   std::snprintf(buffer, sizeof buffer,
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0],
-                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
-                b[14], b[15]);
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
+                b[15]);
   return buffer;
 }
-const char kMac[] = "52:54:00:12:34:56";
+
 const char kMacLegacy[] = "12153A58";  // bytes 2..5 (00 12 34 56) plus 12, 3, 6 and 2
 
-// One tap card with a chosen address: the scan takes it as the fallback
-// name (it has no device), and its current address gives the legacy field.
-std::vector<FakeInterface> oneCard() { return {tapInterface("eth0").withMac(kMac)}; }
+// workingMachine's one card, a tap: the scan takes it as the fallback name
+// (it has no device), and its current address gives the legacy field.
+std::vector<FakeInterface> oneCard() { return workingMachine().interfaces; }
 
 const char kDmidecode[] = "/usr/sbin/dmidecode";
 
@@ -67,21 +67,19 @@ std::vector<SourceCase> sourceCases() {
   const std::string t = table(smbiostest::type1(kRawUuid));
   const auto length16 = static_cast<std::uint16_t>(t.size());
 
-  Scenario sysfs;
-  sysfs.smbiosEntryPoint = text(smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(t.size()), 0));
-  sysfs.dmiTable = t;
-  cases.push_back({"SysfsTables", sysfs, kSwappedUuid, {"-t", "1"}});
+  cases.push_back({"SysfsTables", workingMachine(), kSwappedUuid, {"-t", "1"}});
 
   Scenario efi;
   efi.efiSystab = "ACPI20=0x7ffd0000\nSMBIOS=0x7ff00000\n";
-  efi.devMem = sparseImage(0x80000000,
-                           {{0x7ff00000, text(smbiostest::smbios2EntryPoint(2, 4, length16, 0x7ff10000, 2))},
-                            {0x7ff10000, t}});
+  efi.devMem = sparseImage(
+      0x80000000, {{0x7ff00000, text(smbiostest::smbios2EntryPoint(2, 4, length16, 0x7ff10000, 2))},
+                   {0x7ff10000, t}});
   cases.push_back({"EfiSystemTable", efi, kRawUuid, {"--no-sysfs", "-t", "1"}});  // 2.4: raw order
 
   Scenario scan;
-  scan.devMem = sparseImage(1u << 20, {{0xF5A30, text(smbiostest::smbios2EntryPoint(2, 8, length16, 0xE0000, 0))},
-                                       {0xE0000, t}});
+  scan.devMem = sparseImage(
+      1u << 20,
+      {{0xF5A30, text(smbiostest::smbios2EntryPoint(2, 8, length16, 0xE0000, 0))}, {0xE0000, t}});
   cases.push_back({"MemoryScan", scan, kSwappedUuid, {"--no-sysfs", "-t", "1"}});
 
   Scenario text;
@@ -137,7 +135,8 @@ TEST(Token, FailuresAreReportedWithBothNumbers) {
 
   Scenario legacyDmi;  // the EFI address leads to a legacy entry point, which it may not
   legacyDmi.efiSystab = "SMBIOS=0x10000\n";
-  legacyDmi.devMem = sparseImage(1u << 20, {{0x10000, text(smbiostest::dmiEntryPoint(0x21, 64, 0x20000, 1))}});
+  legacyDmi.devMem =
+      sparseImage(1u << 20, {{0x10000, text(smbiostest::dmiEntryPoint(0x21, 64, 0x20000, 1))}});
   legacyDmi.interfaces = oneCard();
   cases.push_back({"EntryPointNotSmbios", legacyDmi, "", "Failure reading system ID (-1/16)\n"});
 
@@ -148,7 +147,8 @@ TEST(Token, FailuresAreReportedWithBothNumbers) {
 
   Scenario noCard;
   noCard.productUuid = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
-  cases.push_back({"OnlyLoopback", noCard, "", std::string(kNoCard) + "Failure reading system ID (0/10)\n"});
+  cases.push_back(
+      {"OnlyLoopback", noCard, "", std::string(kNoCard) + "Failure reading system ID (0/10)\n"});
 
   Scenario noListing = noCard;
   noListing.hideNetworkListing = true;
@@ -165,10 +165,11 @@ TEST(Token, FailuresAreReportedWithBothNumbers) {
 }
 
 TEST(Token, TwoRunsInOneSecondAgree) {
-  Scenario s = sourceCases().front().scenario;
+  Scenario s = workingMachine();
   for (int attempt = 0; attempt < 3; ++attempt) {
     auto before = std::time(nullptr);
-    std::vector<RunResult> runs = runScenario(s, {{{orlimBinary(), "-u"}}, {{orlimBinary(), "-u"}}});
+    std::vector<RunResult> runs =
+        runScenario(s, {{{orlimBinary(), "-u"}}, {{orlimBinary(), "-u"}}});
     if (std::time(nullptr) != before) continue;  // crossed a second boundary: try again
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0].out, runs[1].out);

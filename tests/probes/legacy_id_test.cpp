@@ -36,7 +36,8 @@ constexpr std::int64_t kExampleSignature = 0x16 + 0x906EA + 0xFEFF01 + 0x0 - 0x0
 
 std::string hex8(std::int64_t signature) {
   char text[9];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(static_cast<std::uint32_t>(signature)));
+  std::snprintf(text, sizeof text, "%08X",
+                static_cast<unsigned>(static_cast<std::uint32_t>(signature)));
   return text;
 }
 
@@ -66,19 +67,36 @@ TEST_P(FormatLegacySystemId, WritesAsSnprintfAndReturnsSixteen) {
 INSTANTIATE_TEST_SUITE_P(
     Table, FormatLegacySystemId,
     ::testing::Values(
-        FormatCase{"WorkedExample", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, kExampleSignature, 17,
+        FormatCase{"WorkedExample",
+                   {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
+                   kExampleSignature,
+                   17,
                    "33F3A401FD084722"},
-        FormatCase{"CurrentAddress", {0x52, 0x54, 0x00, 0x12, 0x34, 0x56}, 0, 17, "12153A5800000000"},
+        FormatCase{
+            "CurrentAddress", {0x52, 0x54, 0x00, 0x12, 0x34, 0x56}, 0, 17, "12153A5800000000"},
         // The IPv4 source fills bytes 2 to 5 only.
         FormatCase{"Ipv4Bytes", {0, 0, 10, 1, 2, 3}, 0x1234ABCD, 17, "1C0408051234ABCD"},
         FormatCase{"EveryByteWraps", {0, 0, 0xEE, 0xFD, 0xFA, 0xFE}, -1, 17, "00000000FFFFFFFF"},
-        FormatCase{"OnlyLow32BitsOfTheSignature", {0, 0, 0, 0, 0, 0}, 0x7FFFFFFF00000001, 17,
+        FormatCase{"OnlyLow32BitsOfTheSignature",
+                   {0, 0, 0, 0, 0, 0},
+                   0x7FFFFFFF00000001,
+                   17,
                    "1203060200000001"},
-        FormatCase{"Size9KeepsTheAddressHalf", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, kExampleSignature, 9,
+        FormatCase{"Size9KeepsTheAddressHalf",
+                   {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
+                   kExampleSignature,
+                   9,
                    "33F3A401"},
         FormatCase{"Size1", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, 0, 1, ""},
-        FormatCase{"Size0WritesNothing", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, 0, 0, "###################"},
-        FormatCase{"NegativeSizeWritesNothing", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, 0, -1,
+        FormatCase{"Size0WritesNothing",
+                   {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
+                   0,
+                   0,
+                   "###################"},
+        FormatCase{"NegativeSizeWritesNothing",
+                   {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
+                   0,
+                   -1,
                    "###################"}),
     [](const auto& p) { return std::string(p.param.label); });
 
@@ -199,8 +217,8 @@ TEST(GetIpv4AddressBytes, TakesTheFirstIpv4AddressOfExactlyThatInterface) {
       std::snprintf(line, sizeof line, "%s %d", name, result);
       out += line;
       if (result == 0) {
-        std::snprintf(line, sizeof line, " %d.%d.%d.%d %02X%02X", address[2], address[3], address[4],
-                      address[5], address[0], address[1]);
+        std::snprintf(line, sizeof line, " %d.%d.%d.%d %02X%02X", address[2], address[3],
+                      address[4], address[5], address[0], address[1]);
         out += line;
       }
       out += "\n";
@@ -303,9 +321,10 @@ TEST_P(LegacyIdChain, BuildsTheIdentifierOrTheFallback) {
     orlimtest::CapturedOutput output = orlimtest::captureOutput(
         [&] { result = snprintLegacySystemId(buffer.data(), c.size, access); });
     cpu_set_t after = currentAffinity();
-    return orlimtest::packFields({std::to_string(result), std::string(buffer.data(), 23), output.out, output.err,
-                                  hex8(referenceSignature()), CPU_EQUAL(&before, &after) ? "" : "moved",
-                                  std::to_string(g_socketsOpened), orlimtest::leaksFound() ? "leaks" : ""});
+    return orlimtest::packFields(
+        {std::to_string(result), std::string(buffer.data(), 23), output.out, output.err,
+         hex8(referenceSignature()), CPU_EQUAL(&before, &after) ? "" : "moved",
+         std::to_string(g_socketsOpened), orlimtest::leaksFound() ? "leaks" : ""});
   });
   pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);
 
@@ -335,23 +354,65 @@ const char kNoAddress[] = "Error reading network cards info\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Namespace, LegacyIdChain,
-    ::testing::Values(
-        ChainCase{"CurrentAddress", {backedTap("eth0", "52:54:00:12:34:56")}, Queries::kReal, 17, 16,
-                  "12153A58", "", ""},
-        ChainCase{"PermanentAddressComesFirst", {backedTap("eth0", "52:54:00:12:34:56")},
-                  Queries::kPermanentFound, 17, 16, "33F3A401", "", ""},
-        ChainCase{"Ipv4WhenBothRequestsFail", {backedTap("eth0", "52:54:00:12:34:56").withIpv4("10.1.2.3/24")},
-                  Queries::kRequestsFail, 17, 16, "1C040805", "", ""},
-        ChainCase{"Ipv4AtOnceWithoutASocket", {backedTap("eth0", "52:54:00:12:34:56").withIpv4("10.1.2.3/24")},
-                  Queries::kNoSocket, 17, 16, "1C040805", "", ""},
-        ChainCase{"NoAddressAnywhere", {backedTap("eth0", "52:54:00:12:34:56")}, Queries::kRequestsFail,
-                  17, 10, "", "", kNoAddress},
-        ChainCase{"OnlyLoopback", {}, Queries::kReal, 17, 10, "", "", kNoCard},
-        ChainCase{"NoListing", {}, Queries::kReal, 17, 10, "", "Unable to read interfaces list\n", kNoCard,
-                  true},
-        ChainCase{"Size9", {backedTap("eth0", "52:54:00:12:34:56")}, Queries::kReal, 9, 16, "12153A58", "",
-                  ""},
-        ChainCase{"Size5Fallback", {}, Queries::kReal, 5, 10, "", "", kNoCard}),
+    ::testing::Values(ChainCase{"CurrentAddress",
+                                {backedTap("eth0", "52:54:00:12:34:56")},
+                                Queries::kReal,
+                                17,
+                                16,
+                                "12153A58",
+                                "",
+                                ""},
+                      ChainCase{"PermanentAddressComesFirst",
+                                {backedTap("eth0", "52:54:00:12:34:56")},
+                                Queries::kPermanentFound,
+                                17,
+                                16,
+                                "33F3A401",
+                                "",
+                                ""},
+                      ChainCase{"Ipv4WhenBothRequestsFail",
+                                {backedTap("eth0", "52:54:00:12:34:56").withIpv4("10.1.2.3/24")},
+                                Queries::kRequestsFail,
+                                17,
+                                16,
+                                "1C040805",
+                                "",
+                                ""},
+                      ChainCase{"Ipv4AtOnceWithoutASocket",
+                                {backedTap("eth0", "52:54:00:12:34:56").withIpv4("10.1.2.3/24")},
+                                Queries::kNoSocket,
+                                17,
+                                16,
+                                "1C040805",
+                                "",
+                                ""},
+                      ChainCase{"NoAddressAnywhere",
+                                {backedTap("eth0", "52:54:00:12:34:56")},
+                                Queries::kRequestsFail,
+                                17,
+                                10,
+                                "",
+                                "",
+                                kNoAddress},
+                      ChainCase{"OnlyLoopback", {}, Queries::kReal, 17, 10, "", "", kNoCard},
+                      ChainCase{"NoListing",
+                                {},
+                                Queries::kReal,
+                                17,
+                                10,
+                                "",
+                                "Unable to read interfaces list\n",
+                                kNoCard,
+                                true},
+                      ChainCase{"Size9",
+                                {backedTap("eth0", "52:54:00:12:34:56")},
+                                Queries::kReal,
+                                9,
+                                16,
+                                "12153A58",
+                                "",
+                                ""},
+                      ChainCase{"Size5Fallback", {}, Queries::kReal, 5, 10, "", "", kNoCard}),
     [](const auto& p) { return std::string(p.param.label); });
 
 }  // namespace

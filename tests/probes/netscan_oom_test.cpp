@@ -60,7 +60,8 @@ TEST_P(ScanOutOfMemory, ReleasesEverythingAndFails) {
     g_copiesLeft = -1;
     std::string verdict = "count " + std::to_string(count);
     if (names != nullptr) verdict += ", list handed out";
-    if (!output.out.empty() || !output.err.empty()) verdict += ", printed " + output.out + output.err;
+    if (!output.out.empty() || !output.err.empty())
+      verdict += ", printed " + output.out + output.err;
     if (orlimtest::leaksFound()) verdict += ", leaks";
     return verdict;
   });

@@ -50,8 +50,8 @@ int compareNames(const std::string& a, const std::string& b) {
 }
 
 TEST(CompareInterfaceNames, SortsAthThenEthThenByteOrder) {
-  std::vector<std::string> names = {"wlan0", "eth1",  "br0", "ath0", "eth0", "enp3s0", "lo",
-                                    "\xC3\xA9th0", ".",  "..",  "ath",  "Eth2"};
+  std::vector<std::string> names = {"wlan0", "eth1",        "br0", "ath0", "eth0", "enp3s0",
+                                    "lo",    "\xC3\xA9th0", ".",   "..",   "ath",  "Eth2"};
   std::sort(names.begin(), names.end(),
             [](const std::string& a, const std::string& b) { return compareNames(a, b) < 0; });
   EXPECT_THAT(names, ElementsAre("ath", "ath0", "eth0", "eth1", ".", "..", "Eth2", "br0", "enp3s0",
@@ -219,7 +219,8 @@ std::vector<std::string> g_queried;
 
 int recordingIoctl(int fd, unsigned long request, void* argument) {
   auto* ifr = static_cast<struct ifreq*>(argument);
-  g_queried.push_back(std::string(ifr->ifr_name) + (request == SIOCETHTOOL ? ":permanent" : ":current"));
+  g_queried.push_back(std::string(ifr->ifr_name) +
+                      (request == SIOCETHTOOL ? ":permanent" : ":current"));
   return realIoctl(fd, request, argument);
 }
 
@@ -244,9 +245,10 @@ struct ScanResult {
 
 // Runs the scan, then getFirstNetworkInterface, inside fresh namespaces after
 // the cards are made and `extra` has run.
-ScanResult scanInNamespace(const std::vector<FakeInterface>& cards,
-                           const std::function<bool()>& extra = [] { return true; },
-                           const NetAccess& access = kRecordingKernel) {
+ScanResult scanInNamespace(
+    const std::vector<FakeInterface>& cards,
+    const std::function<bool()>& extra = [] { return true; },
+    const NetAccess& access = kRecordingKernel) {
   orlimtest::NamespaceResult child = orlimtest::runInPrivateNamespaces([&]() -> std::string {
     if (!orlimtest::setUpInterfaces(cards) || !extra()) return orlimtest::packFields({"setup"});
     g_queried.clear();
@@ -269,9 +271,8 @@ ScanResult scanInNamespace(const std::vector<FakeInterface>& cards,
     int first = getFirstNetworkInterface(buffer, access);
     std::string firstResult = std::to_string(first) + " " +
                               std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
-    return orlimtest::packFields({"ok", std::to_string(count), joined(names), queried,
-                                  output.out, output.err, firstResult,
-                                  orlimtest::leaksFound() ? "leaks" : ""});
+    return orlimtest::packFields({"ok", std::to_string(count), joined(names), queried, output.out,
+                                  output.err, firstResult, orlimtest::leaksFound() ? "leaks" : ""});
   });
   ScanResult result;
   std::vector<std::string> fields = orlimtest::unpackFields(child.output);
@@ -308,7 +309,8 @@ TEST_P(ScanScenarios, ListsTheIdentifyingCards) {
   const ScanCase& c = GetParam();
   ScanResult r = scanInNamespace(c.cards);
   ASSERT_EQ(r.setupError, "");
-  int expectedCount = c.names.empty() ? 0 : static_cast<int>(std::count(c.names.begin(), c.names.end(), ' ')) + 1;
+  int expectedCount =
+      c.names.empty() ? 0 : static_cast<int>(std::count(c.names.begin(), c.names.end(), ' ')) + 1;
   EXPECT_EQ(r.count, expectedCount);
   EXPECT_EQ(r.names, c.names);
   if (!c.queried.empty()) {
@@ -366,14 +368,21 @@ INSTANTIATE_TEST_SUITE_P(
                   orlimtest::vethPair("veth1", "veth0").withMac("02:00:00:00:00:02")},
                  "br0",
                  ""},
-        ScanCase{"DeviceBeatsEarlierVirtualOnes",
-                 {tap("eth0"), orlimtest::bridgeInterface("br0"),
-                  tap("enp3s0", Backing::kDeviceDir)},
-                 "enp3s0",
+        ScanCase{
+            "DeviceBeatsEarlierVirtualOnes",
+            {tap("eth0"), orlimtest::bridgeInterface("br0"), tap("enp3s0", Backing::kDeviceDir)},
+            "enp3s0",
+            ""},
+        ScanCase{"WirelessDirectoryCounts",
+                 {tap("eth0"), tap("wlan0", Backing::kWirelessDir)},
+                 "wlan0",
                  ""},
-        ScanCase{"WirelessDirectoryCounts", {tap("eth0"), tap("wlan0", Backing::kWirelessDir)}, "wlan0", ""},
-        ScanCase{"DeviceLinkIsFollowed", {tap("eth0"), tap("eth1", Backing::kDeviceLink)}, "eth1", ""},
-        ScanCase{"DeviceFileIsNotADevice", {tap("eth0"), tap("eth1", Backing::kDeviceFile)}, "eth0", ""}),
+        ScanCase{
+            "DeviceLinkIsFollowed", {tap("eth0"), tap("eth1", Backing::kDeviceLink)}, "eth1", ""},
+        ScanCase{"DeviceFileIsNotADevice",
+                 {tap("eth0"), tap("eth1", Backing::kDeviceFile)},
+                 "eth0",
+                 ""}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(ScanInNamespace, MissingListingIsReportedOnStdout) {
@@ -394,8 +403,8 @@ TEST(ScanInNamespace, MissingListingIsReportedOnStdout) {
 // fallback.
 TEST(ScanInNamespace, CardsThatCannotBeAskedArePassedOver) {
   NetAccess noSockets{kClassNetRoot, failingSocket, recordingIoctl};
-  ScanResult r = scanInNamespace({tap("eth0", Backing::kDeviceDir), tap("eth1")}, [] { return true; },
-                                 noSockets);
+  ScanResult r = scanInNamespace(
+      {tap("eth0", Backing::kDeviceDir), tap("eth1")}, [] { return true; }, noSockets);
   ASSERT_EQ(r.setupError, "");
   EXPECT_EQ(r.count, 0);
   EXPECT_EQ(r.names, "");
@@ -404,7 +413,8 @@ TEST(ScanInNamespace, CardsThatCannotBeAskedArePassedOver) {
 
 TEST(ScanInNamespace, TheRootIsAParameter) {
   NetAccess elsewhere{"/nonexistent/class/net/", realSocket, realIoctl};
-  ScanResult r = scanInNamespace({tap("eth0", Backing::kDeviceDir)}, [] { return true; }, elsewhere);
+  ScanResult r = scanInNamespace(
+      {tap("eth0", Backing::kDeviceDir)}, [] { return true; }, elsewhere);
   ASSERT_EQ(r.setupError, "");
   EXPECT_EQ(r.count, -1);
   EXPECT_EQ(r.out, "Unable to read interfaces list\n");

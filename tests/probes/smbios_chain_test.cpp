@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "support/smbios_builders.h"
 #include "probes/smbios_internal.h"
+#include "support/smbios_builders.h"
 
 namespace {
 
@@ -74,7 +74,9 @@ struct SysfsFileCase {
 const Bytes kSysfsTable = structure(2, 8) + type1(kRawUuid);
 const auto kSysfsTableLength = static_cast<std::uint16_t>(kSysfsTable.size());
 
-Bytes prefix(const Bytes& bytes, std::size_t n) { return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(n)); }
+Bytes prefix(const Bytes& bytes, std::size_t n) {
+  return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(n));
+}
 
 std::vector<SysfsFileCase> sysfsFileCases() {
   const Bytes sm2 = smbios2EntryPoint(2, 4, kSysfsTableLength, 0, 0);
@@ -105,7 +107,8 @@ TEST_F(SmbiosChain, SysfsEntryPointFileSizesAndAnchors) {
   for (const SysfsFileCase& c : sysfsFileCases()) {
     SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(c.entryPoint.size()) + " bytes");
     writeSysfs(c.entryPoint, kSysfsTable);
-    const bool newOrder = c.entryPoint.size() > 2 && c.entryPoint[2] == 'M' && c.entryPoint[3] == '3';
+    const bool newOrder =
+        c.entryPoint.size() > 2 && c.entryPoint[2] == 'M' && c.entryPoint[3] == '3';
     EXPECT_EQ(run(), c.decoded ? 0 : -2);
     EXPECT_EQ(uuid, c.decoded ? (newOrder ? kSwappedUuid : kRawUuid) : kZeroUuid);
   }
@@ -113,12 +116,14 @@ TEST_F(SmbiosChain, SysfsEntryPointFileSizesAndAnchors) {
 
 TEST_F(SmbiosChain, SysfsTableLengthIsCappedByTheFile) {
   // Neither a 64 KiB nor a 4 GiB length field reads or allocates past the file.
-  for (const Bytes& ep : {smbios2EntryPoint(2, 3, 0xFFFF, 0, 0), smbios3EntryPoint(3, 0, 0xFFFFFFFF, 0)}) {
+  for (const Bytes& ep :
+       {smbios2EntryPoint(2, 3, 0xFFFF, 0, 0), smbios3EntryPoint(3, 0, 0xFFFFFFFF, 0)}) {
     writeSysfs(ep, kSysfsTable);
     EXPECT_EQ(run(), 0);
   }
   // ...while a shorter length cuts the table before the type-1.
-  writeSysfs(smbios2EntryPoint(2, 3, static_cast<std::uint16_t>(kSysfsTableLength - 1), 0, 0), kSysfsTable);
+  writeSysfs(smbios2EntryPoint(2, 3, static_cast<std::uint16_t>(kSysfsTableLength - 1), 0, 0),
+             kSysfsTable);
   EXPECT_EQ(run(), -2);
   EXPECT_EQ(uuid, kZeroUuid);
 }
@@ -153,7 +158,9 @@ class SmbiosEfi : public SmbiosChain {
         .put(0x1000, other)
         .writeTo(files.memory);
   }
-  static std::uint16_t length16(const Bytes& table) { return static_cast<std::uint16_t>(table.size()); }
+  static std::uint16_t length16(const Bytes& table) {
+    return static_cast<std::uint16_t>(table.size());
+  }
 };
 
 TEST_F(SmbiosEfi, SmbiosLineLeadsToTheTable) {
@@ -167,7 +174,8 @@ TEST_F(SmbiosEfi, SmbiosLineLeadsToTheTable) {
 TEST_F(SmbiosEfi, ProcSystabIsTheSecondChoice) {
   const Bytes table = type1(kRawUuid);
   writeFile(files.procSystab, "SMBIOS3=1193200\n");  // decimal 0x1234F0
-  writeImage(smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), kTableAddress), table);
+  writeImage(smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), kTableAddress),
+             table);
   EXPECT_EQ(run(), 0);
   EXPECT_EQ(uuid, kSwappedUuid);
   // With both present, the sysfs one is read and the proc one ignored.
@@ -188,17 +196,28 @@ TEST_F(SmbiosEfi, FailuresGiveTheirCodesAndSkipTheMemoryScan) {
   const auto goodLength = static_cast<std::uint32_t>(good.size());
   const std::string line = "SMBIOS3=0x1234f0\n";
   const EfiFailureCase cases[] = {
-      {"no keyed line", "ACPI20=0x1\nSMBIOS3 =0x1234f0\n", smbios3EntryPoint(3, 0, goodLength, kTableAddress), good, -2},
+      {"no keyed line", "ACPI20=0x1\nSMBIOS3 =0x1234f0\n",
+       smbios3EntryPoint(3, 0, goodLength, kTableAddress), good, -2},
       {"empty file", "", smbios3EntryPoint(3, 0, goodLength, kTableAddress), good, -2},
-      {"address past the image", "SMBIOS3=0x1ffff0\n", smbios3EntryPoint(3, 0, goodLength, kTableAddress), good, -2},
+      {"address past the image", "SMBIOS3=0x1ffff0\n",
+       smbios3EntryPoint(3, 0, goodLength, kTableAddress), good, -2},
       {"address past the signed range", "SMBIOS3=0xfffffffffffffff0\n", Bytes{}, good, -2},
-      {"legacy _DMI_ there", line, dmiEntryPoint(0x24, static_cast<std::uint16_t>(goodLength), kTableAddress, 0), good, -1},
+      {"legacy _DMI_ there", line,
+       dmiEntryPoint(0x24, static_cast<std::uint16_t>(goodLength), kTableAddress, 0), good, -1},
       {"no anchor there", line, Bytes(32, 0), good, -1},
-      {"bad checksum", line, [&] { Bytes ep = smbios3EntryPoint(3, 0, goodLength, kTableAddress); ep[20] ^= 1; return ep; }(), good, -1},
-      {"unusable UUID", line, smbios3EntryPoint(3, 0, goodLength, kTableAddress), type1(uuidFilledWith(0xFF)), -1},
+      {"bad checksum", line,
+       [&] {
+         Bytes ep = smbios3EntryPoint(3, 0, goodLength, kTableAddress);
+         ep[20] ^= 1;
+         return ep;
+       }(),
+       good, -1},
+      {"unusable UUID", line, smbios3EntryPoint(3, 0, goodLength, kTableAddress),
+       type1(uuidFilledWith(0xFF)), -1},
       {"table past the image", line, smbios3EntryPoint(3, 0, goodLength, kImageSize - 8), good, -1},
       {"4 GiB table length", line, smbios3EntryPoint(3, 0, 0xFFFFFFFF, kTableAddress), good, -1},
-      {"table address past the signed range", line, smbios3EntryPoint(3, 0, goodLength, 0x8000000000000000ULL), good, -1},
+      {"table address past the signed range", line,
+       smbios3EntryPoint(3, 0, goodLength, 0x8000000000000000ULL), good, -1},
   };
   for (const EfiFailureCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -254,11 +273,13 @@ TEST_F(SmbiosScan, SlotRules) {
       {"_SM3_ at 0xFFE0", 0xFFE0, smbios3EntryPoint(3, 0, len, kTable), 0, kSwappedUuid},
       {"_SM3_ at 0xFFF0 not examined", 0xFFF0, smbios3EntryPoint(3, 0, len, kTable), -1, kZeroUuid},
       {"_SM_ at 0xFFE0", 0xFFE0, smbios2EntryPoint(2, 4, len, kTable, 0), 0, kRawUuid},
-      {"_SM_ at 0xFFF0 not decoded", 0xFFF0, smbios2EntryPoint(2, 4, len, kTable, 0), -1, kZeroUuid},
+      {"_SM_ at 0xFFF0 not decoded", 0xFFF0, smbios2EntryPoint(2, 4, len, kTable, 0), -1,
+       kZeroUuid},
       {"_DMI_ at 0xFFF0", 0xFFF0, dmiEntryPoint(0x26, len, kTable, 0), 0, kSwappedUuid},
       {"off the 16-byte grid", 0x108, smbios3EntryPoint(3, 0, len, kTable), -1, kZeroUuid},
       {"4 GiB table length", 0x100, smbios3EntryPoint(3, 0, 0xFFFFFFFF, kTable), -1, kZeroUuid},
-      {"64-bit table address", 0x100, smbios3EntryPoint(3, 0, len, 0xFFFFFFFFFFFFFF00ULL), -1, kZeroUuid},
+      {"64-bit table address", 0x100, smbios3EntryPoint(3, 0, len, 0xFFFFFFFFFFFFFF00ULL), -1,
+       kZeroUuid},
   };
   for (const SlotCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -274,9 +295,12 @@ TEST_F(SmbiosScan, SlotRules) {
 TEST_F(SmbiosScan, Smbios3AnywhereInTheWindowComesFirst) {
   const Bytes legacyTable = type1(kOtherUuid);
   const Bytes table = type1(kRawUuid);
-  image.put(0xF0000, smbios2EntryPoint(2, 4, static_cast<std::uint16_t>(legacyTable.size()), 0x3000, 0))
+  image
+      .put(0xF0000,
+           smbios2EntryPoint(2, 4, static_cast<std::uint16_t>(legacyTable.size()), 0x3000, 0))
       .put(0x3000, legacyTable)
-      .put(0xF0000 + 0xC000, smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), kTable))
+      .put(0xF0000 + 0xC000,
+           smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), kTable))
       .put(kTable, table);
   write();
   EXPECT_EQ(run(), 0);
@@ -367,13 +391,13 @@ TEST(SmbiosLoadPhysicalRange, ReadsInsideARegularFileOnly) {
   TempDir dir;
   const std::string path = dir.path("mem");
   Bytes pattern(0x3000);
-  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+  for (std::size_t i = 0; i < pattern.size(); ++i)
+    pattern[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
   writeFile(path, pattern);
 
   // Unaligned, across a page boundary, and up to the last byte.
-  for (const auto& [address, length] : {std::pair<std::int64_t, std::size_t>{0xFF9, 0x20},
-                                        {0x2FF0, 0x10},
-                                        {0, 0x3000}}) {
+  for (const auto& [address, length] :
+       {std::pair<std::int64_t, std::size_t>{0xFF9, 0x20}, {0x2FF0, 0x10}, {0, 0x3000}}) {
     SCOPED_TRACE(address);
     smbios::ByteBuffer bytes = smbios::loadPhysicalRange(address, length, path.c_str());
     ASSERT_TRUE(bytes);
@@ -415,7 +439,9 @@ class Pipe {
     close(fds_[0]);
   }
   int readEnd() const { return fds_[0]; }
-  void write(const char* text) { EXPECT_EQ(::write(fds_[1], text, std::strlen(text)), static_cast<ssize_t>(std::strlen(text))); }
+  void write(const char* text) {
+    EXPECT_EQ(::write(fds_[1], text, std::strlen(text)), static_cast<ssize_t>(std::strlen(text)));
+  }
   void closeWrite() {
     if (fds_[1] >= 0) close(fds_[1]);
     fds_[1] = -1;
@@ -460,7 +486,8 @@ bool waitFor(Predicate predicate) {
 
 TEST(SmbiosReadExactly, ResumesAfterASignalInterruptsAPartialRead) {
   const pid_t tid = gettid();
-  if (!std::ifstream("/proc/self/task/" + std::to_string(tid) + "/syscall")) GTEST_SKIP() << "no /proc syscall file";
+  if (!std::ifstream("/proc/self/task/" + std::to_string(tid) + "/syscall"))
+    GTEST_SKIP() << "no /proc syscall file";
   struct sigaction action {};
   struct sigaction previous {};
   action.sa_handler = countSignal;  // no SA_RESTART: read returns EINTR

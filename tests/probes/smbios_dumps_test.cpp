@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "support/smbios_builders.h"
 #include "probes/smbios_internal.h"
+#include "support/smbios_builders.h"
 
 namespace {
 
@@ -58,11 +58,13 @@ std::vector<DumpRow> readExpected() {
 }
 
 bool endsWith(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 bool hasAnchor(const Bytes& bytes, std::size_t at, const char* anchor) {
-  return bytes.size() >= at + std::strlen(anchor) && std::memcmp(bytes.data() + at, anchor, std::strlen(anchor)) == 0;
+  return bytes.size() >= at + std::strlen(anchor) &&
+         std::memcmp(bytes.data() + at, anchor, std::strlen(anchor)) == 0;
 }
 
 std::uint64_t le(const Bytes& bytes, std::size_t offset, std::size_t width) {
@@ -75,8 +77,10 @@ std::uint64_t le(const Bytes& bytes, std::size_t offset, std::size_t width) {
 // 15 for a legacy one.
 std::size_t entryPointSize(const Bytes& bytes, std::size_t at = 0) {
   std::size_t length = 15;
-  if (hasAnchor(bytes, at, "_SM3_")) length = bytes.at(at + 6);
-  else if (hasAnchor(bytes, at, "_SM_")) length = bytes.at(at + 5);
+  if (hasAnchor(bytes, at, "_SM3_"))
+    length = bytes.at(at + 6);
+  else if (hasAnchor(bytes, at, "_SM_"))
+    length = bytes.at(at + 5);
   return length == 0 || length > 32 ? 32 : length;
 }
 
@@ -122,7 +126,8 @@ std::string versionText(const Bytes& ep) {
   smbios::TableLocation l;
   char text[32] = "?";
   if (hasAnchor(ep, 0, "_SM3_") && smbios::parseSmbios3EntryPoint(ep, 0, l) == 0)
-    std::snprintf(text, sizeof text, "%u.%u.%u", l.version >> 16, (l.version >> 8) & 0xFF, l.version & 0xFF);
+    std::snprintf(text, sizeof text, "%u.%u.%u", l.version >> 16, (l.version >> 8) & 0xFF,
+                  l.version & 0xFF);
   else if (hasAnchor(ep, 0, "_SM_") && smbios::parseSmbios2EntryPoint(ep, 0, l) == 0)
     std::snprintf(text, sizeof text, "%u.%u", l.version >> 16, (l.version >> 8) & 0xFF);
   else if (smbios::parseDmiEntryPoint(ep, 0, l) == 0)
@@ -153,7 +158,8 @@ TEST_P(SmbiosDump, AnchorAndVersionAreTheListedOnes) {
 TEST_P(SmbiosDump, SysfsPair) {
   writeFile(files.entryPoint, dump.entryPoint);
   writeFile(files.table, dump.table);
-  EXPECT_EQ(smbios::decodeSysfsEntryPoint(dump.entryPoint, files.table.c_str(), uuid), GetParam().result);
+  EXPECT_EQ(smbios::decodeSysfsEntryPoint(dump.entryPoint, files.table.c_str(), uuid),
+            GetParam().result);
   EXPECT_EQ(uuid, expectedUuid());
   // Through the chain, a sysfs failure leaves the result to later sources;
   // none exists here.
@@ -162,7 +168,8 @@ TEST_P(SmbiosDump, SysfsPair) {
 }
 
 TEST_P(SmbiosDump, EfiSystemTableIntoMemory) {
-  if (!isSmbios3() && !hasAnchor(dump.entryPoint, 0, "_SM_")) GTEST_SKIP() << "EFI lines lead to SMBIOS entry points only";
+  if (!isSmbios3() && !hasAnchor(dump.entryPoint, 0, "_SM_"))
+    GTEST_SKIP() << "EFI lines lead to SMBIOS entry points only";
   // The entry point off any alignment, the table across a page boundary,
   // both above the legacy window; the rest of the image is a sparse hole.
   constexpr std::uint64_t kEntryPoint = 0x1234568;
@@ -170,7 +177,8 @@ TEST_P(SmbiosDump, EfiSystemTableIntoMemory) {
   Bytes ep = dump.entryPoint;
   setTableAddress(ep, kTable);
   MemoryImage(0x4000000).put(kEntryPoint, ep).put(kTable, dump.table).writeTo(files.memory);
-  writeFile(files.efiSystab, std::string("ACPI20=0x7ff7e014\n") + (isSmbios3() ? "SMBIOS3" : "SMBIOS") +
+  writeFile(files.efiSystab, std::string("ACPI20=0x7ff7e014\n") +
+                                 (isSmbios3() ? "SMBIOS3" : "SMBIOS") +
                                  "=0x1234568\nBOOTINFO=0x7f000000\n");
   EXPECT_EQ(files.run(uuid), GetParam().result);
   EXPECT_EQ(uuid, expectedUuid());
@@ -206,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(Shared, SmbiosDump, ::testing::ValuesIn(readExpected())
 TEST(SmbiosDumps, EveryListedDumpIsPresent) {
   const std::vector<DumpRow> rows = readExpected();
   EXPECT_FALSE(rows.empty()) << "expected.tsv missing or unreadable in " << kDumpDir;
-  for (const DumpRow& row : rows) EXPECT_TRUE(std::filesystem::exists(kDumpDir + "/" + row.file)) << row.file;
+  for (const DumpRow& row : rows)
+    EXPECT_TRUE(std::filesystem::exists(kDumpDir + "/" + row.file)) << row.file;
 }
 
 }  // namespace

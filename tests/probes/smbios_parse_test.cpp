@@ -10,8 +10,8 @@
 #include <ostream>
 #include <string>
 
-#include "support/smbios_builders.h"
 #include "probes/smbios_internal.h"
+#include "support/smbios_builders.h"
 
 namespace {
 
@@ -57,8 +57,10 @@ struct VersionCase {
 };
 
 int parseAny(const Bytes& ep, TableLocation& location) {
-  if (std::memcmp(ep.data(), "_SM3_", 5) == 0) return smbios::parseSmbios3EntryPoint(ep, 0, location);
-  if (std::memcmp(ep.data(), "_SM_", 4) == 0) return smbios::parseSmbios2EntryPoint(ep, 0, location);
+  if (std::memcmp(ep.data(), "_SM3_", 5) == 0)
+    return smbios::parseSmbios3EntryPoint(ep, 0, location);
+  if (std::memcmp(ep.data(), "_SM_", 4) == 0)
+    return smbios::parseSmbios2EntryPoint(ep, 0, location);
   return smbios::parseDmiEntryPoint(ep, 0, location);
 }
 
@@ -82,7 +84,9 @@ TEST(SmbiosEntryPoint, UuidOrderFollowsTheFixedUpVersion) {
     TableLocation location;
     ASSERT_EQ(parseAny(c.entryPoint, location), 0);
     Uuid out{};
-    EXPECT_EQ(smbios::walkStructureTable(table, location.count, location.version, location.flags, out), 0);
+    EXPECT_EQ(
+        smbios::walkStructureTable(table, location.count, location.version, location.flags, out),
+        0);
     EXPECT_EQ(out, c.expected);
   }
 }
@@ -99,7 +103,8 @@ TEST(SmbiosEntryPoint, FieldsAreTakenLittleEndian) {
   EXPECT_EQ(l.version, 0x030207u);
   EXPECT_EQ(l.flags, smbios::kTableInFile | smbios::kStopAtEndOfTable);
 
-  ASSERT_EQ(smbios::parseSmbios2EntryPoint(smbios2EntryPoint(2, 8, 0xABCD, 0x8899AABB, 0x1234), 0, l), 0);
+  ASSERT_EQ(
+      smbios::parseSmbios2EntryPoint(smbios2EntryPoint(2, 8, 0xABCD, 0x8899AABB, 0x1234), 0, l), 0);
   EXPECT_EQ(l.address, 0x8899AABBu);
   EXPECT_EQ(l.length, 0xABCDu);
   EXPECT_EQ(l.count, 0x1234);
@@ -119,7 +124,8 @@ enum class Kind { kSmbios3, kSmbios2 };
 void PrintTo(Kind kind, std::ostream* os) { *os << (kind == Kind::kSmbios3 ? "_SM3_" : "_SM_"); }
 
 Bytes entryPointOf(Kind kind) {
-  return kind == Kind::kSmbios3 ? smbios3EntryPoint(3, 0, 100, 0) : smbios2EntryPoint(2, 8, 100, 0, 0);
+  return kind == Kind::kSmbios3 ? smbios3EntryPoint(3, 0, 100, 0)
+                                : smbios2EntryPoint(2, 8, 100, 0, 0);
 }
 std::size_t lengthByteOf(Kind kind) { return kind == Kind::kSmbios3 ? 6 : 5; }
 void seal(Kind kind, Bytes& ep) { kind == Kind::kSmbios3 ? sealSmbios3(ep) : sealSmbios2(ep); }
@@ -236,9 +242,11 @@ TEST(SmbiosWalk, TakesTheFirstUsableType1OfLengthAtLeast25) {
       {"all zero then usable", type1(kZeroUuid) + type1(kRawUuid), 0, kRawUuid},
       {"only unusable", type1(uuidFilledWith(0xFF)) + type1(kZeroUuid), -1, kZeroUuid},
       {"after structures with strings",
-       structure(0, 24, {"Vendor", "1.0"}) + structure(3, 20, {"x"}) + type1(kRawUuid, 27, {"Maker", "Box"}),
+       structure(0, 24, {"Vendor", "1.0"}) + structure(3, 20, {"x"}) +
+           type1(kRawUuid, 27, {"Maker", "Box"}),
        0, kRawUuid},
-      {"no type 1: output untouched", structure(2, 8, {"Board"}) + endOfTable(), -1, uuidFilledWith(0xA5)},
+      {"no type 1: output untouched", structure(2, 8, {"Board"}) + endOfTable(), -1,
+       uuidFilledWith(0xA5)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -257,11 +265,11 @@ TEST(SmbiosWalk, CountAndEndOfTableRules) {
     std::uint32_t flags;
     int result;
   };
-  for (const Case& c : {Case{"count 0 walks to the end", 0, 0, 0},
-                        Case{"the count-th structure is examined", 3, 0, 0},
-                        Case{"one short of it", 2, 0, -1}, Case{"count 1", 1, 0, -1},
-                        Case{"2.x ignores type 127", 5, 0, 0},
-                        Case{"3.x stops at type 127", 0, smbios::kStopAtEndOfTable, -1}}) {
+  for (const Case& c :
+       {Case{"count 0 walks to the end", 0, 0, 0},
+        Case{"the count-th structure is examined", 3, 0, 0}, Case{"one short of it", 2, 0, -1},
+        Case{"count 1", 1, 0, -1}, Case{"2.x ignores type 127", 5, 0, 0},
+        Case{"3.x stops at type 127", 0, smbios::kStopAtEndOfTable, -1}}) {
     SCOPED_TRACE(c.name);
     Uuid out;
     EXPECT_EQ(walk(table, c.count, c.flags, out), c.result);
@@ -284,14 +292,16 @@ TEST(SmbiosWalk, MalformedTablesEndTheWalk) {
       {"length byte 0", Bytes{1, 0, 0, 0} + usable},
       {"table of 3 bytes", Bytes{1, 27, 0}},
       {"empty table", Bytes{}},
-      {"formatted area past the end", [&] {
+      {"formatted area past the end",
+       [&] {
          Bytes t = usable;
          t.resize(26);
          return t;
        }()},
       {"string set runs off the table", noTerminator},
       {"string set ends one byte short", strayAfterTerminator},
-      {"type-1 length byte beyond the table", [] {
+      {"type-1 length byte beyond the table",
+       [] {
          Bytes t = type1(kRawUuid);
          t[1] = 200;
          return t;
@@ -323,22 +333,14 @@ TEST(SmbiosSystab, LineKeysAndValues) {
     std::uint64_t address;
   };
   const Case cases[] = {
-      {"SMBIOS=0xf0000\n", 1, 0xF0000},
-      {"SMBIOS3=0x7fb3d000\n", 1, 0x7FB3D000},
-      {"SMBIOS=0X1F\n", 1, 0x1F},
-      {"SMBIOS=0777\n", 1, 0777},
-      {"SMBIOS=983040\n", 1, 983040},
-      {"SMBIOS3=0x123456789a\n", 1, 0x123456789AULL},
-      {"SMBIOS=junk\n", 1, 0},
-      {"SMBIOS=\n", 1, 0},
-      {"SMBIOS=0x10=0x20\n", 1, 0x10},
-      {"SMBIOS3 =0x10\n", 0, 0},
-      {" SMBIOS=0x10\n", 0, 0},
-      {"smbios=0x10\n", 0, 0},
-      {"SMBIOS30=0x10\n", 0, 0},
-      {"SMBIOS\n", 0, 0},
-      {"ACPI20=0x7ff7e014\n", 0, 0},
-      {"", 0, 0},
+      {"SMBIOS=0xf0000\n", 1, 0xF0000}, {"SMBIOS3=0x7fb3d000\n", 1, 0x7FB3D000},
+      {"SMBIOS=0X1F\n", 1, 0x1F},       {"SMBIOS=0777\n", 1, 0777},
+      {"SMBIOS=983040\n", 1, 983040},   {"SMBIOS3=0x123456789a\n", 1, 0x123456789AULL},
+      {"SMBIOS=junk\n", 1, 0},          {"SMBIOS=\n", 1, 0},
+      {"SMBIOS=0x10=0x20\n", 1, 0x10},  {"SMBIOS3 =0x10\n", 0, 0},
+      {" SMBIOS=0x10\n", 0, 0},         {"smbios=0x10\n", 0, 0},
+      {"SMBIOS30=0x10\n", 0, 0},        {"SMBIOS\n", 0, 0},
+      {"ACPI20=0x7ff7e014\n", 0, 0},    {"", 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -435,7 +437,8 @@ class GuardedText {
  public:
   GuardedText() {
     page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    void* area = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* area =
+        mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     EXPECT_NE(area, MAP_FAILED);
     area_ = static_cast<std::uint8_t*>(area);
     EXPECT_EQ(mprotect(area_ + page_, page_, PROT_NONE), 0);

@@ -29,7 +29,6 @@ void writeAll(int fd, const std::string& bytes) {
   }
 }
 
-
 }  // namespace
 
 NamespaceResult runInPrivateNamespaces(const std::function<std::string()>& body) {

@@ -175,7 +175,8 @@ bool buildBackedDirectory(const ClassNetEntry& entry, Backing backing) {
 bool rebuildClassNet(std::span<const FakeInterface> interfaces) {
   std::vector<ClassNetEntry> entries;
   if (!listClassNet(entries)) return false;
-  if (::mount("tmpfs", kClassNet, "tmpfs", 0, "mode=0755") != 0) return complain("mount tmpfs on /sys/class/net");
+  if (::mount("tmpfs", kClassNet, "tmpfs", 0, "mode=0755") != 0)
+    return complain("mount tmpfs on /sys/class/net");
   for (const ClassNetEntry& entry : entries) {
     auto card = std::find_if(interfaces.begin(), interfaces.end(),
                              [&](const FakeInterface& c) { return c.name == entry.name; });
@@ -262,7 +263,6 @@ CapturedOutput captureOutput(const std::function<void()>& code) {
   for (int fd : {out, err, savedOut, savedErr}) ::close(fd);
   return captured;
 }
-
 
 bool leaksFound() {
 #ifdef ORLIM_TEST_HAS_LSAN

@@ -36,7 +36,8 @@ Bytes operator+(Bytes a, const Bytes& b) {
   return a;
 }
 
-Bytes structure(std::uint8_t type, std::uint8_t length, std::initializer_list<std::string> strings) {
+Bytes structure(std::uint8_t type, std::uint8_t length,
+                std::initializer_list<std::string> strings) {
   Bytes bytes(length, 0);
   if (length > 0) bytes[0] = type;
   if (length > 1) bytes[1] = length;
@@ -148,7 +149,8 @@ Bytes readFile(const std::string& path) {
 
 void writeFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
@@ -175,8 +177,8 @@ void MemoryImage::writeTo(const std::string& path) const {
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/orlim-smbios-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/orlim-smbios-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = pattern;
 }

@@ -32,8 +32,10 @@ Bytes operator+(Bytes a, const Bytes& b);
 // A structure with a zero-filled formatted area of `length` bytes (the
 // length byte says `length`), then the string set: the strings each with
 // their zero byte and a closing zero, or two zero bytes when there are none.
-Bytes structure(std::uint8_t type, std::uint8_t length, std::initializer_list<std::string> strings = {});
-Bytes type1(const Uuid& raw, std::uint8_t length = 27, std::initializer_list<std::string> strings = {});
+Bytes structure(std::uint8_t type, std::uint8_t length,
+                std::initializer_list<std::string> strings = {});
+Bytes type1(const Uuid& raw, std::uint8_t length = 27,
+            std::initializer_list<std::string> strings = {});
 Bytes endOfTable();
 
 // Entry points with valid checksums; the length byte is the entry point's
@@ -99,7 +101,7 @@ struct ChainFiles {
   std::string productUuid = dir.path("product_uuid");
 
   smbios::SmbiosPaths paths() const {
-    return {entryPoint.c_str(),  table.c_str(),  efiSystab.c_str(),
+    return {entryPoint.c_str(), table.c_str(),  efiSystab.c_str(),
             procSystab.c_str(), memory.c_str(), productUuid.c_str()};
   }
   // Runs the chain on these files; the output starts out non-zero so that
