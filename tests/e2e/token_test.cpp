@@ -23,17 +23,6 @@ using smbiostest::Uuid;
 
 std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// The canonical 8-4-4-4-12 form of the bytes in the order given, upper case,
-// as dmidecode prints it.
-std::string uuidText(const Uuid& b) {
-  char buffer[37];
-  std::snprintf(buffer, sizeof buffer,
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0], b[1],
-                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
-                b[15]);
-  return buffer;
-}
-
 const char kMacLegacy[] = "12153A58";  // bytes 2..5 (00 12 34 56) plus 12, 3, 6 and 2
 
 // workingMachine's one card, a tap: the scan takes it as the fallback name
@@ -42,12 +31,12 @@ std::vector<FakeInterface> oneCard() { return workingMachine().interfaces; }
 
 const char kDmidecode[] = "/usr/sbin/dmidecode";
 
-// The UUID line of `dmidecode -t 1`, upper case.
+// The UUID line of `dmidecode -t 1`, lower case.
 std::string dmidecodeUuid(const std::string& output) {
   std::size_t at = output.find("UUID: ");
   if (at == std::string::npos) return "(none)";
   std::string uuid = output.substr(at + 6, 36);
-  for (char& ch : uuid) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  for (char& ch : uuid) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   return uuid;
 }
 
@@ -114,10 +103,10 @@ TEST(Token, EachSourceAloneDecodesToTheScenario) {
     EXPECT_EQ(token.fields.version, 1);
     EXPECT_GE(token.fields.time, before);
     EXPECT_LE(token.fields.time, after);
-    EXPECT_EQ(uuidText(token.fields.uuid), uuidText(c.expected));
+    EXPECT_EQ(formatUuid(token.fields.uuid), formatUuid(c.expected));
     EXPECT_EQ(std::string(token.fields.legacy.begin(), token.fields.legacy.end()), kMacLegacy);
     if (runs.size() > 1) {
-      EXPECT_EQ(dmidecodeUuid(runs[1].out), uuidText(c.expected)) << runs[1].out;
+      EXPECT_EQ(dmidecodeUuid(runs[1].out), formatUuid(c.expected)) << runs[1].out;
     }
   }
 }
