@@ -164,6 +164,7 @@ TEST(Token, TwoRunsInOneSecondAgree) {
     EXPECT_EQ(runs[0].out, runs[1].out);
     return;
   }
+  GTEST_SKIP() << "every attempt crossed a second boundary";
 }
 
 }  // namespace
