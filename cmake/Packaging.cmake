@@ -35,9 +35,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
 set(CPACK_DEBIAN_ORLIM_PACKAGE_NAME orlim)
 set(CPACK_COMPONENT_ORLIM_DESCRIPTION
-    "machine-identity token tool\n orlim prints one line of hexadecimal that identifies the machine it runs\n on, encrypted so that only the holder of the token key can read it.")
+    "machine-identity token tool\norlim prints one encrypted line of hexadecimal that identifies the machine\nit runs on, for the holder of the token key to decode with orlim-decode.")
 set(CPACK_DEBIAN_DECODE_PACKAGE_NAME orlim-decode)
 set(CPACK_DEBIAN_DECODE_PACKAGE_SECTION utils)
 set(CPACK_COMPONENT_DECODE_DESCRIPTION
-    "decoder for orlim machine-identity tokens\n orlim-decode turns tokens printed by orlim back into the time, system UUID\n and network identifier they hold. It is meant for the token key holder.")
+    "decoder for orlim machine-identity tokens\norlim-decode turns tokens printed by orlim back into the time, system UUID\nand network identifier they hold. It is meant for the token key holder.")
 include(CPack)

@@ -92,6 +92,7 @@ int main(int argc, char** argv) {
   std::array<std::uint8_t, 8192> output;
   int count =
       encryptWithKey(record.data(), static_cast<int>(record.size()), key.data(), output.data());
+  explicit_bzero(key.data(), key.size());  // the prepared key has no further use
 
   // Byte for byte what printf("%02X") per byte and a final line feed would
   // print, in one write: formatting 29 bytes through printf costs more

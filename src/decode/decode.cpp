@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -45,13 +46,18 @@ std::string legacyText(const TokenFields& fields) {
 
 DecodeResult decodeToken(std::string_view text) {
   DecodeResult result;
-  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  // Positions in messages count from the start of the text as given.
+  std::size_t leading = 0;
+  while (!text.empty() && isSpace(text.front())) {
+    text.remove_prefix(1);
+    ++leading;
+  }
   while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
 
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (hexValue(text[i]) < 0) {
       result.status = DecodeStatus::kNotHex;
-      result.badAt = i + 1;
+      result.badAt = leading + i + 1;
       return result;
     }
   }
@@ -73,7 +79,7 @@ DecodeResult decodeToken(std::string_view text) {
   std::array<std::uint8_t, kTokenCipherRoom> record{};
   int count =
       decryptWithKey(sealed.data(), static_cast<int>(kTokenRecordSize), key.data(), record.data());
-  key.fill('\0');
+  explicit_bzero(key.data(), key.size());
   if (count != static_cast<int>(kTokenRecordSize)) {
     result.status = DecodeStatus::kNotOurs;
     return result;

@@ -1,11 +1,13 @@
 // orlim-decode: reads system-ID tokens back into their fields, for whoever
 // holds the token key.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "decode/decode.h"
@@ -49,7 +51,8 @@ bool decodeOne(std::string_view text, const std::string& where, bool json, bool&
 
 int main(int argc, char** argv) {
   bool json = false;
-  std::vector<std::string_view> tokens;
+  // Each token with its position on the command line, for messages.
+  std::vector<std::pair<std::string_view, int>> tokens;
   bool optionsDone = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
@@ -70,14 +73,14 @@ int main(int argc, char** argv) {
       }
       continue;
     }
-    tokens.push_back(arg);
+    tokens.emplace_back(arg, i);
   }
 
   bool allDecoded = true;
   bool first = true;
   if (!tokens.empty()) {
-    for (std::size_t i = 0; i < tokens.size(); ++i)
-      allDecoded &= decodeOne(tokens[i], "argument " + std::to_string(i + 1), json, first);
+    for (const auto& [token, position] : tokens)
+      allDecoded &= decodeOne(token, "argument " + std::to_string(position), json, first);
   } else {
     std::string line;
     for (std::size_t number = 1; std::getline(std::cin, line); ++number) {
@@ -85,6 +88,10 @@ int main(int argc, char** argv) {
       allDecoded &= decodeOne(line, "line " + std::to_string(number), json, first);
     }
   }
-  std::fflush(stdout);
+  // Output that never arrived is not a success.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "orlim-decode: write error: %s\n", std::strerror(errno));
+    return 1;
+  }
   return allDecoded ? 0 : 1;
 }

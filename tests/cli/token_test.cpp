@@ -91,6 +91,30 @@ TEST(EncryptWithKey, DecryptWithKeyInvertsIt) {
   EXPECT_TRUE(std::equal(input.begin(), input.end(), opened.begin()));
 }
 
+// A token issued with this key must decode forever: a fixed record sealed
+// with the built key gives one fixed line. A change to the key pieces, the
+// preparation or the cipher breaks this first.
+TEST(TokenKey, SealsAKnownRecordToAKnownToken) {
+  TokenFields fields;
+  fields.version = kTokenRecordVersion;
+  fields.time = 1796861430;
+  for (std::size_t i = 0; i < fields.uuid.size(); ++i)
+    fields.uuid[i] = static_cast<std::uint8_t>(0xF0 - i);
+  std::copy_n("12153A58", 8, fields.legacy.begin());
+  std::array<std::uint8_t, kTokenRecordSize> record{};
+  packTokenRecord(record, fields);
+  std::string key = builtTokenKey();
+  std::array<std::uint8_t, kTokenCipherRoom> out{};
+  ASSERT_EQ(encryptWithKey(record.data(), static_cast<int>(record.size()), key.data(), out.data()),
+            static_cast<int>(kTokenRecordSize));
+  std::string hex;
+  for (std::size_t i = 0; i < kTokenRecordSize; ++i) {
+    hex += "0123456789ABCDEF"[out[i] >> 4];
+    hex += "0123456789ABCDEF"[out[i] & 0xF];
+  }
+  EXPECT_EQ(hex, "828351548306B6F3931109457B2CC953FF9FBEE0C4776C332A26651B2A");
+}
+
 TEST(TokenKey, IsFourteenCharactersThatNeverWrapToZero) {
   std::string token = builtTokenKey();
   ASSERT_EQ(token.size(), 14u);

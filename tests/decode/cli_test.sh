@@ -37,6 +37,13 @@ for line in lines:
     assert o["version"] == 1 and len(o["uuid"]) == 36 and len(o["legacy"]) == 8, o
 ' <<<"$out"
 
+run --json XYZ "$good"
+check "args: named by command-line position" grep -qx "orlim-decode: argument 2: character 1 is not a hex digit" <<<"$err"
+
+"$decode" "$good" >/dev/full 2>"$tmp/err"; status=$?
+check "lost output: status 1" test "$status" = 1
+check "lost output: message" grep -q "^orlim-decode: write error" "$tmp/err"
+
 run --help
 check "help: status 0" test "$status" = 0
 check "help: usage" grep -q "^Usage: orlim-decode" <<<"$out"

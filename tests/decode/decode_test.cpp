@@ -79,6 +79,8 @@ TEST(DecodeToken, NamesWhatIsWrong) {
        "character 5 is not a hex digit"},
       {"InnerSpace", token.substr(0, 20) + " " + token.substr(20), DecodeStatus::kNotHex,
        "character 21 is not a hex digit"},
+      {"PositionCountsLeadingSpace", " \t" + token.substr(0, 4) + "G" + token.substr(5),
+       DecodeStatus::kNotHex, "character 7 is not a hex digit"},
       {"OtherKey", seal(sampleFields(), "another key"), DecodeStatus::kNotOurs,
        "not a token of this key, or corrupted"},
       {"Corrupted", flipped, DecodeStatus::kNotOurs, "not a token of this key, or corrupted"},
