@@ -124,6 +124,15 @@ int failingSocket(int, int, int) {
   return -1;
 }
 
+// Only the very first socket fails: the first card's permanent-address query.
+int firstSocketFails(int domain, int type, int protocol) {
+  if (++g_socketsOpened == 1) {
+    errno = EMFILE;
+    return -1;
+  }
+  return realSocket(domain, type, protocol);
+}
+
 constexpr Mac kUntouched = {0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5};
 constexpr NetAccess kFakeKernel{kClassNetRoot, countingSocket, fakeIoctl};
 
@@ -409,6 +418,23 @@ TEST(ScanInNamespace, CardsThatCannotBeAskedArePassedOver) {
   EXPECT_EQ(r.count, 0);
   EXPECT_EQ(r.names, "");
   EXPECT_EQ(r.out, "");
+}
+
+// A card whose permanent address could not be asked for is not asked for its
+// current one either, and so cannot be the fallback; the next card can.
+TEST(ScanInNamespace, NoSocketForThePermanentQueryPassesTheCardOver) {
+  NetAccess firstFails{kClassNetRoot, firstSocketFails, recordingIoctl};
+  ScanResult r = scanInNamespace(
+      {tap("eth0", Backing::kDeviceDir), tap("eth1")},
+      [] {
+        g_socketsOpened = 0;
+        return true;
+      },
+      firstFails);
+  ASSERT_EQ(r.setupError, "");
+  EXPECT_EQ(r.count, 1);
+  EXPECT_EQ(r.names, "eth1");
+  EXPECT_EQ(r.queried, "eth1:permanent eth1:current");
 }
 
 TEST(ScanInNamespace, TheRootIsAParameter) {

@@ -163,12 +163,34 @@ class SmbiosEfi : public SmbiosChain {
   }
 };
 
-TEST_F(SmbiosEfi, SmbiosLineLeadsToTheTable) {
+// The key only says where to look: the anchor found there, not the key,
+// picks the decoder.
+TEST_F(SmbiosEfi, EitherKeyLeadsToTheTableItsAnchorDescribes) {
   const Bytes table = type1(kRawUuid);
-  writeFile(files.efiSystab, "ACPI20=0x7ff7e014\nSMBIOS=0x1234f0\nSMBIOS3=0x1000\n");
-  writeImage(smbios2EntryPoint(2, 7, length16(table), kTableAddress, 1), table);
-  EXPECT_EQ(run(), 0);
-  EXPECT_EQ(uuid, kSwappedUuid);
+  const Bytes sm2 = smbios2EntryPoint(2, 7, length16(table), kTableAddress, 1);
+  const Bytes sm3 =
+      smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), kTableAddress);
+  struct Case {
+    const char* name;
+    std::string systab;
+    Bytes entryPoint;
+    Uuid expected;
+  };
+  const Case cases[] = {
+      {"SMBIOS line, _SM_ there, first keyed line wins",
+       "ACPI20=0x7ff7e014\nSMBIOS=0x1234f0\nSMBIOS3=0x1000\n", sm2, kSwappedUuid},
+      {"SMBIOS line, _SM3_ there", "SMBIOS=0x1234f0\n", sm3, kSwappedUuid},
+      // Version 2.4 keeps the raw byte order: the 2.x decoder did the work.
+      {"SMBIOS3 line, _SM_ there", "SMBIOS3=0x1234f0\n",
+       smbios2EntryPoint(2, 4, length16(table), kTableAddress, 1), kRawUuid},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(files.efiSystab, c.systab);
+    writeImage(c.entryPoint, table);
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(uuid, c.expected);
+  }
 }
 
 TEST_F(SmbiosEfi, ProcSystabIsTheSecondChoice) {
