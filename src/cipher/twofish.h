@@ -10,6 +10,7 @@
 #include <span>
 
 #include "cipher/cipher_context.h"
+#include "common/little_endian.h"
 
 // The two fixed byte permutations of Twofish, one after the other.
 struct TwofishPermutations {
@@ -33,18 +34,13 @@ inline constexpr std::uint8_t byteOf(std::uint32_t word, unsigned n) {
 template <std::size_t N>
 inline std::uint32_t loadLe32(std::span<const std::uint8_t, N> bytes, std::size_t at) {
   static_assert(N != std::dynamic_extent && N >= 4);
-  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-         static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+  return le::load32(bytes.subspan(at, 4).data());
 }
 
 template <std::size_t N>
 inline void storeLe32(std::span<std::uint8_t, N> bytes, std::size_t at, std::uint32_t value) {
   static_assert(N != std::dynamic_extent && N >= 4);
-  bytes[at] = byteOf(value, 0);
-  bytes[at + 1] = byteOf(value, 1);
-  bytes[at + 2] = byteOf(value, 2);
-  bytes[at + 3] = byteOf(value, 3);
+  le::store32(bytes.subspan(at, 4).data(), value);
 }
 
 void twofishBuildMdsTables();

@@ -3,20 +3,9 @@
 #include <cstring>
 
 #include "cipher/cipher_context.h"
+#include "common/little_endian.h"
 
 namespace {
-
-void storeLe32(std::uint8_t* out, std::uint32_t value) {
-  out[0] = static_cast<std::uint8_t>(value);
-  out[1] = static_cast<std::uint8_t>(value >> 8);
-  out[2] = static_cast<std::uint8_t>(value >> 16);
-  out[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-std::uint32_t loadLe32(const std::uint8_t* in) {
-  return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
-         static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
-}
 
 // The pieces live in separate objects, and the copies go through an
 // optimisation barrier so the compiler can't fold them back into one literal.
@@ -54,7 +43,7 @@ void buildTokenKey(std::span<char, kTokenKeyBufferSize> key) {
 
 void packTokenRecord(std::span<std::uint8_t, kTokenRecordSize> record, const TokenFields& fields) {
   record[0] = fields.version;
-  storeLe32(record.data() + 1, fields.time);
+  le::store32(record.data() + 1, fields.time);
   std::memcpy(record.data() + 5, fields.uuid.data(), kTokenUuidSize);
   std::memcpy(record.data() + 21, fields.legacy.data(), kTokenLegacySize);
 }
@@ -62,7 +51,7 @@ void packTokenRecord(std::span<std::uint8_t, kTokenRecordSize> record, const Tok
 TokenFields unpackTokenRecord(std::span<const std::uint8_t, kTokenRecordSize> record) {
   TokenFields fields;
   fields.version = record[0];
-  fields.time = loadLe32(record.data() + 1);
+  fields.time = le::load32(record.data() + 1);
   std::memcpy(fields.uuid.data(), record.data() + 5, kTokenUuidSize);
   std::memcpy(fields.legacy.data(), record.data() + 21, kTokenLegacySize);
   return fields;

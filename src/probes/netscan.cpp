@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/little_endian.h"
 #include "probes/unique_fd.h"
 
 namespace {
@@ -27,10 +28,6 @@ static_assert(kPermAddrHeaderSize == 8, "ethtool_perm_addr is cmd and size, 32 b
 static_assert(offsetof(struct ethtool_perm_addr, size) == 4);
 static_assert(offsetof(struct ethtool_perm_addr, data) == kPermAddrHeaderSize);
 static_assert(ETHTOOL_GPERMADDR == 0x20 && SIOCETHTOOL == 0x8946 && SIOCGIFHWADDR == 0x8927);
-
-void storeLittleEndian32(std::uint8_t* to, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) to[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 bool allZero(std::span<const std::uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
@@ -144,8 +141,8 @@ PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan addre
   alignas(struct ethtool_perm_addr)
       std::array<std::uint8_t, kPermAddrHeaderSize + kPermAddrDataSize>
           permAddr{};
-  storeLittleEndian32(permAddr.data(), ETHTOOL_GPERMADDR);
-  storeLittleEndian32(permAddr.data() + 4, static_cast<std::uint32_t>(kPermAddrDataSize));
+  le::store32(permAddr.data(), ETHTOOL_GPERMADDR);
+  le::store32(permAddr.data() + 4, static_cast<std::uint32_t>(kPermAddrDataSize));
   request.ifr_data = reinterpret_cast<char*>(permAddr.data());
 
   int result = access.ioctl(socket.get(), SIOCETHTOOL, &request);

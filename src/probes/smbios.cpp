@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 
+#include "common/little_endian.h"
 #include "probes/smbios_internal.h"
 #include "probes/unique_fd.h"
 
@@ -51,9 +52,7 @@ ByteBuffer allocateBytes(std::size_t length) {
 // --- Little-endian fields ---------------------------------------------------
 
 std::uint64_t loadLittleEndian(ByteView bytes, std::size_t offset, std::size_t width) {
-  std::uint64_t value = 0;
-  for (std::size_t i = width; i > 0; --i) value = (value << 8) | bytes[offset + i - 1];
-  return value;
+  return le::load(bytes.subspan(offset, width).data(), width);
 }
 std::uint16_t load16(ByteView bytes, std::size_t offset) {
   return static_cast<std::uint16_t>(loadLittleEndian(bytes, offset, 2));
