@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "cli/token.h"
+#include "token/token.h"
 #include "probes/legacy_id.h"
 #include "probes/smbios.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/token.h"
+#include "token/token.h"
 
 enum class DecodeStatus {
   kOk,

@@ -16,7 +16,7 @@
 #include <cstring>
 
 #include "common/little_endian.h"
-#include "probes/unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace {
 

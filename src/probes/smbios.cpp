@@ -15,7 +15,7 @@
 
 #include "common/little_endian.h"
 #include "probes/smbios_internal.h"
-#include "probes/unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace smbios {
 namespace {

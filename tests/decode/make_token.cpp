@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "cli/token.h"
+#include "token/token.h"
 
 int main() {
   TokenFields fields;

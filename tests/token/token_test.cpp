@@ -1,4 +1,4 @@
-#include "cli/token.h"
+#include "token/token.h"
 
 #include <gtest/gtest.h>
 
