@@ -1,11 +1,8 @@
 #include "probes/legacy_id.h"
 
-#include <cpuid.h>
 #include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/socket.h>
 
 #include <array>
@@ -38,41 +35,6 @@ int writeFallbackId(char* buffer, int size) {
 }
 
 }  // namespace
-
-CpuidRegisters executeCpuid(std::uint32_t leaf, std::uint32_t subleaf) {
-  CpuidRegisters r;
-  __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
-  return r;
-}
-
-std::int64_t getCpuSignature(CpuidFunction cpuid) {
-  // Pinned so that every run reads the same processor's answers.
-  pthread_t self = ::pthread_self();
-  cpu_set_t saved;
-  bool haveSaved = ::pthread_getaffinity_np(self, sizeof saved, &saved) == 0;
-  if (haveSaved) {
-    cpu_set_t cpu0;
-    CPU_ZERO(&cpu0);
-    CPU_SET(0, &cpu0);
-    // Fails when the thread may not run on CPU 0; the queries then run
-    // wherever it is.
-    ::pthread_setaffinity_np(self, sizeof cpu0, &cpu0);
-  }
-
-  std::int64_t sum = 0;
-  std::uint32_t subleaf = 0;
-  for (std::uint32_t leaf = 0; leaf <= 4; ++leaf) {
-    // Leaves 0 to 3 ignore the sub-leaf. Leaf 4 gets the ECX that leaf 3
-    // left, as the identifiers issued so far were computed: 0 wherever leaf
-    // 3 is reserved, which selects the first cache.
-    CpuidRegisters r = cpuid(leaf, leaf == 4 ? subleaf : 0);
-    sum += static_cast<std::int32_t>(r.eax);
-    subleaf = r.ecx;
-  }
-
-  if (haveSaved) ::pthread_setaffinity_np(self, sizeof saved, &saved);
-  return sum;
-}
 
 int formatLegacySystemId(char* buffer, int size,
                          std::span<const std::uint8_t, kMacAddressSize> address,
@@ -108,7 +70,7 @@ int getIpv4AddressBytes(const char* name, MacAddressSpan address) {
 
 int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access) {
   std::array<char, kInterfaceNameBufferSize> name{};
-  std::int64_t signature = getCpuSignature(access.cpuid);
+  std::int64_t signature = access.cpuSignature();
 
   if (getFirstNetworkInterface(name, access.scan) != 0) {
     std::fprintf(stderr, "[%s] No network card detected\n", "snprintLegacySystemId");

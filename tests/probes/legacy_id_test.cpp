@@ -1,10 +1,10 @@
-// The legacy system identifier: its text, the processor signature and the
-// thread's affinity around it, the IPv4 source and the whole chain over real
-// cards in private network namespaces.
+// The legacy system identifier: its text, the IPv4 source and the whole
+// chain over real cards in private network namespaces, the thread's affinity
+// around it included. The processor signature has a test of its own per
+// architecture (cpu_signature_*_test.cpp), linked into the same binary.
 
 #include "probes/legacy_id.h"
 
-#include <cpuid.h>
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
 #include <net/if.h>
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "probes/cpu_signature_test_support.h"
 #include "support/namespace.h"
 #include "support/netns.h"
 
@@ -30,8 +31,7 @@ using orlimtest::Backing;
 using orlimtest::FakeInterface;
 using Mac = std::array<std::uint8_t, 6>;
 
-// Leaf 0 to 4 outputs of a real processor; leaf 4's is negative as int32.
-constexpr std::array<std::uint32_t, 5> kExampleLeaves = {0x16, 0x906EA, 0xFEFF01, 0x0, 0xFC004121};
+// A real x86 processor's signature, whose sum is negative as int32.
 constexpr std::int64_t kExampleSignature = 0x16 + 0x906EA + 0xFEFF01 + 0x0 - 0x03FFBEDF;
 
 std::string hex8(std::int64_t signature) {
@@ -99,104 +99,6 @@ INSTANTIATE_TEST_SUITE_P(
                    -1,
                    "###################"}),
     [](const auto& p) { return std::string(p.param.label); });
-
-// ------------------------------------------------------- processor signature
-
-cpu_set_t currentAffinity() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  pthread_getaffinity_np(pthread_self(), sizeof set, &set);
-  return set;
-}
-
-bool setAffinity(std::initializer_list<int> cpus) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  for (int cpu : cpus) CPU_SET(static_cast<std::size_t>(cpu), &set);
-  return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
-}
-
-// The signature computed here, independently: on CPU 0, leaf 4 asked for
-// the sub-leaf that leaf 3 left in ECX.
-std::int64_t referenceSignature() {
-  cpu_set_t saved = currentAffinity();
-  setAffinity({0});
-  std::int64_t sum = 0;
-  unsigned eax, ebx, ecx = 0, edx;
-  for (unsigned leaf = 0; leaf <= 3; ++leaf) {
-    __cpuid_count(leaf, 0, eax, ebx, ecx, edx);
-    sum += static_cast<std::int32_t>(eax);
-  }
-  __cpuid_count(4, ecx, eax, ebx, ecx, edx);
-  sum += static_cast<std::int32_t>(eax);
-  pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);
-  return sum;
-}
-
-// What getCpuSignature asked the processor, and where it ran meanwhile.
-struct CpuidCall {
-  std::uint32_t leaf;
-  std::uint32_t subleaf;
-  int cpu;
-};
-std::vector<CpuidCall> g_cpuidCalls;
-
-CpuidRegisters exampleProcessor(std::uint32_t leaf, std::uint32_t subleaf) {
-  g_cpuidCalls.push_back({leaf, subleaf, sched_getcpu()});
-  CpuidRegisters r;
-  r.eax = leaf < kExampleLeaves.size() ? kExampleLeaves[leaf] : 0;
-  r.ebx = 0xB0B0B0B0;
-  r.ecx = leaf == 3 ? 2 : 0xC0C0C0C0 + leaf;  // leaf 3's ECX picks leaf 4's sub-leaf
-  r.edx = 0xD0D0D0D0;
-  return r;
-}
-
-class CpuSignature : public ::testing::Test {
- protected:
-  void SetUp() override {
-    saved_ = currentAffinity();
-    g_cpuidCalls.clear();
-  }
-  void TearDown() override { pthread_setaffinity_np(pthread_self(), sizeof saved_, &saved_); }
-  // The affinity to start from: with CPU 0, or without it.
-  void startOn(std::initializer_list<int> cpus) {
-    if (CPU_COUNT(&saved_) < 2) GTEST_SKIP() << "needs two CPUs";
-    ASSERT_TRUE(setAffinity(cpus));
-    before_ = currentAffinity();
-  }
-  cpu_set_t saved_;
-  cpu_set_t before_;
-};
-
-TEST_F(CpuSignature, SumsSignedLeafOutputsOnCpuZeroWithLeafFourAskedForLeafThreesEcx) {
-  startOn({1});
-  EXPECT_EQ(getCpuSignature(exampleProcessor), kExampleSignature);
-  ASSERT_EQ(g_cpuidCalls.size(), 5u);
-  for (std::uint32_t leaf = 0; leaf < 5; ++leaf) {
-    EXPECT_EQ(g_cpuidCalls[leaf].leaf, leaf);
-    EXPECT_EQ(g_cpuidCalls[leaf].cpu, 0) << "leaf " << leaf;
-  }
-  EXPECT_EQ(g_cpuidCalls[4].subleaf, 2u);
-  cpu_set_t after = currentAffinity();
-  EXPECT_TRUE(CPU_EQUAL(&after, &before_));
-}
-
-class RealCpuSignature : public CpuSignature, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(RealCpuSignature, AgreesWithTheProcessorAndPutsTheAffinityBack) {
-  if (GetParam())
-    startOn({1});
-  else
-    startOn({0, 1});
-  if (IsSkipped()) return;
-  std::int64_t signature = getCpuSignature();
-  cpu_set_t after = currentAffinity();
-  EXPECT_TRUE(CPU_EQUAL(&after, &before_));
-  EXPECT_EQ(signature, referenceSignature());
-}
-
-INSTANTIATE_TEST_SUITE_P(StartingSet, RealCpuSignature, ::testing::Bool(),
-                         [](const auto& p) { return p.param ? "WithoutCpu0" : "AllCpus"; });
 
 // ------------------------------------------------- IPv4 source, in a namespace
 
@@ -302,10 +204,10 @@ class LegacyIdChain : public ::testing::TestWithParam<ChainCase> {};
 
 TEST_P(LegacyIdChain, BuildsTheIdentifierOrTheFallback) {
   const ChainCase& c = GetParam();
-  cpu_set_t saved = currentAffinity();
+  cpu_set_t saved = orlimtest::currentAffinity();
   // Start without CPU 0 where possible, so the affinity check means something.
   if (CPU_COUNT(&saved) >= 2) {
-    ASSERT_TRUE(setAffinity({1}));
+    ASSERT_TRUE(orlimtest::setAffinity({1}));
   }
   orlimtest::NamespaceResult child = orlimtest::runInPrivateNamespaces([&]() -> std::string {
     if (!orlimtest::setUpInterfaces(c.cards)) return "setup failed";
@@ -316,14 +218,14 @@ TEST_P(LegacyIdChain, BuildsTheIdentifierOrTheFallback) {
     buffer.fill('#');
     buffer.back() = '\0';
     g_socketsOpened = 0;
-    cpu_set_t before = currentAffinity();
+    cpu_set_t before = orlimtest::currentAffinity();
     int result = 0;
     orlimtest::CapturedOutput output = orlimtest::captureOutput(
         [&] { result = snprintLegacySystemId(buffer.data(), c.size, access); });
-    cpu_set_t after = currentAffinity();
+    cpu_set_t after = orlimtest::currentAffinity();
     return orlimtest::packFields(
         {std::to_string(result), std::string(buffer.data(), 23), output.out, output.err,
-         hex8(referenceSignature()), CPU_EQUAL(&before, &after) ? "" : "moved",
+         hex8(orlimtest::referenceSignature()), CPU_EQUAL(&before, &after) ? "" : "moved",
          std::to_string(g_socketsOpened), orlimtest::leaksFound() ? "leaks" : ""});
   });
   pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);

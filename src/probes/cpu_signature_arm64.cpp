@@ -1,0 +1,76 @@
+// The processor signature on 64-bit ARM: CPU 0's Main ID Register
+// (implementer, variant, part number, revision) in its low 32 bits, the
+// same eight digits the x86 signature fills.
+
+#include <fcntl.h>
+#include <sys/auxv.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+
+#include "common/unique_fd.h"
+#include "probes/cpu_signature.h"
+#include "probes/cpu_signature_internal.h"
+
+#if !defined(__aarch64__)
+#error "cpu_signature_arm64.cpp is for aarch64 builds only"
+#endif
+
+#ifndef HWCAP_CPUID
+#define HWCAP_CPUID (1 << 11)
+#endif
+
+namespace {
+
+// "0x" and 16 digits, a line end, and room to notice a longer file.
+constexpr std::size_t kMidrTextBufferSize = 24;
+
+int readMidrFile(const char* path, std::uint64_t& value) {
+  UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return -1;
+  std::array<char, kMidrTextBufferSize> text{};
+  ssize_t got;
+  do {
+    got = ::read(fd.get(), text.data(), text.size() - 1);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return -1;
+  text[static_cast<std::size_t>(got)] = '\0';
+  return parseMidrText(text.data(), value);
+}
+
+}  // namespace
+
+bool readMidrRegister(std::uint64_t& value) {
+  if ((::getauxval(AT_HWCAP) & HWCAP_CPUID) == 0) return false;
+  std::uint64_t midr;
+  asm volatile("mrs %0, midr_el1" : "=r"(midr));
+  value = midr;
+  return true;
+}
+
+int parseMidrText(const char* text, std::uint64_t& value) {
+  if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return -1;
+  const char* digits = text + 2;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long parsed = std::strtoull(digits, &end, 16);
+  if (end == digits || errno != 0 || *digits == '-' || *digits == '+' || *digits == ' ')
+    return -1;
+  if (*end != '\0' && !(*end == '\n' && end[1] == '\0')) return -1;
+  value = parsed;
+  return 0;
+}
+
+std::int64_t getCpuSignature(const char* midrPath, MidrFunction readMidr) {
+  std::uint64_t midr = 0;
+  // The file names CPU 0 itself; only the register read needs the pinning.
+  if (readMidrFile(midrPath, midr) != 0) {
+    const bool read = runOnCpuZero([&] { return readMidr(midr); });
+    if (!read) midr = 0;
+  }
+  return static_cast<std::int64_t>(midr);
+}
+
+std::int64_t getCpuSignature() { return getCpuSignature(kMidrPath, readMidrRegister); }
