@@ -29,6 +29,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL orlim decode)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The target's architecture: CPack would ask the host's dpkg.
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ORLIM_DEBIAN_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # libstdc++ and libgcc are linked in; only glibc is needed at run time.

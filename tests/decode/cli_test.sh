@@ -2,8 +2,11 @@
 # orlim-decode as a command: arguments and standard input, messages that
 # name the bad token while the others still decode, exit statuses, JSON.
 # usage: cli_test.sh ORLIM_DECODE GOOD_TOKEN
+# A cross build's decoder runs under the emulator named in ORLIM_TEST_EMULATOR
+# (words separated by spaces).
 set -uo pipefail
-decode=$1
+read -ra emulator <<<"${ORLIM_TEST_EMULATOR:-}"
+decode=("${emulator[@]}" "$1")
 good=$2
 failures=0
 check() {  # check NAME CONDITION...
@@ -11,7 +14,7 @@ check() {  # check NAME CONDITION...
   if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
 }
 run() {  # run ARGS... (stdin passed through); sets out, err, status
-  out=$("$decode" "$@" 2>"$tmp/err"); status=$?; err=$(cat "$tmp/err")
+  out=$("${decode[@]}" "$@" 2>"$tmp/err"); status=$?; err=$(cat "$tmp/err")
 }
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 
@@ -40,7 +43,7 @@ for line in lines:
 run --json XYZ "$good"
 check "args: named by command-line position" grep -qx "orlim-decode: argument 2: character 1 is not a hex digit" <<<"$err"
 
-"$decode" "$good" >/dev/full 2>"$tmp/err"; status=$?
+"${decode[@]}" "$good" >/dev/full 2>"$tmp/err"; status=$?
 check "lost output: status 1" test "$status" = 1
 check "lost output: message" grep -q "^orlim-decode: write error" "$tmp/err"
 

@@ -169,6 +169,13 @@ RunResult runCommand(const Command& command) {
         (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
       ::_exit(126);
     std::vector<char*> argv;
+    // A cross build's tool runs in the emulator that runs the tests (given
+    // as words separated by spaces, the program first); the host's own
+    // tools, such as dmidecode, run as they are.
+    std::string emulator = command.argv.front() == orlimBinary() ? ORLIM_E2E_EMULATOR : "";
+    for (char* word = std::strtok(emulator.data(), " "); word != nullptr;
+         word = std::strtok(nullptr, " "))
+      argv.push_back(word);
     for (const std::string& arg : command.argv) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     ::alarm(120);  // a hung tool fails its test instead of hanging the suite

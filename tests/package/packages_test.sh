@@ -3,9 +3,13 @@
 # dpkg and checks the installed tools and manual pages. The install happens
 # inside a private mount namespace with throw-away overlays on /usr, /var and
 # /etc, so the host's dpkg database and files are untouched afterwards.
-# usage: packages_test.sh BUILD_DIR
+# A cross build's packages are installed all the same (dpkg is told not to
+# mind the architecture) and their tools run under the emulator named in
+# ORLIM_TEST_EMULATOR.
+# usage: packages_test.sh BUILD_DIR DEBIAN_ARCH
 set -euo pipefail
 build=$(cd "$1" && pwd)
+arch=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -24,24 +28,34 @@ grep -q ' ./usr/share/man/man1/orlim.1.gz$' <<<"$field"
 grep -q ' ./usr/bin/orlim-decode$' <<<"$decoder"
 grep -q ' ./usr/share/man/man1/orlim-decode.1.gz$' <<<"$decoder"
 if grep -q orlim-decode <<<"$field"; then echo "orlim package carries the decoder"; exit 1; fi
+for deb in "${debs[@]}"; do
+  case $deb in *_"$arch".deb) ;; *) echo "$deb: not named for $arch"; exit 1 ;; esac
+  field=$(dpkg-deb -f "$deb" Architecture)
+  [ "$field" = "$arch" ] || { echo "$deb: Architecture $field, expected $arch"; exit 1; }
+done
+dpkg_options=()
+# A foreign package's C library dependency is for its own architecture.
+[ "$arch" = "$(dpkg --print-architecture)" ] || dpkg_options=(--force-architecture --force-depends)
 
 mkdir -p "$work/ov"
 unshare --mount --propagation private bash -euo pipefail -c '
-  work=$1; shift
+  work=$1; dpkg_options=$2; shift 2
+  read -ra run <<<"${ORLIM_TEST_EMULATOR:-}"
   mount -t tmpfs tmpfs "$work/ov"
   for d in usr var etc; do
     mkdir -p "$work/ov/$d/upper" "$work/ov/$d/work"
     mount -t overlay overlay -o "lowerdir=/$d,upperdir=$work/ov/$d/upper,workdir=$work/ov/$d/work" "/$d"
   done
-  dpkg -i "$@" >/dev/null
-  usage=$(/usr/bin/orlim -h)
+  # shellcheck disable=SC2086
+  dpkg -i $dpkg_options "$@" >/dev/null 2>"$work/dpkg.log" || { cat "$work/dpkg.log"; exit 1; }
+  usage=$("${run[@]}" /usr/bin/orlim -h)
   [ "$(printf "%s\n" "$usage" | head -n 1)" = "Usage: orlim [-h]" ] || { echo "installed orlim -h: $usage"; exit 1; }
-  /usr/bin/orlim-decode --version | grep -q "^orlim-decode "
+  "${run[@]}" /usr/bin/orlim-decode --version | grep -q "^orlim-decode "
   for page in orlim orlim-decode; do
     warnings=$(MANWIDTH=80 man --warnings -l "/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "man $page: $warnings"; exit 1; }
     MANWIDTH=80 man -l "/usr/share/man/man1/$page.1.gz" 2>/dev/null | grep -q "NAME"
   done
-' inner "$work" "${debs[@]}" || exit 1
+' inner "$work" "${dpkg_options[*]}" "${debs[@]}" || exit 1
 
 echo "packages install and work"

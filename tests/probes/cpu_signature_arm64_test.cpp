@@ -142,7 +142,9 @@ class MidrSource : public ::testing::TestWithParam<SourceCase> {
 TEST_P(MidrSource, FileFirstThenTheRegisterOnCpuZero) {
   const SourceCase& c = GetParam();
   // Start without CPU 0 where possible, so "on CPU 0" means something.
-  if (CPU_COUNT(&saved_) >= 2) ASSERT_TRUE(setAffinity({1}));
+  if (CPU_COUNT(&saved_) >= 2) {
+    ASSERT_TRUE(setAffinity({1}));
+  }
   const cpu_set_t before = currentAffinity();
   TempFile file(c.fileText != nullptr ? c.fileText : "");
   g_reads.available = c.registerAvailable;
