@@ -10,7 +10,11 @@ set -eu
 build="g++ cmake ninja-build"
 # The VM tests boot the stock kernel, with its modules, under QEMU on SeaBIOS and OVMF.
 vm="qemu-system-x86 ovmf seabios linux-image-amd64 busybox-static cpio kmod"
-test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db $vm"
+# The aarch64 build beside the native one: Debian's cross compiler, its unit
+# tests under user-mode emulation, its VM tests on AAVMF. (The arm64 guest's
+# kernel, busybox and dmidecode are downloaded by the tests, not installed.)
+arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64"
+test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db $vm $arm64"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
 
 clang="$test clang"

@@ -1,11 +1,19 @@
 #!/usr/bin/env python3
 """Boots a stock Debian kernel under QEMU (software emulation) on real
-firmware (SeaBIOS, OVMF) with emulated network cards, runs orlim inside the
-guest in several set-ups per boot and checks every token it prints.
+firmware (SeaBIOS, OVMF, and AAVMF for 64-bit ARM) with emulated network
+cards, runs orlim inside the guest in several set-ups per boot and checks
+every token it prints.
 
     run_vm.py --orlim ORLIM --decoder ORLIM_DECODE BOOT...
     run_vm.py --orlim ORLIM --decoder ORLIM_DECODE --demo
-    run_vm.py --list
+    run_vm.py --orlim ORLIM_ARM64 --decoder ORLIM_DECODE --guest-root DIR aavmf-virt
+    run_vm.py --list [--arch x86|arm64]
+
+The x86 guests boot the host's installed kernel with the host's busybox and
+dmidecode. An arm64 guest takes all three from --guest-root, a tree of
+unpacked Debian arm64 packages (fetch_debs.py makes it), and the C library
+for its dmidecode from Debian's cross toolchain; its tokens are decoded
+with the host's decoder all the same.
 
 The guest never reaches a network: its cards have no backend at all.
 Nothing here needs root: QEMU emulates in software and the initramfs is an
@@ -28,16 +36,25 @@ import tempfile
 import time
 
 QEMU = "qemu-system-x86_64"
+QEMU_ARM64 = "qemu-system-aarch64"
 SEABIOS = "/usr/share/seabios/bios-256k.bin"
 OVMF = "/usr/share/ovmf/OVMF.fd"
+AAVMF_CODE = "/usr/share/AAVMF/AAVMF_CODE.fd"
+AAVMF_VARS = "/usr/share/AAVMF/AAVMF_VARS.fd"  # copied: the firmware writes it
+# The arm64 guest's dynamic loader and C library, for its dmidecode.
+ARM64_SYSROOT = "/usr/aarch64-linux-gnu/lib"
 BOOT_TIMEOUT = 150  # seconds for one boot to power-off; TCG boots take 10-20
 CLOCK_SLACK = 2     # the guest reads the RTC to the second at boot
 
 # Where each host tool comes from, for the message when one is missing.
 PACKAGES = {
     QEMU: "qemu-system-x86",
+    QEMU_ARM64: "qemu-system-arm",
     SEABIOS: "seabios",
     OVMF: "ovmf",
+    AAVMF_CODE: "qemu-efi-aarch64",
+    AAVMF_VARS: "qemu-efi-aarch64",
+    ARM64_SYSROOT: "libc6-arm64-cross",
     "busybox": "busybox-static",
     "dmidecode": "dmidecode",
     "cpio": "cpio",
@@ -87,11 +104,19 @@ class Step:
 
 @dataclasses.dataclass
 class Boot:
-    firmware: str  # "seabios" or "ovmf"
+    firmware: str  # "seabios", "ovmf" or "aavmf"
     machine: str
     uuid: str
     cards: list
     steps: list
+
+    @property
+    def arch(self):
+        return "arm64" if self.firmware == "aavmf" else "x86"
+
+    @property
+    def uefi(self):
+        return self.firmware != "seabios"
 
 
 def source_steps(firmware):
@@ -102,6 +127,19 @@ def source_steps(firmware):
             Step("memory-scan", hide=("dmi",)),
             Step("product-uuid", hide=("dmi", "devmem"), dmidecode=False),
             Step("nothing", hide=("dmi", "devmem", "dmi-id"),
+                 card=None, failure=-2, dmidecode=False),
+        ]
+    if firmware == "aavmf":
+        # No legacy BIOS area on ARM: without the EFI system table the chain
+        # goes straight to product_uuid, and with nothing left the code says
+        # "unreadable".
+        return [
+            Step("sysfs"),
+            Step("efi-systab", hide=("dmi",)),
+            Step("efi-no-devmem", hide=("dmi", "devmem", "dmi-id"),
+                 card=None, failure=-2, dmidecode=False),
+            Step("product-uuid", hide=("dmi", "efi"), dmidecode=False),
+            Step("nothing", hide=("dmi", "efi", "dmi-id"),
                  card=None, failure=-2, dmidecode=False),
         ]
     return [
@@ -173,6 +211,30 @@ BOOTS = {
             Step("eth-order", names={0: "eth1", 1: "eth0"}, card=1),
         ]),
 }
+
+# 64-bit ARM: QEMU's virt board on AAVMF (UEFI), with a virtio-net card and an
+# e1000. Each source step runs with the cards named the other way round from
+# the step before, so both cards' permanent addresses reach a token.
+ARM64_CARDS = [Card("virtio-net-pci", "52:54:00:a6:40:01"),
+               Card("e1000", "52:54:00:a6:40:fe")]
+ARM64_VIRTIO, ARM64_E1000 = 0, 1
+
+
+def arm64_steps():
+    steps = source_steps("aavmf")
+    for i, step in enumerate(steps):
+        chosen = (ARM64_VIRTIO, ARM64_E1000)[i % 2]
+        step.names = {chosen: "eth0", 1 - chosen: "eth1"}
+        if step.card is not None:
+            step.card = chosen
+    return steps + [
+        Step("permanent-address", names={ARM64_E1000: "eth0", ARM64_VIRTIO: "eth1"},
+             new_mac=(ARM64_E1000, "02:11:22:33:44:55"), card=ARM64_E1000),
+    ]
+
+
+BOOTS["aavmf-virt"] = Boot(
+    "aavmf", "virt", "0a1b2c3d-4e5f-4061-8293-a4b5c6d7e8f9", ARM64_CARDS, arm64_steps())
 
 DEMO = Boot("seabios", "pc,smbios-entry-point-type=64",
             "5ca1ab1e-0000-4000-8000-00000000c0de",
@@ -287,19 +349,66 @@ def is_static(path):
                for i in range(0, len(table), size))
 
 
-def build_initramfs(work, boot, orlim):
+def unpacked_kernel(guest_root):
+    """The kernel in a tree of unpacked packages, with its modules."""
+    kernels = glob.glob(os.path.join(guest_root, "boot", "vmlinuz-*"))
+    if len(kernels) != 1:
+        raise Failure(f"expected one boot/vmlinuz-* in {guest_root}, found {len(kernels)}: "
+                      "make the tree with fetch_debs.py")
+    release = os.path.basename(kernels[0])[len("vmlinuz-"):]
+    moddir = os.path.join(guest_root, "lib", "modules", release)
+    if not os.path.exists(os.path.join(moddir, "modules.dep")):
+        raise Failure(f"{moddir}/modules.dep is missing: make the tree with fetch_debs.py")
+    return kernels[0], moddir
+
+
+def copy_foreign(binary, root, dest, sysroot):
+    """Copies a binary of another architecture and the libraries it names
+    (DT_NEEDED) from that architecture's sysroot into the guest's /lib,
+    which its loader searches."""
+    shutil.copy2(binary, root + dest)
+    dynamic = subprocess.run(["readelf", "-dW", binary], capture_output=True, text=True,
+                             check=True).stdout
+    os.makedirs(root + "/lib", exist_ok=True)
+    for lib in re.findall(r"\(NEEDED\)\s+Shared library: \[(.+?)\]", dynamic):
+        shutil.copy2(os.path.realpath(need_file(os.path.join(sysroot, lib))),
+                     os.path.join(root, "lib", lib))
+
+
+def guest_file(guest_root, path):
+    full = os.path.join(guest_root, path.lstrip("/"))
+    if not os.path.exists(full):
+        raise Failure(f"{full} is missing: make the tree with fetch_debs.py")
+    return full
+
+
+ELF_MACHINES = {"x86": 62, "arm64": 183}  # EM_X86_64, EM_AARCH64
+
+
+def elf_machine(path):
+    with open(path, "rb") as f:
+        return int.from_bytes(f.read(20)[18:20], "little")
+
+
+def build_initramfs(work, boot, orlim, guest_root=None):
     """Builds the guest's root in work and packs it; returns the kernel and the image."""
-    kernel, moddir = newest_kernel()
-    busybox = need_tool("busybox")
-    dmidecode = need_tool("dmidecode")
     cpio = need_tool("cpio")
     root = os.path.join(work, "root")
     for d in ("bin", "sbin", "proc", "sys", "dev", "tmp", "modules"):
         os.makedirs(os.path.join(root, d))
-    copy_with_libraries(busybox, root, "/bin/busybox")
-    copy_with_libraries(dmidecode, root, "/sbin/dmidecode")
+    if boot.arch == "x86":
+        kernel, moddir = newest_kernel()
+        copy_with_libraries(need_tool("busybox"), root, "/bin/busybox")
+        copy_with_libraries(need_tool("dmidecode"), root, "/sbin/dmidecode")
+    else:
+        if guest_root is None:
+            raise Failure(f"{boot.arch} boots need --guest-root")
+        kernel, moddir = unpacked_kernel(guest_root)
+        shutil.copy2(guest_file(guest_root, "/bin/busybox"), root + "/bin/busybox")
+        copy_foreign(guest_file(guest_root, "/usr/sbin/dmidecode"), root, "/sbin/dmidecode",
+                     ARM64_SYSROOT)
     shutil.copy2(orlim, root + "/bin/orlim")
-    wanted = []
+    wanted = list(RESULTS_MODULES[boot.arch])
     for card in boot.cards:
         wanted += [m for m in CARD_MODULES[card.model] if m not in wanted]
     modules = [copy_module(m, os.path.join(root, "modules"))
@@ -323,10 +432,15 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
-# Results go to the second serial port, away from kernel messages.
-exec 3>/dev/ttyS1
+failed=""
+for m in $MODULES; do insmod /modules/$m || failed="$failed $m"; done
+# Results go to their own port, away from kernel messages; a port that a
+# module provides may take a moment to appear.
+n=0
+until [ -e $RESULTS ]; do n=$((n + 1)); [ $n -gt 100 ] && break; sleep 0.1; done
+exec 3>$RESULTS
 say() { echo "@@$*" >&3; }
-for m in $MODULES; do insmod /modules/$m || say FATAL insmod $m; done
+[ -z "$failed" ] || say FATAL insmod $failed
 
 # Waits for each card to show up, by address.
 wait_cards() {
@@ -377,9 +491,17 @@ run_orlim() {
 """
 
 
+# Where the guest writes its results. The virt board has a single UART, so
+# the arm64 guest gets a virtio console of its own (module virtio_console).
+GUEST_RESULTS = {"x86": "/dev/ttyS1", "arm64": "/dev/hvc0"}
+GUEST_CONSOLE = {"x86": "ttyS0", "arm64": "ttyAMA0"}
+RESULTS_MODULES = {"x86": [], "arm64": ["virtio_pci", "virtio_console"]}
+
+
 def guest_script(boot, modules):
     """/init for the guest: load the card drivers, then each step in turn."""
     prelude = GUEST_PRELUDE.replace("$MODULES", " ".join(modules))
+    prelude = prelude.replace("$RESULTS", GUEST_RESULTS[boot.arch])
     lines = [prelude.replace("$SOURCES", " ".join(SOURCE_PATHS.values())),
              "wait_cards " + " ".join(c.mac for c in boot.cards)]
     for step in boot.steps:
@@ -403,14 +525,26 @@ def guest_script(boot, modules):
 def run_qemu(work, boot, kernel, initramfs):
     console = os.path.join(work, "console.log")
     results = os.path.join(work, "results.log")
-    firmware = need_file(SEABIOS if boot.firmware == "seabios" else OVMF)
-    command = [need_tool(QEMU), "-accel", "tcg", "-machine", boot.machine,
-               "-bios", firmware, "-m", "256", "-smp", "1",
-               "-nodefaults", "-display", "none", "-no-reboot",
-               "-kernel", kernel, "-initrd", initramfs,
-               "-append", "console=ttyS0 loglevel=4 panic=-1",
-               "-smbios", f"type=1,uuid={boot.uuid}",
-               "-serial", f"file:{console}", "-serial", f"file:{results}"]
+    if boot.arch == "x86":
+        firmware = need_file(SEABIOS if boot.firmware == "seabios" else OVMF)
+        command = [need_tool(QEMU), "-machine", boot.machine, "-bios", firmware, "-m", "256",
+                   "-serial", f"file:{console}", "-serial", f"file:{results}"]
+    else:
+        variables = os.path.join(work, "AAVMF_VARS.fd")
+        shutil.copyfile(need_file(AAVMF_VARS), variables)
+        command = [need_tool(QEMU_ARM64), "-machine", boot.machine, "-cpu", "cortex-a57",
+                   "-m", "512",
+                   "-drive", f"if=pflash,format=raw,readonly=on,file={need_file(AAVMF_CODE)}",
+                   "-drive", f"if=pflash,format=raw,file={variables}",
+                   "-serial", f"file:{console}",
+                   "-device", "virtio-serial-pci",
+                   "-chardev", f"file,id=results,path={results}",
+                   "-device", "virtconsole,chardev=results"]
+    command += ["-accel", "tcg", "-smp", "1",
+                "-nodefaults", "-display", "none", "-no-reboot",
+                "-kernel", kernel, "-initrd", initramfs,
+                "-append", f"console={GUEST_CONSOLE[boot.arch]} loglevel=4 panic=-1",
+                "-smbios", f"type=1,uuid={boot.uuid}"]
     # No netdev: the cards have no backend, so nothing can leave the guest.
     # No option ROM: the guest never network-boots.
     for card in boot.cards:
@@ -489,7 +623,7 @@ def check_boot(boot, steps, decoder, window):
         # Guards the set-up itself: a hiding that silently failed would let
         # an earlier source answer for the one this step means to test.
         for what, path in SOURCE_PATHS.items():
-            present = what not in step.hide and (what != "efi" or boot.firmware == "ovmf")
+            present = what not in step.hide and (what != "efi" or boot.uefi)
             if (path in got["SEEN"]) != present:
                 problems.append(f"{where}: {path} is {'missing' if present else 'not hidden'}")
         if got["RC"] != 0:
@@ -532,11 +666,11 @@ def check_boot(boot, steps, decoder, window):
     return problems, fields_by_step
 
 
-def run_boot(name, boot, orlim, decoder, keep=False):
+def run_boot(name, boot, orlim, decoder, keep=False, guest_root=None):
     """Boots once; returns the decoded tokens by step. Raises Failure."""
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix=f"orlim-vm-{name}-") as work:
-        kernel, initramfs = build_initramfs(work, boot, orlim)
+        kernel, initramfs = build_initramfs(work, boot, orlim, guest_root)
         built = time.monotonic()
         before = time.time()
         text = run_qemu(work, boot, kernel, initramfs)
@@ -596,19 +730,24 @@ def main():
     parser.add_argument("--orlim", help="orlim binary to run in the guest (static)")
     parser.add_argument("--decoder", help="orlim-decode binary to check the tokens")
     parser.add_argument("--demo", action="store_true", help="one boot, shown step by step")
-    parser.add_argument("--list", action="store_true", help="list the boots")
+    parser.add_argument("--list", action="store_true", help="list the boots of --arch")
+    parser.add_argument("--arch", choices=("x86", "arm64"), default="x86",
+                        help="the guests' architecture, which --orlim must be built for")
+    parser.add_argument("--guest-root", help="unpacked Debian packages for arm64 guests "
+                        "(kernel, busybox-static, dmidecode), as fetch_debs.py makes them")
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
     parser.add_argument("boots", nargs="*", metavar="BOOT")
     args = parser.parse_args()
     sys.stdout.reconfigure(line_buffering=True)  # keep order with stderr in logs
+    boots = {name: boot for name, boot in BOOTS.items() if boot.arch == args.arch}
     if args.list:
-        print("\n".join(BOOTS))
+        print("\n".join(boots))
         return 0
     if not args.orlim or not args.decoder:
         parser.error("--orlim and --decoder are required")
-    unknown = [b for b in args.boots if b not in BOOTS]
+    unknown = [b for b in args.boots if b not in boots]
     if unknown:
-        parser.error(f"unknown boot {unknown[0]}; known: {', '.join(BOOTS)}")
+        parser.error(f"unknown {args.arch} boot {unknown[0]}; known: {', '.join(boots)}")
     # ctest ends a test with SIGTERM on its timeout: leave through the normal
     # path so that the temporary directory and QEMU go too.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
@@ -620,14 +759,16 @@ def main():
         # no C library for it, so a dynamic one must not slip through.
         if not is_static(args.orlim):
             raise Failure(f"{args.orlim} is not statically linked")
+        if elf_machine(args.orlim) != ELF_MACHINES[args.arch]:
+            raise Failure(f"{args.orlim} is not built for {args.arch}")
         if args.demo:
             demo(args.orlim, args.decoder)
             return 0
         started = time.monotonic()
         failed = []
-        for name in args.boots or BOOTS:
+        for name in args.boots or boots:
             try:
-                run_boot(name, BOOTS[name], args.orlim, args.decoder, args.keep)
+                run_boot(name, BOOTS[name], args.orlim, args.decoder, args.keep, args.guest_root)
             except Failure as e:
                 print(f"{name}: FAILED\n{e}", file=sys.stderr)
                 failed.append(name)
