@@ -2,7 +2,7 @@
 // thread's affinity around it, the IPv4 source and the whole chain over real
 // cards in private network namespaces.
 
-#include "probes/legacy_id.h"
+#include "probes/legacy_id_internal.h"
 
 #include <cpuid.h>
 #include <gtest/gtest.h>
