@@ -214,12 +214,3 @@ void twofishProcessBlock(std::span<const std::uint8_t, 16> input,
   else
     processWords<true>(r0, r1, r2, r3, output, context);
 }
-
-void twofishEncryptMaskedBlock(std::span<const std::uint8_t, 16> input,
-                               std::span<const std::uint8_t, 16> mask,
-                               std::span<std::uint8_t, 16> output, const CipherContext& context) {
-  processWords<false>(le::load32(input, 0) ^ le::load32(mask, 0),
-                      le::load32(input, 4) ^ le::load32(mask, 4),
-                      le::load32(input, 8) ^ le::load32(mask, 8),
-                      le::load32(input, 12) ^ le::load32(mask, 12), output, context);
-}

@@ -68,10 +68,3 @@ void twofishProcessBlock(std::span<const std::uint8_t, 16> input,
                          std::span<std::uint8_t, 16> output, int decrypt,
                          const CipherContext& context);
 
-// Encrypts input XOR mask: the CBC step. The mask is read in the same 4-byte
-// words in which the previous block's ciphertext was stored, so the processor
-// forwards it straight from those stores; a wider read would wait for them.
-// output may be the same block as input or mask.
-void twofishEncryptMaskedBlock(std::span<const std::uint8_t, 16> input,
-                               std::span<const std::uint8_t, 16> mask,
-                               std::span<std::uint8_t, 16> output, const CipherContext& context);

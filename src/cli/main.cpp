@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/wipe.h"
 #include "token/token.h"
 #include "probes/legacy_id.h"
 #include "probes/smbios.h"
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
   std::array<std::uint8_t, 8192> output;
   int count =
       encryptWithKey(record.data(), static_cast<int>(record.size()), key.data(), output.data());
-  explicit_bzero(key.data(), key.size());  // the prepared key has no further use
+  wipe(key.data(), key.size());  // the prepared key has no further use
 
   // Byte for byte what printf("%02X") per byte and a final line feed would
   // print, in one write: formatting 29 bytes through printf costs more
