@@ -163,14 +163,19 @@ MemoryImage& MemoryImage::put(std::uint64_t address, const Bytes& bytes) {
   return *this;
 }
 
-void MemoryImage::writeTo(const std::string& path) const {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot create " + path);
+bool MemoryImage::fill(int fd) const {
   bool ok = ftruncate(fd, static_cast<off_t>(size_)) == 0;
   for (const auto& [address, bytes] : pieces_) {
     ok = ok && pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(address)) ==
                    static_cast<ssize_t>(bytes.size());
   }
+  return ok;
+}
+
+void MemoryImage::writeTo(const std::string& path) const {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot create " + path);
+  const bool ok = fill(fd);
   close(fd);
   if (!ok) throw std::runtime_error("cannot fill " + path);
 }

@@ -69,6 +69,8 @@ class MemoryImage {
  public:
   explicit MemoryImage(std::uint64_t size) : size_(size) {}
   MemoryImage& put(std::uint64_t address, const Bytes& bytes);
+  // The image into a file already open for writing; false when it failed.
+  bool fill(int fd) const;
   void writeTo(const std::string& path) const;
 
  private:
