@@ -14,10 +14,12 @@ vm="qemu-system-x86 ovmf seabios linux-image-amd64 busybox-static cpio kmod"
 # tests under user-mode emulation, its VM tests on AAVMF. (The arm64 guest's
 # kernel, busybox and dmidecode are downloaded by the tests, not installed.)
 arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64"
-test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db $vm $arm64"
+# clang and its runtimes too: the suite runs again built by clang, and the fuzz
+# targets build with libFuzzer.
+test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db $vm $arm64"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
 
-clang="$test clang"
+clang="$test"
 fuzz="$build clang libclang-rt-14-dev"
 
 case "${1:-}" in

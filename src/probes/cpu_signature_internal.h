@@ -9,19 +9,18 @@
 
 // Runs read() on CPU 0 and returns its result. Pinned so that every run reads
 // the same processor's answer (on big.LITTLE parts the cores differ). If the
-// thread may not run on CPU 0, read() runs wherever it is; the thread's
-// affinity is put back afterwards, and left alone if it cannot be read.
+// thread may not run on CPU 0, read() runs wherever it is. The thread's
+// affinity is put back afterwards; when it could not be read beforehand,
+// there is nothing to put back, but read() is still pinned.
 template <typename Read>
 auto runOnCpuZero(Read read) {
   pthread_t self = ::pthread_self();
   cpu_set_t saved;
-  bool haveSaved = ::pthread_getaffinity_np(self, sizeof saved, &saved) == 0;
-  if (haveSaved) {
-    cpu_set_t cpu0;
-    CPU_ZERO(&cpu0);
-    CPU_SET(0, &cpu0);
-    ::pthread_setaffinity_np(self, sizeof cpu0, &cpu0);
-  }
+  const bool haveSaved = ::pthread_getaffinity_np(self, sizeof saved, &saved) == 0;
+  cpu_set_t cpu0;
+  CPU_ZERO(&cpu0);
+  CPU_SET(0, &cpu0);
+  ::pthread_setaffinity_np(self, sizeof cpu0, &cpu0);
   auto result = read();
   if (haveSaved) ::pthread_setaffinity_np(self, sizeof saved, &saved);
   return result;

@@ -1,4 +1,4 @@
-#include "probes/legacy_id.h"
+#include "probes/legacy_id_internal.h"
 
 #include <ifaddrs.h>
 #include <netdb.h>
@@ -9,24 +9,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/owner.h"
+
 namespace {
 
 constexpr const char kFallbackId[] = "1234567890";
-
-class InterfaceAddresses {
- public:
-  InterfaceAddresses() = default;
-  InterfaceAddresses(const InterfaceAddresses&) = delete;
-  InterfaceAddresses& operator=(const InterfaceAddresses&) = delete;
-  ~InterfaceAddresses() {
-    if (list_ != nullptr) ::freeifaddrs(list_);
-  }
-  bool load() { return ::getifaddrs(&list_) == 0; }
-  const struct ifaddrs* first() const { return list_; }
-
- private:
-  struct ifaddrs* list_ = nullptr;
-};
 
 std::size_t bufferSize(int size) { return size > 0 ? static_cast<std::size_t>(size) : 0; }
 
@@ -48,9 +35,10 @@ int formatLegacySystemId(char* buffer, int size,
 }
 
 int getIpv4AddressBytes(const char* name, MacAddressSpan address) {
-  InterfaceAddresses addresses;
-  if (!addresses.load()) return -1;
-  for (const struct ifaddrs* entry = addresses.first(); entry != nullptr; entry = entry->ifa_next) {
+  struct ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return -1;
+  const UniqueIfAddrs addresses(list);
+  for (const struct ifaddrs* entry = addresses.get(); entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || std::strcmp(entry->ifa_name, name) != 0 ||
         entry->ifa_addr->sa_family != AF_INET)
       continue;

@@ -1,36 +1,10 @@
 #pragma once
 // Legacy system identifier: four bytes of the identifying card's hardware
-// address and the processor signature (cpu_signature.h), as 16 upper-case
-// hex digits.
+// address and the processor signature, as 16 upper-case hex digits.
 
-#include <cstdint>
-#include <span>
-
-#include "probes/cpu_signature.h"
-#include "probes/netscan.h"
+// The identifier's length; a buffer for it needs one more byte.
+inline constexpr int kLegacySystemIdLength = 16;
 
 // Writes the identifier (or the fallback "1234567890") as snprintf does and
 // returns the full length formed: 16, or 10 for the fallback.
 int snprintLegacySystemId(char* buffer, int size);
-
-// "%02X%02X%02X%02X%08X": address bytes 2 to 5 plus 0x12, 3, 6 and 2 (each
-// wrapping within a byte), then the signature's low 32 bits. Returns
-// snprintf's result, always 16. A negative size counts as 0.
-int formatLegacySystemId(char* buffer, int size,
-                         std::span<const std::uint8_t, kMacAddressSize> address,
-                         std::int64_t signature);
-
-// The first IPv4 address of the named interface, its octets in address
-// bytes 2 to 5 (first octet in byte 2). Returns 0, or -1 (address then
-// means nothing).
-int getIpv4AddressBytes(const char* name, MacAddressSpan address);
-
-// What snprintLegacySystemId talks to: the scan and the address queries on
-// the chosen card can be given different kernel access, so a test can make
-// the card "change" between the two, as it may on a live machine.
-struct LegacyIdAccess {
-  NetAccess scan;
-  NetAccess queries;
-  std::int64_t (*cpuSignature)() = getCpuSignature;
-};
-int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access);
