@@ -75,13 +75,13 @@ int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths) {
   }
 
   // 2. The EFI system table; if one opens, the memory scan is never tried.
-  int result = 0;
+  int result = -2;  // nothing could be read
   UniqueFile systab(std::fopen(paths.efiSystab, "re"));
   if (!systab) systab.reset(std::fopen(paths.procSystab, "re"));
   if (systab) {
     result = readViaSystab(systab.get(), paths.memory, uuid);
     systab.reset();
-  } else {
+  } else if constexpr (kHasLegacyBiosArea) {
     // 3. The legacy BIOS window.
     result = scanMemoryWindow(paths.memory, uuid);
   }

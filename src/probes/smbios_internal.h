@@ -25,9 +25,20 @@ struct SmbiosPaths {
   const char* productUuid = "/sys/devices/virtual/dmi/id/product_uuid";
 };
 
+// Only x86 machines have the legacy BIOS area that the window scan searches.
+// Elsewhere (64-bit ARM) the chain goes from the EFI system table straight
+// to the kernel's product UUID, as dmidecode does; reading /dev/mem at an
+// address the EFI system table gives works the same everywhere.
+#if defined(__x86_64__) || defined(__i386__)
+inline constexpr bool kHasLegacyBiosArea = true;
+#else
+inline constexpr bool kHasLegacyBiosArea = false;
+#endif
+
 // The whole chain of sources, read from the given paths: the kernel's copy
 // of the tables, then the EFI system table or (when none opens) the legacy
-// window, then the kernel's product UUID text. 0, -1 or -2.
+// window where there is one, then the kernel's product UUID text. 0, -1 or
+// -2; -2 also where neither an EFI system table nor a window exists.
 int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths);
 
 // --- The sources, in the order the chain asks them ------------------------

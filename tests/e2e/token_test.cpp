@@ -10,6 +10,7 @@
 
 #include "decode/decode.h"
 #include "e2e/harness.h"
+#include "probes/smbios_internal.h"
 #include "support/smbios_builders.h"
 
 namespace orlimtest {
@@ -38,6 +39,18 @@ std::string dmidecodeUuid(const std::string& output) {
   return uuid;
 }
 
+// A valid entry point and table in the legacy BIOS window of /dev/mem, and no
+// other source.
+Scenario legacyWindow() {
+  const Bytes tableBytes = smbiostest::type1(kRawUuid) + smbiostest::endOfTable();
+  const auto length16 = static_cast<std::uint16_t>(tableBytes.size());
+  Scenario scan;
+  scan.devMem = smbiostest::MemoryImage(1u << 20)
+                    .put(0xF5A30, smbiostest::smbios2EntryPoint(2, 8, length16, 0xE0000, 0))
+                    .put(0xE0000, tableBytes);
+  return scan;
+}
+
 struct SourceCase {
   const char* name;
   Scenario scenario;
@@ -61,11 +74,8 @@ std::vector<SourceCase> sourceCases() {
                    .put(0x7ff10000, tableBytes);
   cases.push_back({"EfiSystemTable", efi, kRawUuid, {"--no-sysfs", "-t", "1"}});  // 2.4: raw order
 
-  Scenario scan;
-  scan.devMem = smbiostest::MemoryImage(1u << 20)
-                    .put(0xF5A30, smbiostest::smbios2EntryPoint(2, 8, length16, 0xE0000, 0))
-                    .put(0xE0000, tableBytes);
-  cases.push_back({"MemoryScan", scan, kSwappedUuid, {"--no-sysfs", "-t", "1"}});
+  if constexpr (smbios::kHasLegacyBiosArea)
+    cases.push_back({"MemoryScan", legacyWindow(), kSwappedUuid, {"--no-sysfs", "-t", "1"}});
 
   Scenario text;
   text.productUuid = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
@@ -129,6 +139,13 @@ TEST(Token, FailuresAreReportedWithBothNumbers) {
   noLine.efiSystab = "ACPI20=0x7ffd0000\nSMBIOS3 =0x10000\n";
   noLine.interfaces = oneCard();
   cases.push_back({"SystabWithoutSmbiosLine", noLine, "", "Failure reading system ID (-2/16)\n"});
+
+  if constexpr (!smbios::kHasLegacyBiosArea) {
+    // No legacy BIOS area to search: what lies there is never read.
+    Scenario window = legacyWindow();
+    window.interfaces = oneCard();
+    cases.push_back({"NoWindowScan", window, "", "Failure reading system ID (-2/16)\n"});
+  }
 
   Scenario noCard;
   noCard.productUuid = "00112233-4455-6677-8899-AABBCCDDEEFF\n";

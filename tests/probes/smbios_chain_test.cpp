@@ -295,8 +295,34 @@ TEST_F(SmbiosEfi, FailuresGiveTheirCodesAndSkipTheMemoryScan) {
 
 // --- Memory scan -----------------------------------------------------------------------------
 
+// Without an EFI system table the window is the next source where a legacy
+// BIOS area exists (x86); elsewhere the product UUID follows at once, and
+// without it nothing could be read.
+TEST_F(SmbiosChain, WithoutAnEfiSystemTableTheWindowIsScannedOnlyWhereItExists) {
+  const Bytes table = type1(kOtherUuid);
+  MemoryImage(kOneMiB)
+      .put(0xF0000, smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), 0x1000))
+      .put(0x1000, table)
+      .writeTo(files.memory);
+  const Uuid fromWindow = {0xA3, 0xA2, 0xA1, 0xA0, 0xA5, 0xA4, 0xA7, 0xA6,
+                           0xA8, 0xA9, 0xAA, 0xAB, 0xAC, 0xAD, 0xAE, 0xAF};
+  EXPECT_EQ(run(), smbios::kHasLegacyBiosArea ? 0 : -2);
+  EXPECT_EQ(uuid, smbios::kHasLegacyBiosArea ? fromWindow : kZeroUuid);
+  writeFile(files.productUuid, kRawText);
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(uuid, smbios::kHasLegacyBiosArea ? fromWindow : kRawUuid);
+}
+
+// The scan on its own where the chain doesn't ask it (no legacy BIOS area):
+// its rules hold wherever it is built. Where the chain asks it, through the
+// chain.
 class SmbiosScan : public SmbiosChain {
  protected:
+  int run() {
+    if constexpr (smbios::kHasLegacyBiosArea) return SmbiosChain::run();
+    uuid.fill(0);  // as the chain leaves it before its sources
+    return smbios::scanMemoryWindow(files.memory.c_str(), uuid);
+  }
   // The window plus a page, so that an entry point in the last slot is
   // whole in the image and only the window's end can hide it.
   MemoryImage image{kOneMiB + 0x1000};

@@ -179,21 +179,31 @@ TEST_P(SmbiosDump, EfiSystemTableIntoMemory) {
   EXPECT_EQ(uuid, expectedUuid());
 }
 
+// Through the chain where it scans the window (x86); elsewhere the scan on
+// its own, whose rules hold wherever it is built.
+int readWindow(const smbiostest::ChainFiles& files, const char* memory, Uuid& uuid) {
+  smbios::SmbiosPaths paths = files.paths();
+  paths.memory = memory;
+  if constexpr (smbios::kHasLegacyBiosArea) {
+    uuid.fill(0xA5);
+    return smbios::readSystemUUID(uuid, paths);
+  }
+  uuid.fill(0);  // as the chain leaves it before its sources
+  return smbios::scanMemoryWindow(paths.memory, uuid);
+}
+
 TEST_P(SmbiosDump, LegacyWindowScan) {
   if (endsWith(GetParam().file, ".mem")) {
     // The image as captured, read as the memory device in place.
     const std::string image = kDumpDir + "/" + GetParam().file;
-    smbios::SmbiosPaths paths = files.paths();
-    paths.memory = image.c_str();
-    uuid.fill(0xA5);
-    EXPECT_EQ(smbios::readSystemUUID(uuid, paths), GetParam().result);
+    EXPECT_EQ(readWindow(files, image.c_str(), uuid), GetParam().result);
     EXPECT_EQ(uuid, expectedUuid());
   }
   constexpr std::uint64_t kTable = 0x20000;
   Bytes ep = dump.entryPoint;
   setTableAddress(ep, kTable);
   MemoryImage(0x100000).put(0xF0530, ep).put(kTable, dump.table).writeTo(files.memory);
-  EXPECT_EQ(files.run(uuid), GetParam().result);
+  EXPECT_EQ(readWindow(files, files.memory.c_str(), uuid), GetParam().result);
   EXPECT_EQ(uuid, expectedUuid());
 }
 

@@ -506,6 +506,7 @@ def guest_script(boot, modules):
              "wait_cards " + " ".join(c.mac for c in boot.cards)]
     for step in boot.steps:
         lines.append(f"say STEP {step.name}")
+        lines.append("say UPTIME $(cut -d' ' -f1 /proc/uptime)")
         lines += [f"hide {h}" for h in step.hide]
         if step.names:
             pairs = " ".join(f"{boot.cards[i].mac} {n}" for i, n in step.names.items())
@@ -517,6 +518,7 @@ def guest_script(boot, modules):
         if step.new_mac:
             lines.append(f"ip link set $(name_of {mac}) address {boot.cards[index].mac}")
         lines += [f"unhide {h}" for h in reversed(step.hide)]
+        lines.append("say UPTIME $(cut -d' ' -f1 /proc/uptime)")
         lines.append(f"say END {step.name}")
     lines += ["say DONE", "poweroff -f", ""]
     return "\n".join(lines)
@@ -581,10 +583,10 @@ def parse_results(text):
             raise Failure("guest: " + value)
         if kind == "STEP":
             current = steps.setdefault(value, {"OUT": [], "ERR": [], "DMI": [], "NET": [],
-                                               "SEEN": []})
+                                               "SEEN": [], "UPTIME": []})
         elif kind == "RC" and current is not None:
             current["RC"] = int(value)
-        elif kind in ("OUT", "ERR", "DMI", "NET", "SEEN") and current is not None:
+        elif kind in ("OUT", "ERR", "DMI", "NET", "SEEN", "UPTIME") and current is not None:
             current[kind].append(value)
         elif kind == "END":
             current = None
@@ -666,6 +668,15 @@ def check_boot(boot, steps, decoder, window):
     return problems, fields_by_step
 
 
+def step_seconds(got):
+    """The guest's time for one step (set-up, orlim, dmidecode, checks)."""
+    try:
+        start, end = (float(t) for t in got["UPTIME"])
+        return f"{end - start:5.2f} s"
+    except (TypeError, ValueError):
+        return "   ?   "
+
+
 def run_boot(name, boot, orlim, decoder, keep=False, guest_root=None):
     """Boots once; returns the decoded tokens by step. Raises Failure."""
     started = time.monotonic()
@@ -686,11 +697,12 @@ def run_boot(name, boot, orlim, decoder, keep=False, guest_root=None):
           f"machine {boot.machine}, kernel {os.path.basename(kernel)}")
     for step in boot.steps:
         result = tokens.get(step.name)
+        took = step_seconds(steps.get(step.name))
         if result:
-            print(f"  {step.name:20} {result['token']}  uuid {result['uuid']} "
+            print(f"  {step.name:20} {took} {result['token']}  uuid {result['uuid']} "
                   f"legacy {result['legacy']} time {result['time_utc']}")
         elif step.card is None and step.name in steps:
-            print(f"  {step.name:20} no token: {' '.join(steps[step.name]['ERR'])}")
+            print(f"  {step.name:20} {took} no token: {' '.join(steps[step.name]['ERR'])}")
     if problems:
         raise Failure("\n".join(problems))
     return tokens
