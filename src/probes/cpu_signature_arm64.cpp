@@ -8,7 +8,8 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
+#include <cctype>
+#include <cstddef>
 
 #include "common/unique_fd.h"
 #include "probes/cpu_signature.h"
@@ -52,13 +53,18 @@ bool readMidrRegister(std::uint64_t& value) {
 
 int parseMidrText(const char* text, std::uint64_t& value) {
   if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return -1;
-  const char* digits = text + 2;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long parsed = std::strtoull(digits, &end, 16);
-  if (end == digits || errno != 0 || *digits == '-' || *digits == '+' || *digits == ' ')
-    return -1;
-  if (*end != '\0' && !(*end == '\n' && end[1] == '\0')) return -1;
+  std::uint64_t parsed = 0;
+  std::size_t digits = 0;
+  const char* p = text + 2;
+  for (; std::isxdigit(static_cast<unsigned char>(*p)) != 0; ++p, ++digits) {
+    if (digits == 16) return -1;  // wider than the register
+    const auto c = static_cast<unsigned char>(*p);
+    const auto nibble = static_cast<unsigned>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+    parsed = parsed << 4 | nibble;
+  }
+  if (digits == 0) return -1;
+  if (*p == '\n') ++p;  // the kernel ends the line
+  if (*p != '\0') return -1;
   value = parsed;
   return 0;
 }

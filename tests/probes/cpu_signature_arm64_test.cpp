@@ -77,7 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
         MidrTextCase{"Spaced", "0x 411fd070\n", -1, 0},
         MidrTextCase{"TrailingText", "0x411fd070 r1p0\n", -1, 0},
         MidrTextCase{"TwoLines", "0x411fd070\n\n", -1, 0},
-        MidrTextCase{"TooWide", "0x1ffffffffffffffff\n", -1, 0}),
+        MidrTextCase{"TooWide", "0x1ffffffffffffffff\n", -1, 0},
+        MidrTextCase{"LineEndFirst", "0x\n411fd070", -1, 0},
+        MidrTextCase{"PrefixTwice", "0x0x411fd070\n", -1, 0}),
     [](const auto& p) { return std::string(p.param.label); });
 
 // ---------------------------------------------------------- file, else register
