@@ -89,7 +89,11 @@ int main(int argc, char** argv) {
       case ':':
         return usageError("option ", argv[optind - 1], " needs a value");
       default: {
-        // An unknown long option is the whole argument; a short one, a letter.
+        // An unknown long option is the whole argument; a short one, a letter;
+        // a long option given a value it does not take is named whole.
+        const std::string_view given = argv[optind - 1];
+        if (optopt != 0 && given.starts_with("--"))
+          return usageError("option ", argv[optind - 1], " takes no value");
         if (optopt != 0) {
           const char shortOption[3] = {'-', static_cast<char>(optopt), '\0'};
           return usageError("unknown option ", shortOption);
