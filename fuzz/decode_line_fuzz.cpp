@@ -2,7 +2,8 @@
 // token opened with the key prepared once. The property is the round trip:
 // whatever opens as a valid record seals back, under the same key, into the
 // very token the line gave. The same bytes then go through a whole stream
-// run (long lines, labels escaped into records) to a null device.
+// run (long lines, labels escaped into records, both output forms) to a
+// null device.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,7 +30,12 @@ bool isHex(char c) {
 }
 
 bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+  static constexpr std::array<bool, 256> kSpace = [] {
+    std::array<bool, 256> table{};
+    for (char s : {' ', '\t', '\n', '\r', '\v', '\f'}) table[static_cast<unsigned char>(s)] = true;
+    return table;
+  }();
+  return kSpace[static_cast<unsigned char>(c)];
 }
 
 // The stream's input: the fuzz input once, then its end.
@@ -130,6 +136,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Decoder& decoder = *shared.decoders[size != 0 ? data[0] & 1 : 0];
   streamInput = input;
   decodeStream(decoder);
-  decodeArgument(decoder, input.substr(0, std::min(input.size(), kMaxLineBytes + 1)), 1);
   return 0;
 }

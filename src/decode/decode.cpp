@@ -1,7 +1,12 @@
 #include "decode/decode.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
+#include <algorithm>
+#include <cstdio>
 #include <new>
 
 #include "decode/decode_internal.h"
@@ -59,8 +64,30 @@ constexpr std::array<std::uint8_t, 256> kHexValue = [] {
 constexpr char kUpperDigits[] = "0123456789ABCDEF";
 constexpr char kLowerDigits[] = "0123456789abcdef";
 
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+constexpr std::array<bool, 256> kSpace = [] {
+  std::array<bool, 256> table{};
+  for (char c : {' ', '\t', '\n', '\r', '\v', '\f'}) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
+
+bool isSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+
+// A message for one input, built without the heap: the failure path runs as
+// often as the input is bad.
+struct Message {
+  std::array<char, 128> text{};
+  std::size_t size = 0;
+  std::string_view view() const { return {text.data(), size}; }
+};
+
+[[gnu::format(printf, 1, 2)]] Message makeMessage(const char* format, ...) {
+  Message m;
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(m.text.data(), m.text.size(), format, args);
+  va_end(args);
+  m.size = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), m.text.size() - 1);
+  return m;
 }
 
 std::size_t skipSpace(std::string_view text, std::size_t at) {
@@ -112,19 +139,18 @@ void openToken(const CipherContext& cipher, std::string_view line, std::size_t b
   out.digits = size;
 }
 
-std::string describe(DecodeStatus status, std::size_t badAt, std::size_t digits) {
+Message describe(DecodeStatus status, std::size_t badAt, std::size_t digits) {
   switch (status) {
     case DecodeStatus::kOk:
-      return "decoded";
+      return makeMessage("decoded");
     case DecodeStatus::kNotHex:
-      return "character " + std::to_string(badAt) + " is not a hex digit";
+      return makeMessage("character %zu is not a hex digit", badAt);
     case DecodeStatus::kWrongLength:
-      return "not " + std::to_string(kTokenDigits) + " hex digits (" + std::to_string(digits) +
-             ")";
+      return makeMessage("not %zu hex digits (%zu)", kTokenDigits, digits);
     case DecodeStatus::kNotOurs:
-      return "not a token of this key, or corrupted";
+      return makeMessage("not a token of this key, or corrupted");
   }
-  return "unknown failure";
+  return makeMessage("unknown failure");
 }
 
 // --- output -----------------------------------------------------------------
@@ -234,11 +260,30 @@ char* putHexEscape(char* p, const char* prefix, unsigned value, std::size_t digi
   return p;
 }
 
+// Printable ASCII other than a quote and a backslash: shown as it is in both
+// forms. Runs of it are copied whole.
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0x20; c < 0x7F; ++c) table[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return table;
+}();
+
+std::size_t plainRun(std::string_view text, std::size_t at) {
+  std::size_t end = at;
+  while (end < text.size() && kPlain[static_cast<unsigned char>(text[end])]) ++end;
+  return end - at;
+}
+
 char* putJsonEscaped(char* p, std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t run = plainRun(text, i); run != 0) {
+      p = put(p, text.substr(i, run));
+      i += run;
+      continue;
+    }
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7F) {
-      if (c == '"' || c == '\\') *p++ = '\\';
+    if (c == '"' || c == '\\') {
+      *p++ = '\\';
       *p++ = static_cast<char>(c);
       ++i;
       continue;
@@ -268,8 +313,13 @@ char* putJsonEscaped(char* p, std::string_view text) {
 
 char* putTextEscaped(char* p, std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t run = plainRun(text, i); run != 0) {
+      p = put(p, text.substr(i, run));
+      i += run;
+      continue;
+    }
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7F) {
+    if (c == '"' || c == '\\') {
       if (c == '\\') *p++ = '\\';
       *p++ = static_cast<char>(c);
       ++i;
@@ -383,7 +433,7 @@ DecodeResult decodeToken(std::string_view text) {
 }
 
 std::string describeFailure(const DecodeResult& result) {
-  return describe(result.status, result.badAt, result.digits);
+  return std::string(describe(result.status, result.badAt, result.digits).view());
 }
 
 std::string formatUuid(const std::array<std::uint8_t, kTokenUuidSize>& uuid) {
@@ -428,6 +478,12 @@ struct Decoder {
   std::size_t lineNumber = 0;
   std::size_t outUsed = 0;
   std::array<char, kWriteBlock + kMaxRecordBytes> out;
+  // Messages for standard error wait in their own buffer and go out with
+  // the records; when both streams are the same file (a terminal, 2>&1) they
+  // go into the records' buffer instead, so that they read in order.
+  bool messagesWithRecords = false;
+  std::size_t errUsed = 0;
+  std::array<char, kWriteBlock + kMaxRecordBytes> err;
   std::array<char, kReadBlock + kMaxLineBytes> in;
   // The start of a line too long to keep, for its error record.
   std::array<char, kMaxLineBytes> longStart;
@@ -452,6 +508,9 @@ void writeAll(int fd, const char* data, std::size_t size, int& error) {
 void flushOutput(Decoder& d) {
   if (d.outUsed != 0) writeAll(d.io.out, d.out.data(), d.outUsed, d.writeErrno);
   d.outUsed = 0;
+  int ignored = 0;
+  if (d.errUsed != 0) writeAll(d.io.err, d.err.data(), d.errUsed, ignored);
+  d.errUsed = 0;
 }
 
 // Room for one more record, flushing first when the block is full.
@@ -468,28 +527,37 @@ struct Origin {
   std::size_t number;
 };
 
-// The message on standard error: after the records before it, so that both
-// streams read in order on one terminal.
+// The message for standard error, after the records before it.
 void reportFailure(Decoder& d, const Origin& origin, std::string_view label,
                    std::string_view message) {
   d.failed = true;
-  flushOutput(d);
-  std::string text = "orlim-decode: ";
-  text += origin.kind;
-  text += ' ';
-  text += std::to_string(origin.number);
-  if (!label.empty()) text += " (" + decodeinternal::escapeText(label) + ")";
-  text += ": ";
-  text += message;
-  text += '\n';
-  int ignored = 0;
-  writeAll(d.io.err, text.data(), text.size(), ignored);
+  char* start;
+  if (d.messagesWithRecords) {
+    start = recordStart(d);
+  } else {
+    if (d.errUsed >= kWriteBlock) flushOutput(d);
+    start = d.err.data() + d.errUsed;
+  }
+  char* p = start;
+  p += std::snprintf(p, 64, "orlim-decode: %s %zu", origin.kind, origin.number);
+  if (!label.empty()) {
+    p = putLiteral(p, " (");
+    p = putTextEscaped(p, label.substr(0, kMaxLineBytes));
+    *p++ = ')';
+  }
+  p = putLiteral(p, ": ");
+  p = put(p, message);
+  *p++ = '\n';
+  if (d.messagesWithRecords)
+    recordEnd(d, p);
+  else
+    d.errUsed = static_cast<std::size_t>(p - d.err.data());
 }
 
 // One record for an input that gave no token: its JSON error record in
 // place (text output shows the message only), and the message.
 void failRecord(Decoder& d, const Origin& origin, std::string_view label, std::string_view input,
-                const std::string& message) {
+                std::string_view message) {
   if (d.options.json) {
     char* p = recordStart(d);
     *p++ = '{';
@@ -600,23 +668,23 @@ bool tooOld(const Decoder& d, const TokenFields& f) {
 void decodeOneLine(Decoder& d, std::string_view text, const Origin& origin) {
   TokenLine line = parseTokenLine(*d.cipher, text);
   if (line.status != DecodeStatus::kOk) {
-    failRecord(d, origin, line.label, line.input, describe(line.status, line.badAt, line.digits));
+    failRecord(d, origin, line.label, line.input,
+               describe(line.status, line.badAt, line.digits).view());
     return;
   }
   if (tooOld(d, line.fields)) {
     std::array<char, decodeinternal::kUtcTextSize> when;
     decodeinternal::writeUtc(when.data(), line.fields.time);
     failRecord(d, origin, line.label, line.input,
-               "older than " + std::to_string(d.options.maxAgeDays) + " days (made " +
-                   std::string(when.data(), when.size()) + ")");
+               makeMessage("older than %lld days (made %.20s)",
+                           static_cast<long long>(d.options.maxAgeDays), when.data())
+                   .view());
     return;
   }
   okRecord(d, line);
 }
 
-std::string longLineMessage() {
-  return "longer than " + std::to_string(kMaxLineBytes) + " bytes";
-}
+Message longLineMessage() { return makeMessage("longer than %zu bytes", kMaxLineBytes); }
 
 bool isBlank(std::string_view line) {
   for (char c : line)
@@ -629,7 +697,7 @@ void decodeInputLine(Decoder& d, std::string_view line, bool longer = false) {
   ++d.lineNumber;
   const Origin origin{"line", d.lineNumber};
   if (longer || line.size() > kMaxLineBytes) {
-    failRecord(d, origin, {}, line.substr(0, kMaxLineBytes), longLineMessage());
+    failRecord(d, origin, {}, line.substr(0, kMaxLineBytes), longLineMessage().view());
     return;
   }
   if (isBlank(line)) return;
@@ -643,6 +711,10 @@ DecoderOwner makeDecoder(const DecodeOptions& options, const DecodeIo& io) {
   if (decoder == nullptr) return nullptr;
   decoder->options = options;
   decoder->io = io;
+  struct stat out {};
+  struct stat err {};
+  decoder->messagesWithRecords = fstat(io.out, &out) == 0 && fstat(io.err, &err) == 0 &&
+                                 out.st_dev == err.st_dev && out.st_ino == err.st_ino;
   decoder->cipher = makeTokenCipher();
   if (decoder->cipher == nullptr) return nullptr;
   return decoder;
@@ -651,7 +723,7 @@ DecoderOwner makeDecoder(const DecodeOptions& options, const DecodeIo& io) {
 void decodeArgument(Decoder& d, std::string_view argument, int position) {
   const Origin origin{"argument", static_cast<std::size_t>(position)};
   if (argument.size() > kMaxLineBytes) {
-    failRecord(d, origin, {}, argument.substr(0, kMaxLineBytes), longLineMessage());
+    failRecord(d, origin, {}, argument.substr(0, kMaxLineBytes), longLineMessage().view());
     return;
   }
   decodeOneLine(d, argument, origin);

@@ -370,6 +370,31 @@ TEST(DecodeStream, ReadErrorMidStream) {
   }
 }
 
+// Records and messages to one file (a terminal, 2>&1) read in input order.
+TEST(DecodeStream, MessagesInOrderOnOneFile) {
+  const std::string t = seal(sampleFields());
+  MemoryFile both;
+  ScriptedInput input{{t + "\nXYZ\n" + t + "\n"}, 0, 0};
+  scripted = &input;
+  DecodeIo io;
+  io.read = scriptedRead;
+  io.out = both.fd;
+  io.err = both.fd;
+  DecodeOptions options;
+  options.json = true;
+  options.now = kNow;
+  DecoderOwner decoder = makeDecoder(options, io);
+  ASSERT_NE(decoder, nullptr);
+  decodeStream(*decoder);
+  EXPECT_EQ(finishDecoder(*decoder), 1);
+  scripted = nullptr;
+  EXPECT_EQ(both.contents(),
+            jsonRecord(t) +
+                "{\"input\": \"XYZ\", \"error\": \"character 1 is not a hex digit\"}\n"
+                "orlim-decode: line 2: character 1 is not a hex digit\n" +
+                jsonRecord(t));
+}
+
 TEST(DecodeArgument, NamedByPositionAndLengthBounded) {
   MemoryFile out;
   MemoryFile err;
