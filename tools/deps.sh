@@ -10,7 +10,7 @@ set -eu
 build="g++ cmake ninja-build"
 # The VM tests boot the stock kernel, with its modules, under QEMU on SeaBIOS and OVMF.
 vm="qemu-system-x86 ovmf seabios linux-image-amd64 busybox-static cpio kmod"
-test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db $vm"
+test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq ansible-core $vm"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
 
 clang="$test clang"
