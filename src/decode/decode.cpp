@@ -11,6 +11,8 @@
 
 #include "decode/decode_internal.h"
 
+#include "common/wipe.h"
+
 namespace {
 
 using decodeinternal::kJsonEscapeGrowth;
@@ -489,7 +491,7 @@ struct Decoder {
   std::array<char, kMaxLineBytes> longStart;
 };
 
-void DecoderDeleter::operator()(Decoder* decoder) const noexcept { delete decoder; }
+void releaseDecoder(Decoder* decoder) { delete decoder; }
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/owner.h"
 #include "token/token.h"
 
 enum class DecodeStatus {
@@ -77,12 +78,10 @@ struct DecodeIo {
   int err = STDERR_FILENO;
 };
 
-// A run's state: the cipher, prepared once, and the output buffer.
+// A run's state: the cipher, prepared once, and the output buffers.
 struct Decoder;
-struct DecoderDeleter {
-  void operator()(Decoder* decoder) const noexcept;
-};
-using DecoderOwner = std::unique_ptr<Decoder, DecoderDeleter>;
+void releaseDecoder(Decoder* decoder);
+using DecoderOwner = UniqueOwner<Decoder, &releaseDecoder>;
 
 // Null when memory is exhausted.
 DecoderOwner makeDecoder(const DecodeOptions& options, const DecodeIo& io);

@@ -4,6 +4,7 @@
 
 #include "cipher/cipher_context.h"
 #include "common/little_endian.h"
+#include "common/wipe.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ CipherContextOwner makeTokenCipher() {
   std::uint32_t keyLength = 0;
   prepareTokenKey(key.data(), &start, &keyLength);
   CipherContextOwner cipher(cipherContextCreate(start, keyLength));
-  explicit_bzero(key.data(), key.size());
+  wipe(key.data(), key.size());
   return cipher;
 }
 

@@ -18,7 +18,11 @@
 
 #include "decode/decode_internal.h"
 
+#include "support/token_seal.h"
+
 namespace {
+
+using orlimtest::sealToken;
 
 // The decoder's clock in these tests: 2026-12-10T12:00:00Z.
 constexpr std::int64_t kNow = 1796904000;
@@ -33,32 +37,13 @@ TokenFields sampleFields() {
   return fields;
 }
 
-// Seals a record the way the field tool does and prints it as it does.
-std::string seal(const TokenFields& fields, const char* key = nullptr) {
-  std::array<std::uint8_t, kTokenRecordSize> record{};
-  packTokenRecord(record, fields);
-  std::array<char, kTokenKeyBufferSize> tokenKey{};
-  buildTokenKey(tokenKey);
-  std::string keyText = key ? key : tokenKey.data();
-  std::array<std::uint8_t, kTokenCipherRoom> out{};
-  int count =
-      encryptWithKey(record.data(), static_cast<int>(record.size()), keyText.data(), out.data());
-  std::string text;
-  char digits[3];
-  for (int i = 0; i < count; ++i) {
-    std::snprintf(digits, sizeof digits, "%02X", out[static_cast<std::size_t>(i)]);
-    text += digits;
-  }
-  return text;
-}
-
 std::string lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
 TEST(DecodeToken, ReadsBackWhatWasSealed) {
-  const std::string token = seal(sampleFields());
+  const std::string token = sealToken(sampleFields());
   for (const std::string& text : {token, lower(token), "  \t" + token + " \r\n"}) {
     DecodeResult r = decodeToken(text);
     ASSERT_EQ(r.status, DecodeStatus::kOk) << describeFailure(r);
@@ -70,7 +55,7 @@ TEST(DecodeToken, ReadsBackWhatWasSealed) {
 }
 
 TEST(DecodeToken, NamesWhatIsWrong) {
-  const std::string token = seal(sampleFields());
+  const std::string token = sealToken(sampleFields());
   TokenFields version2 = sampleFields();
   version2.version = 2;
   TokenFields lowerLegacy = sampleFields();
@@ -94,12 +79,12 @@ TEST(DecodeToken, NamesWhatIsWrong) {
        "character 21 is not a hex digit"},
       {"PositionCountsLeadingSpace", " \t" + token.substr(0, 4) + "G" + token.substr(5),
        DecodeStatus::kNotHex, "character 7 is not a hex digit"},
-      {"OtherKey", seal(sampleFields(), "another key"), DecodeStatus::kNotOurs,
+      {"OtherKey", sealToken(sampleFields(), "another key"), DecodeStatus::kNotOurs,
        "not a token of this key, or corrupted"},
       {"Corrupted", flipped, DecodeStatus::kNotOurs, "not a token of this key, or corrupted"},
-      {"OtherVersion", seal(version2), DecodeStatus::kNotOurs,
+      {"OtherVersion", sealToken(version2), DecodeStatus::kNotOurs,
        "not a token of this key, or corrupted"},
-      {"LegacyNotUpperHex", seal(lowerLegacy), DecodeStatus::kNotOurs,
+      {"LegacyNotUpperHex", sealToken(lowerLegacy), DecodeStatus::kNotOurs,
        "not a token of this key, or corrupted"},
   };
   for (const Case& c : cases) {
@@ -218,13 +203,13 @@ std::string textRecord(const std::string& token, const std::string& label = "",
 }
 
 TEST(DecodeStream, OneRecordPerLine) {
-  const std::string t = seal(sampleFields());
-  const std::string placeholder = seal(withUuid("03000200040005000006000700080009"));
-  const std::string placeholderRaw = seal(withUuid("00020003000400050006000700080009"));
-  const std::string future = seal(withTime(static_cast<std::uint32_t>(kNow + 60)));
-  const std::string old = seal(withTime(1000000000));  // 2001-09-09T01:46:40Z
-  const std::string other = seal(sampleFields(), "another key");
-  const std::string nearPlaceholder = seal(withUuid("032e02b404990533a106940700080009"));
+  const std::string t = sealToken(sampleFields());
+  const std::string placeholder = sealToken(withUuid("03000200040005000006000700080009"));
+  const std::string placeholderRaw = sealToken(withUuid("00020003000400050006000700080009"));
+  const std::string future = sealToken(withTime(static_cast<std::uint32_t>(kNow + 60)));
+  const std::string old = sealToken(withTime(1000000000));  // 2001-09-09T01:46:40Z
+  const std::string other = sealToken(sampleFields(), "another key");
+  const std::string nearPlaceholder = sealToken(withUuid("032e02b404990533a106940700080009"));
   const std::string longLine(kMaxLineBytes + 1, 'A');
   const std::string kept(kMaxLineBytes, 'A');
 
@@ -309,8 +294,8 @@ TEST(DecodeStream, OneRecordPerLine) {
 }
 
 TEST(DecodeStream, MaxAgeRefusesStaleTokens) {
-  const std::string day1 = seal(withTime(static_cast<std::uint32_t>(kNow - 86400)));
-  const std::string day2 = seal(withTime(static_cast<std::uint32_t>(kNow - 86400 - 1)));
+  const std::string day1 = sealToken(withTime(static_cast<std::uint32_t>(kNow - 86400)));
+  const std::string day2 = sealToken(withTime(static_cast<std::uint32_t>(kNow - 86400 - 1)));
   DecodeOptions options;
   options.json = true;
   options.maxAgeDays = 1;
@@ -326,7 +311,7 @@ TEST(DecodeStream, MaxAgeRefusesStaleTokens) {
 // Lines cut anywhere by the reads still give the same records, and the
 // rest of a long line is passed over whatever the reads' sizes.
 TEST(DecodeStream, LinesSplitAcrossReads) {
-  const std::string t = seal(sampleFields());
+  const std::string t = sealToken(sampleFields());
   const std::string input =
       "a " + t + "\n" + std::string(3 * kMaxLineBytes, 'x') + "\n" + t + "\r\n";
   DecodeOptions options;
@@ -346,7 +331,7 @@ TEST(DecodeStream, LinesSplitAcrossReads) {
 // A read that fails is not the end of the input: the records before it
 // stand, the message follows them, and the run fails.
 TEST(DecodeStream, ReadErrorMidStream) {
-  const std::string t = seal(sampleFields());
+  const std::string t = sealToken(sampleFields());
   struct Case {
     const char* name;
     std::vector<std::string> pieces;
@@ -372,7 +357,7 @@ TEST(DecodeStream, ReadErrorMidStream) {
 
 // Records and messages to one file (a terminal, 2>&1) read in input order.
 TEST(DecodeStream, MessagesInOrderOnOneFile) {
-  const std::string t = seal(sampleFields());
+  const std::string t = sealToken(sampleFields());
   MemoryFile both;
   ScriptedInput input{{t + "\nXYZ\n" + t + "\n"}, 0, 0};
   scripted = &input;
@@ -405,7 +390,7 @@ TEST(DecodeArgument, NamedByPositionAndLengthBounded) {
   options.now = kNow;
   DecoderOwner decoder = makeDecoder(options, io);
   ASSERT_NE(decoder, nullptr);
-  const std::string t = seal(sampleFields());
+  const std::string t = sealToken(sampleFields());
   decodeArgument(*decoder, "host " + t, 2);
   decodeArgument(*decoder, std::string(kMaxLineBytes + 1, 'A'), 3);
   decodeArgument(*decoder, "", 4);
@@ -417,7 +402,7 @@ TEST(DecodeArgument, NamedByPositionAndLengthBounded) {
 }
 
 TEST(DecodeStream, LostOutputFails) {
-  const std::string t = seal(sampleFields());
+  const std::string t = sealToken(sampleFields());
   const int full = open("/dev/full", O_WRONLY);
   ASSERT_GE(full, 0);
   MemoryFile err;

@@ -2,13 +2,12 @@
 // or from the UUID (32 hex digits, record order) and time given, for the
 // decoder's command-line tests and fuzz seeds.
 //   make_token [UUID_HEX [SECONDS]]
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "token/token.h"
+#include "support/token_seal.h"
 
 int main(int argc, char** argv) {
   TokenFields fields;
@@ -20,18 +19,12 @@ int main(int argc, char** argv) {
   if (argc > 1) {
     if (std::strlen(argv[1]) != 2 * kTokenUuidSize) return 2;
     for (std::size_t i = 0; i < fields.uuid.size(); ++i)
-      fields.uuid[i] = static_cast<std::uint8_t>(std::stoul(std::string(argv[1] + 2 * i, 2), nullptr, 16));
+      fields.uuid[i] =
+          static_cast<std::uint8_t>(std::stoul(std::string(argv[1] + 2 * i, 2), nullptr, 16));
   }
   const char legacy[] = "12153A58";
   for (std::size_t i = 0; i < fields.legacy.size(); ++i) fields.legacy[i] = legacy[i];
-  std::array<std::uint8_t, kTokenRecordSize> record{};
-  packTokenRecord(record, fields);
-  std::array<char, kTokenKeyBufferSize> key{};
-  buildTokenKey(key);
-  std::array<std::uint8_t, kTokenCipherRoom> out{};
-  int count =
-      encryptWithKey(record.data(), static_cast<int>(record.size()), key.data(), out.data());
-  for (int i = 0; i < count; ++i) std::printf("%02X", out[static_cast<std::size_t>(i)]);
+  std::fputs(orlimtest::sealToken(fields).c_str(), stdout);
   std::putchar('\n');
   return 0;
 }
