@@ -42,6 +42,7 @@ bool isSpace(char c) {
 std::string_view streamInput;
 ssize_t readInput(int, void* buffer, std::size_t size) {
   const std::size_t n = std::min(size, streamInput.size());
+  if (n == 0) return 0;
   std::memcpy(buffer, streamInput.data(), n);
   streamInput.remove_prefix(n);
   return static_cast<ssize_t>(n);
