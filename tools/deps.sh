@@ -16,7 +16,7 @@ vm="qemu-system-x86 ovmf seabios linux-image-amd64 busybox-static cpio kmod"
 arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64"
 # clang and its runtimes too: the suite runs again built by clang, and the fuzz
 # targets build with libFuzzer.
-test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db $vm $arm64"
+test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq ansible-core $vm $arm64"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
 
 clang="$test"
