@@ -104,14 +104,20 @@ void makeParentDirs(Setup& s, const std::string& path) {
   makeDirs(s, path.substr(0, path.rfind('/')));
 }
 
-// After everything else: FIFOs and sparse files at the paths the scenario
-// names, and /dev/mem moved onto a full file system.
+// After everything else: FIFOs, devices and sparse files at the paths the
+// scenario names, and /dev/mem moved onto a full file system.
 void setUpOddFiles(Setup& s, const Scenario& scenario) {
   for (const std::string& path : scenario.fifos) {
     makeParentDirs(s, path);
     ::umount2(path.c_str(), MNT_DETACH);  // /dev/mem may be a bind mount
     ::unlink(path.c_str());
     if (::mkfifo(path.c_str(), 0600) != 0) s.fail("mkfifo " + path);
+  }
+  for (const std::string& path : scenario.zeroDevices) {
+    makeParentDirs(s, path);
+    ::umount2(path.c_str(), MNT_DETACH);
+    ::unlink(path.c_str());
+    if (::mknod(path.c_str(), S_IFCHR | 0444, makedev(1, 5)) != 0) s.fail("mknod " + path);
   }
   for (const auto& [path, image] : scenario.sparseFiles) {
     makeParentDirs(s, path);

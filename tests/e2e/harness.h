@@ -27,6 +27,7 @@ struct Scenario {
   // What no ordinary firmware file is, laid last at any of the paths above
   // (/dev/mem included), replacing what is there.
   std::vector<std::string> fifos;  // a FIFO nobody writes to
+  std::vector<std::string> zeroDevices;  // the character device /dev/zero is (1, 5)
   std::vector<std::pair<std::string, smbiostest::MemoryImage>> sparseFiles;
   // devMem lives on a tmpfs too small for it, filled up: a page of the
   // image's holes can't be brought in, so touching one through a mapping

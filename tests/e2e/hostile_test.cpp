@@ -1,5 +1,5 @@
 // Hostile and broken firmware through the real binary: FIFOs at each
-// firmware path, huge or empty tables, lengths no real table has, a window
+// firmware path, an endless device, huge or empty tables, lengths no real table has, a window
 // full of entry points, and a memory image whose pages can't be brought in.
 // Each row has its outcome (a token carrying the UUID of the source that
 // should win, or none, and what -v says), a deadline that a hang breaks,
@@ -154,6 +154,14 @@ std::vector<HostileCase> hostileCases() {
        kNothingFound},
       {"FIFO as product_uuid", withFifo(Scenario{}, kProductUuidPath), std::nullopt,
        kNothingFound},
+      // Endless zeros, no line end: the systab reader gives up after its
+      // bound, and the systab having opened, the chain goes to the text.
+      {"/dev/zero as the EFI systab", [] {
+         Scenario s = withProductUuid(Scenario{});
+         s.zeroDevices.push_back(kSystabPath);
+         return s;
+       }(),
+       kRawUuid, ""},
       {"0-byte DMI", [] {
          Scenario s = withProductUuid(sysfsPair(kTableLength));
          s.dmiTable = "";
