@@ -25,12 +25,12 @@ using ByteBuffer = UniqueMalloc<std::uint8_t[]>;
 // as for a missing file; the distinct codes only say why, for whoever
 // reports on the sources.
 inline constexpr int kLoaded = 0;
-inline constexpr int kCannotOpen = -1;        // missing, not permitted, or fstat failed
-inline constexpr int kNotFileOrDevice = -2;   // a FIFO, socket, directory or block device
-inline constexpr int kEmptyOrOutside = -3;    // an empty file, or a range outside the memory image
-inline constexpr int kReadError = -4;         // the read failed or came up short
+inline constexpr int kCannotOpen = -1;       // missing, not permitted, or fstat failed
+inline constexpr int kNotFileOrDevice = -2;  // a FIFO, socket, directory or block device
+inline constexpr int kEmptyOrOutside = -3;   // an empty file, or a range outside the memory image
+inline constexpr int kReadError = -4;        // the read failed or came up short
 inline constexpr int kNoMemory = -5;
-inline constexpr int kTableTooLarge = -6;     // a stated table length over kMaxTableLength
+inline constexpr int kTableTooLarge = -6;  // a stated table length over kMaxTableLength
 
 // Opens path read-only without blocking (a FIFO with no writer would hold
 // an ordinary open for ever) and returns the descriptor with status filled,

@@ -82,11 +82,10 @@ Scenario sparseDmi(std::uint32_t stated, std::uint64_t size) {
 // the length rule stops a reader from taking all of it.
 Scenario scanStating(std::uint64_t stated) {
   Scenario scenario;
-  scenario.devMem =
-      MemoryImage(kMiB + stated)
-          .put(0xF0000, smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(stated),
-                                                      kMiB))
-          .put(kMiB, kTable);
+  scenario.devMem = MemoryImage(kMiB + stated)
+                        .put(0xF0000, smbiostest::smbios3EntryPoint(
+                                          3, 0, static_cast<std::uint32_t>(stated), kMiB))
+                        .put(kMiB, kTable);
   return scenario;
 }
 
@@ -94,11 +93,10 @@ Scenario scanStating(std::uint64_t stated) {
 Scenario efiStating(std::uint64_t stated) {
   Scenario scenario;
   scenario.efiSystab = "SMBIOS3=0x10000\n";
-  scenario.devMem =
-      MemoryImage(kMiB + stated)
-          .put(0x10000, smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(stated),
-                                                      kMiB))
-          .put(kMiB, kTable);
+  scenario.devMem = MemoryImage(kMiB + stated)
+                        .put(0x10000, smbiostest::smbios3EntryPoint(
+                                          3, 0, static_cast<std::uint32_t>(stated), kMiB))
+                        .put(kMiB, kTable);
   return scenario;
 }
 
@@ -142,8 +140,8 @@ std::vector<HostileCase> hostileCases() {
 
   std::vector<HostileCase> cases = {
       // A FIFO is a failed source, as a missing file is, and the chain goes on.
-      {"FIFO as the entry point", withProductUuid(withFifo(sysfsPair(kTableLength), kEntryPointPath)),
-       kRawUuid, ""},
+      {"FIFO as the entry point",
+       withProductUuid(withFifo(sysfsPair(kTableLength), kEntryPointPath)), kRawUuid, ""},
       {"FIFO as the DMI table", withProductUuid(withFifo(sysfsPair(kTableLength), kDmiPath)),
        kRawUuid, ""},
       // As with no systab, the memory scan is tried.
@@ -152,25 +150,25 @@ std::vector<HostileCase> hostileCases() {
        kRawUuid, ""},
       {"FIFO as /dev/mem, window scan", withFifo(Scenario{}, kMemPath), std::nullopt,
        kNothingFound},
-      {"FIFO as product_uuid", withFifo(Scenario{}, kProductUuidPath), std::nullopt,
-       kNothingFound},
+      {"FIFO as product_uuid", withFifo(Scenario{}, kProductUuidPath), std::nullopt, kNothingFound},
       // Endless zeros, no line end: the systab reader gives up after its
       // bound, and the systab having opened, the chain goes to the text.
-      {"/dev/zero as the EFI systab", [] {
+      {"/dev/zero as the EFI systab",
+       [] {
          Scenario s = withProductUuid(Scenario{});
          s.zeroDevices.push_back(kSystabPath);
          return s;
        }(),
        kRawUuid, ""},
-      {"0-byte DMI", [] {
+      {"0-byte DMI",
+       [] {
          Scenario s = withProductUuid(sysfsPair(kTableLength));
          s.dmiTable = "";
          return s;
        }(),
        kRawUuid, ""},
       // The file's size alone costs nothing: only the stated length is read.
-      {"4 GiB sparse DMI, true length stated", sparseDmi(kTableLength, 4 * kGiB), kSwappedUuid,
-       ""},
+      {"4 GiB sparse DMI, true length stated", sparseDmi(kTableLength, 4 * kGiB), kSwappedUuid, ""},
       {"4 GiB sparse DMI, 0xFFFFFFFF stated", withProductUuid(sparseDmi(0xFFFFFFFF, 4 * kGiB)),
        kRawUuid, ""},
       {"1 GiB sparse DMI, 1 GiB stated", withProductUuid(sparseDmi(1u << 30, kGiB)), kRawUuid, ""},

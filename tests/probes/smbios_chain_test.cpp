@@ -1,11 +1,11 @@
 // The SMBIOS reader's chain of sources and its loaders, run on files in a
 // temporary directory through the path seam.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
-#include <sys/stat.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
