@@ -8,9 +8,15 @@
 set -eu
 
 build="g++ cmake ninja-build"
-# The VM tests boot the stock kernel, with its modules, under QEMU on SeaBIOS and OVMF.
-vm="qemu-system-x86 ovmf seabios linux-image-amd64 busybox-static cpio kmod"
-test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db $vm"
+# The VM tests boot Debian's stock kernel under QEMU on SeaBIOS and OVMF. The
+# kernel is never installed here (that would touch how the host boots):
+# tests/vm/fetch-kernel downloads its package with apt into the build tree and
+# unpacks it with dpkg-deb; kmod's depmod indexes its modules.
+vm="qemu-system-x86 ovmf seabios busybox-static cpio kmod"
+# The package tests: dependencies from the binaries (dpkg-dev), lintian, the
+# RPM (rpm), and the manual pages (man-db, mandoc).
+package="dpkg-dev lintian rpm mandoc"
+test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq $package $vm"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
 
 clang="$test clang"
