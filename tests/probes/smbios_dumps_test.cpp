@@ -28,8 +28,8 @@ namespace {
 using namespace smbiostest;
 
 std::string dumpDir() {
-  const char* override = std::getenv("ORLIM_SMBIOS_DUMPS");
-  return override != nullptr ? override : ORLIM_SMBIOS_DUMPS;
+  const char* named = std::getenv("ORLIM_SMBIOS_DUMPS");
+  return named != nullptr && *named != '\0' ? named : ORLIM_SMBIOS_DUMPS;
 }
 
 const std::string kDumpDir = dumpDir();
