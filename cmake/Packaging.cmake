@@ -143,6 +143,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 # Dependencies computed from the binaries by dpkg-shlibdeps (dpkg-dev): the
 # static libstdc++ brings in glibc symbols no hand-written version covers.
+# (For a cross build, dpkg-shlibdeps needs the target's libc6 known to dpkg,
+# e.g. libc6:arm64 installed through dpkg's multi-arch support.)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The tools run the same whatever the calling package's architecture. CPack
 # has no variable for this field, so it rides after the section's value.

@@ -2,6 +2,7 @@
 # Installs the Debian packages a task needs, and only those that are missing.
 #   tools/deps.sh build   compiler and build tools
 #   tools/deps.sh test    plus everything the test suite uses
+#   tools/deps.sh package plus what cpack needs for the .debs and the RPM
 #   tools/deps.sh bench   plus the benchmark libraries
 #   tools/deps.sh clang   plus clang, for the clang preset
 #   tools/deps.sh fuzz    clang and libFuzzer, for the fuzz preset
@@ -14,9 +15,10 @@ build="g++ cmake ninja-build"
 # unpacks it with dpkg-deb; kmod's depmod indexes its modules.
 vm="qemu-system-x86 ovmf seabios busybox-static cpio kmod"
 # The package tests: dependencies from the binaries (dpkg-dev), lintian, the
-# RPM (rpm), and the manual pages (man-db, mandoc).
-package="dpkg-dev lintian rpm mandoc"
+# RPM (rpm), the manual pages (man-db, mandoc, col from bsdextrautils), file.
+package="dpkg-dev lintian rpm mandoc bsdextrautils file"
 test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq $package $vm"
+packaging="$build dpkg-dev rpm"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
 
 clang="$test clang"
@@ -25,10 +27,11 @@ fuzz="$build clang libclang-rt-14-dev"
 case "${1:-}" in
   build) wanted=$build ;;
   test) wanted=$test ;;
+  package) wanted=$packaging ;;
   bench) wanted=$bench ;;
   clang) wanted=$clang ;;
   fuzz) wanted=$fuzz ;;
-  *) echo "usage: $0 build|test|bench|clang|fuzz" >&2; exit 2 ;;
+  *) echo "usage: $0 build|test|package|bench|clang|fuzz" >&2; exit 2 ;;
 esac
 
 missing=""
