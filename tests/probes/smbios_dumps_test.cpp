@@ -228,10 +228,11 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(SmbiosDump);
 
 TEST(SmbiosDumps, EveryListedDumpIsPresent) {
   if (!haveCorpus())
-    GTEST_SKIP() << "no SMBIOS dump corpus at '" << kDumpDir
-                 << "': put real dumps with their expected.tsv there, or configure with "
-                    "-DORLIM_SMBIOS_DUMPS=DIR (default: ../shared/smbios-dumps beside the "
-                    "checkout); the dump tests are skipped";
+    GTEST_SKIP() << (kDumpDir.empty() ? std::string("no SMBIOS dump corpus configured")
+                                      : "no SMBIOS dump corpus at '" + kDumpDir + "'")
+                 << ", so the dump tests are skipped. To run them, put real dumps with "
+                    "their expected.tsv in ../shared/smbios-dumps beside the checkout, or "
+                    "configure with -DORLIM_SMBIOS_DUMPS=DIR naming such a folder.";
   const std::vector<DumpRow> rows = readExpected();
   EXPECT_FALSE(rows.empty()) << "expected.tsv missing or unreadable in " << kDumpDir;
   for (const DumpRow& row : rows)
