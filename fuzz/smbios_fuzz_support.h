@@ -1,38 +1,20 @@
 #pragma once
-// Shared pieces of the SMBIOS reader's fuzz targets: anonymous in-memory
-// files that stand in for sysfs files and the memory device, and the
-// invariants every result must keep.
+// Shared pieces of the SMBIOS parsers' fuzz targets: a memory device made of
+// the input itself, and the invariants every result must keep.
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
+
+#include "probes/smbios_parse.h"
 
 namespace smbiosfuzz {
 
-// A memfd: a regular file that lives only in memory and needs no cleanup.
-// path() names it for the reader's path-taking functions.
-class MemFile {
- public:
-  MemFile();
-  ~MemFile();
-  MemFile(const MemFile&) = delete;
-  MemFile& operator=(const MemFile&) = delete;
-
-  const char* path() const { return path_.c_str(); }
-  // The file becomes exactly these bytes.
-  void assign(std::span<const std::uint8_t> bytes);
-  // A sparse image of `size` zero bytes with bytes written at each address.
-  void image(std::size_t size, std::span<const std::uint8_t> bytes,
-             std::span<const std::uint64_t> addresses);
-
- private:
-  int fd_;
-  std::string path_;
-};
-
-// A path that can't be opened: a file "inside" /dev/null.
-inline constexpr const char* kNoSuchFile = "/dev/null/absent";
+// Walks the table a location names inside memory, which stands for the
+// physical memory device from address 0: a table that doesn't lie wholly
+// inside it can't be read, as a memory image's bounds reject it.
+int walkTableIn(std::span<const std::uint8_t> memory, const smbios::TableLocation& location,
+                smbios::UuidSpan uuid);
 
 // Aborts unless the result and the 16 bytes agree: 0 with a UUID that is
 // not all zero, anything else with all zeros (the output started zeroed),

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "common/owner.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
@@ -41,10 +43,9 @@ class Random {
 
 std::vector<Input> readSeeds(const char* directory) {
   std::vector<std::string> names;
-  if (DIR* dir = opendir(directory)) {
-    while (const dirent* entry = readdir(dir))
+  if (const UniqueDir dir{opendir(directory)}) {
+    while (const dirent* entry = readdir(dir.get()))
       if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
-    closedir(dir);
   }
   std::sort(names.begin(), names.end());
   std::vector<Input> seeds;

@@ -17,11 +17,13 @@ vm="qemu-system-x86 ovmf seabios busybox-static cpio kmod"
 # The package tests: dependencies from the binaries (dpkg-dev), lintian, the
 # RPM (rpm), the manual pages (man-db, mandoc, col from bsdextrautils), file.
 package="dpkg-dev lintian rpm mandoc bsdextrautils file"
-test="$build pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq $package $vm"
+# clang and its runtimes too: the suite runs again built by clang, and the fuzz
+# targets build with libFuzzer.
+test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq $package $vm"
 packaging="$build dpkg-dev rpm"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
 
-clang="$test clang"
+clang="$test"
 fuzz="$build clang libclang-rt-14-dev"
 
 case "${1:-}" in

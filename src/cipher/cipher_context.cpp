@@ -6,6 +6,7 @@
 #include <span>
 
 #include "cipher/twofish.h"
+#include "common/wipe.h"
 
 namespace {
 
@@ -69,27 +70,15 @@ void chainFullStep(const std::uint8_t* input, std::uint8_t* output, int decrypt,
                    CipherContext& context) {
   Block in;
   std::memcpy(in.data(), input, kBlockSize);
-  if (decrypt == 0) {
-    // queuePush(X, E(X)), with the queue's write of the previous block done
-    // first so that E(X) can go straight into lastOut: the next block then
-    // reads its chaining value from the block cipher's own stores.
-    if (context.pending != 0) {
-      queueWrite(context.lastOut.data(), kBlockSize, context);
-      const std::span<const std::uint8_t, kBlockSize> plain(input, kBlockSize);
-      xorBlock(in, context.lastOut);
-      twofishEncryptMaskedBlock(plain, context.lastOut, context.lastOut, context);
-    } else {
-      twofishProcessBlock(in, context.lastOut, 0, context);
-    }
-    std::memcpy(output, context.lastOut.data(), kBlockSize);
-    context.priorIn = context.lastIn;
-    context.lastIn = in;
-    context.pending = 1;
-    return;
-  }
   Block out;
-  twofishProcessBlock(in, out, 1, context);
-  if (context.pending != 0) xorBlock(out, context.lastIn);
+  if (decrypt == 0) {
+    // CBC: the plaintext is masked with the previous ciphertext block.
+    if (context.pending != 0) xorBlock(in, context.lastOut);
+    twofishProcessBlock(in, out, 0, context);
+  } else {
+    twofishProcessBlock(in, out, 1, context);
+    if (context.pending != 0) xorBlock(out, context.lastIn);
+  }
   std::memcpy(output, out.data(), kBlockSize);
   queuePush(in, out, context);
 }
@@ -175,30 +164,6 @@ std::uint32_t runBuffer(const std::uint8_t* input, std::uint8_t* output, std::ui
   return chainDispatch(input, output, length, decrypt, context);
 }
 
-// Key material must not outlive the context in freed heap memory. The stores
-// go through volatile so that the optimiser keeps them although the memory is
-// freed right after. Not explicit_bzero: glibc clears a block of this size
-// with rep stosb, which instruction-count profiles charge per byte, and the
-// token job's budget is counted that way.
-template <typename Word, std::size_t N>
-void wipeWords(std::array<Word, N>& words) {
-  volatile Word* word = words.data();
-#pragma GCC unroll 16
-  for (std::size_t i = 0; i < N; ++i) word[i] = 0;
-}
-
-void wipeContext(CipherContext& context) {
-  for (auto& table : context.sboxes) {
-#pragma GCC unroll 8
-    for (std::size_t x = 0; x < table.size(); ++x) wipeWords(table[x]);
-  }
-  wipeWords(context.subkeys);
-  wipeWords(context.keyBytes);
-  wipeWords(context.lastIn);
-  wipeWords(context.lastOut);
-  wipeWords(context.priorIn);
-}
-
 }  // namespace
 
 CipherContext* cipherContextCreate(const void* key, std::uint32_t keyLength) {
@@ -219,7 +184,7 @@ CipherContext* cipherContextCreate(const void* key, std::uint32_t keyLength) {
     byte = staged[i];
     i = (i + 1 == sourceLength) ? 0 : i + 1;
   }
-  explicit_bzero(staged.data(), staged.size());
+  wipe(staged.data(), staged.size());
 
   if (mdsTablesReady == 0) twofishBuildMdsTables();
   twofishExpandKey(*context);
@@ -240,6 +205,7 @@ std::uint32_t cipherContextDecrypt(const std::uint8_t* input, std::uint8_t* outp
 
 void cipherContextRelease(CipherContext* context) {
   if (context == nullptr) return;
-  wipeContext(*context);
+  // Key material must not outlive the context in freed heap memory.
+  wipe(context, sizeof *context);
   std::free(context);
 }

@@ -5,7 +5,8 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
+
+#include "common/owner.h"
 
 struct CipherContext {
   // Keyed S-boxes: sboxes[0][x] = {S0[x], S1[x]}, sboxes[1][x] = {S2[x], S3[x]}.
@@ -35,7 +36,4 @@ std::uint32_t cipherContextDecrypt(const std::uint8_t* input, std::uint8_t* outp
 // Wipes the key material and frees the context; null is ignored.
 void cipherContextRelease(CipherContext* context);
 
-struct CipherContextDeleter {
-  void operator()(CipherContext* context) const noexcept { cipherContextRelease(context); }
-};
-using CipherContextOwner = std::unique_ptr<CipherContext, CipherContextDeleter>;
+using CipherContextOwner = UniqueOwner<CipherContext, &cipherContextRelease>;

@@ -107,8 +107,8 @@ void twofishExpandKey(CipherContext& context) {
   std::array<std::uint32_t, 4> odd{};
   std::array<std::uint32_t, 4> sboxKey{};
   for (std::size_t i = 0; i < 4; ++i) {
-    even[i] = loadLe32(key, 8 * i);
-    odd[i] = loadLe32(key, 8 * i + 4);
+    even[i] = le::load32(key, 8 * i);
+    odd[i] = le::load32(key, 8 * i + 4);
     sboxKey[3 - i] = twofishRsEncode(even[i], odd[i]);
   }
 
@@ -172,10 +172,10 @@ template <bool kDecrypt>
       r0 = std::rotr(r0 ^ (t0 + t1 + round[2]), 1);
       r1 = std::rotl(r1, 1) ^ (t0 + 2 * t1 + round[3]);
     }
-    storeLe32(output, 0, r2 ^ k[4]);
-    storeLe32(output, 4, r3 ^ k[5]);
-    storeLe32(output, 8, r0 ^ k[6]);
-    storeLe32(output, 12, r1 ^ k[7]);
+    le::store32(output, 0, r2 ^ k[4]);
+    le::store32(output, 4, r3 ^ k[5]);
+    le::store32(output, 8, r0 ^ k[6]);
+    le::store32(output, 12, r1 ^ k[7]);
   } else {
     r0 ^= k[4];
     r1 ^= k[5];
@@ -193,10 +193,10 @@ template <bool kDecrypt>
       r1 = std::rotr(r1 ^ (t0 + 2 * t1 + round[1]), 1);
       r0 = std::rotl(r0, 1) ^ (t0 + t1 + round[0]);
     }
-    storeLe32(output, 0, r2 ^ k[0]);
-    storeLe32(output, 4, r3 ^ k[1]);
-    storeLe32(output, 8, r0 ^ k[2]);
-    storeLe32(output, 12, r1 ^ k[3]);
+    le::store32(output, 0, r2 ^ k[0]);
+    le::store32(output, 4, r3 ^ k[1]);
+    le::store32(output, 8, r0 ^ k[2]);
+    le::store32(output, 12, r1 ^ k[3]);
   }
 }
 
@@ -205,21 +205,12 @@ template <bool kDecrypt>
 void twofishProcessBlock(std::span<const std::uint8_t, 16> input,
                          std::span<std::uint8_t, 16> output, int decrypt,
                          const CipherContext& context) {
-  const std::uint32_t r0 = loadLe32(input, 0);
-  const std::uint32_t r1 = loadLe32(input, 4);
-  const std::uint32_t r2 = loadLe32(input, 8);
-  const std::uint32_t r3 = loadLe32(input, 12);
+  const std::uint32_t r0 = le::load32(input, 0);
+  const std::uint32_t r1 = le::load32(input, 4);
+  const std::uint32_t r2 = le::load32(input, 8);
+  const std::uint32_t r3 = le::load32(input, 12);
   if (decrypt == 0)
     processWords<false>(r0, r1, r2, r3, output, context);
   else
     processWords<true>(r0, r1, r2, r3, output, context);
-}
-
-void twofishEncryptMaskedBlock(std::span<const std::uint8_t, 16> input,
-                               std::span<const std::uint8_t, 16> mask,
-                               std::span<std::uint8_t, 16> output, const CipherContext& context) {
-  processWords<false>(loadLe32(input, 0) ^ loadLe32(mask, 0),
-                      loadLe32(input, 4) ^ loadLe32(mask, 4),
-                      loadLe32(input, 8) ^ loadLe32(mask, 8),
-                      loadLe32(input, 12) ^ loadLe32(mask, 12), output, context);
 }

@@ -31,18 +31,6 @@ inline constexpr std::uint8_t byteOf(std::uint32_t word, unsigned n) {
   return static_cast<std::uint8_t>(word >> (8u * (n % 4u)));
 }
 
-template <std::size_t N>
-inline std::uint32_t loadLe32(std::span<const std::uint8_t, N> bytes, std::size_t at) {
-  static_assert(N != std::dynamic_extent && N >= 4);
-  return le::load32(bytes.subspan(at, 4).data());
-}
-
-template <std::size_t N>
-inline void storeLe32(std::span<std::uint8_t, N> bytes, std::size_t at, std::uint32_t value) {
-  static_assert(N != std::dynamic_extent && N >= 4);
-  le::store32(bytes.subspan(at, 4).data(), value);
-}
-
 void twofishBuildMdsTables();
 
 // One S-box key word from the even and odd key words of an 8-byte group
@@ -80,10 +68,3 @@ void twofishProcessBlock(std::span<const std::uint8_t, 16> input,
                          std::span<std::uint8_t, 16> output, int decrypt,
                          const CipherContext& context);
 
-// Encrypts input XOR mask: the CBC step. The mask is read in the same 4-byte
-// words in which the previous block's ciphertext was stored, so the processor
-// forwards it straight from those stores; a wider read would wait for them.
-// output may be the same block as input or mask.
-void twofishEncryptMaskedBlock(std::span<const std::uint8_t, 16> input,
-                               std::span<const std::uint8_t, 16> mask,
-                               std::span<std::uint8_t, 16> output, const CipherContext& context);

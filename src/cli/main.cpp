@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/wipe.h"
 #include "token/token.h"
 #include "probes/legacy_id.h"
 #include "probes/smbios.h"
@@ -76,9 +77,9 @@ int main(int argc, char** argv) {
 
   std::array<std::uint8_t, kTokenUuidSize> uuid;
   int uuidResult = readSystemUUID(uuid);
-  std::array<char, 17> legacyId;
+  std::array<char, kLegacySystemIdLength + 1> legacyId;
   int legacyLength = snprintLegacySystemId(legacyId.data(), static_cast<int>(legacyId.size()));
-  if (uuidResult != 0 || legacyLength != 16) {
+  if (uuidResult != 0 || legacyLength != kLegacySystemIdLength) {
     if (verbose)
       std::fprintf(stderr, "Failure reading system ID (%d/%d)\n", uuidResult, legacyLength);
     return 0;
@@ -89,10 +90,10 @@ int main(int argc, char** argv) {
   std::array<std::uint8_t, kTokenRecordSize> record;
   packTokenRecord(record, fields);
 
-  std::array<std::uint8_t, 8192> output;
+  std::array<std::uint8_t, kTokenCipherRoom> output;
   int count =
       encryptWithKey(record.data(), static_cast<int>(record.size()), key.data(), output.data());
-  explicit_bzero(key.data(), key.size());  // the prepared key has no further use
+  wipe(key.data(), key.size());  // the prepared key has no further use
 
   // Byte for byte what printf("%02X") per byte and a final line feed would
   // print, in one write: formatting 29 bytes through printf costs more

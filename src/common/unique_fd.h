@@ -1,6 +1,7 @@
 #pragma once
 // Owns a file descriptor or socket and closes it when it goes, so no path
-// out of a probe can leak one.
+// out of a probe can leak one. The descriptor counterpart of owner.h:
+// valid() says whether it holds one.
 
 #include <unistd.h>
 
@@ -10,7 +11,7 @@ class UniqueFd {
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
   ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (valid()) ::close(fd_);
   }
   int get() const noexcept { return fd_; }
   bool valid() const noexcept { return fd_ >= 0; }

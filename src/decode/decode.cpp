@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/wipe.h"
+
 namespace {
 
 constexpr std::size_t kTokenDigits = 2 * kTokenRecordSize;
@@ -79,7 +81,7 @@ DecodeResult decodeToken(std::string_view text) {
   std::array<std::uint8_t, kTokenCipherRoom> record{};
   int count =
       decryptWithKey(sealed.data(), static_cast<int>(kTokenRecordSize), key.data(), record.data());
-  explicit_bzero(key.data(), key.size());
+  wipe(key.data(), key.size());
   if (count != static_cast<int>(kTokenRecordSize)) {
     result.status = DecodeStatus::kNotOurs;
     return result;

@@ -1,4 +1,4 @@
-#include "probes/legacy_id.h"
+#include "probes/legacy_id_internal.h"
 
 #include <cpuid.h>
 #include <ifaddrs.h>
@@ -12,24 +12,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/owner.h"
+
 namespace {
 
 constexpr const char kFallbackId[] = "1234567890";
-
-class InterfaceAddresses {
- public:
-  InterfaceAddresses() = default;
-  InterfaceAddresses(const InterfaceAddresses&) = delete;
-  InterfaceAddresses& operator=(const InterfaceAddresses&) = delete;
-  ~InterfaceAddresses() {
-    if (list_ != nullptr) ::freeifaddrs(list_);
-  }
-  bool load() { return ::getifaddrs(&list_) == 0; }
-  const struct ifaddrs* first() const { return list_; }
-
- private:
-  struct ifaddrs* list_ = nullptr;
-};
 
 std::size_t bufferSize(int size) { return size > 0 ? static_cast<std::size_t>(size) : 0; }
 
@@ -49,15 +36,15 @@ std::int64_t getCpuSignature(CpuidFunction cpuid) {
   // Pinned so that every run reads the same processor's answers.
   pthread_t self = ::pthread_self();
   cpu_set_t saved;
-  bool haveSaved = ::pthread_getaffinity_np(self, sizeof saved, &saved) == 0;
-  if (haveSaved) {
-    cpu_set_t cpu0;
-    CPU_ZERO(&cpu0);
-    CPU_SET(0, &cpu0);
-    // Fails when the thread may not run on CPU 0; the queries then run
-    // wherever it is.
-    ::pthread_setaffinity_np(self, sizeof cpu0, &cpu0);
-  }
+  // Without the current set there is nothing to put back afterwards, but the
+  // queries are still pinned.
+  const bool haveSaved = ::pthread_getaffinity_np(self, sizeof saved, &saved) == 0;
+  cpu_set_t cpu0;
+  CPU_ZERO(&cpu0);
+  CPU_SET(0, &cpu0);
+  // Fails when the thread may not run on CPU 0; the queries then run
+  // wherever it is.
+  ::pthread_setaffinity_np(self, sizeof cpu0, &cpu0);
 
   std::int64_t sum = 0;
   std::uint32_t subleaf = 0;
@@ -86,9 +73,10 @@ int formatLegacySystemId(char* buffer, int size,
 }
 
 int getIpv4AddressBytes(const char* name, MacAddressSpan address) {
-  InterfaceAddresses addresses;
-  if (!addresses.load()) return -1;
-  for (const struct ifaddrs* entry = addresses.first(); entry != nullptr; entry = entry->ifa_next) {
+  struct ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return -1;
+  const UniqueIfAddrs addresses(list);
+  for (const struct ifaddrs* entry = addresses.get(); entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || std::strcmp(entry->ifa_name, name) != 0 ||
         entry->ifa_addr->sa_family != AF_INET)
       continue;

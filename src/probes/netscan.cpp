@@ -1,4 +1,4 @@
-#include "probes/netscan.h"
+#include "probes/netscan_internal.h"
 
 #include <linux/ethtool.h>
 #include <linux/sockios.h>
@@ -15,19 +15,17 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/little_endian.h"
 #include "common/unique_fd.h"
 
 namespace {
 
 // ethtool_perm_addr is a header with a flexible data array; the request is
-// that header followed by room for 32 address bytes, 40 bytes in all.
-constexpr std::size_t kPermAddrHeaderSize = sizeof(struct ethtool_perm_addr);
+// that header followed by room for 32 address bytes.
 constexpr std::size_t kPermAddrDataSize = 32;
-static_assert(kPermAddrHeaderSize == 8, "ethtool_perm_addr is cmd and size, 32 bits each");
-static_assert(offsetof(struct ethtool_perm_addr, size) == 4);
-static_assert(offsetof(struct ethtool_perm_addr, data) == kPermAddrHeaderSize);
-static_assert(ETHTOOL_GPERMADDR == 0x20 && SIOCETHTOOL == 0x8946 && SIOCGIFHWADDR == 0x8927);
+struct PermanentAddressRequest {
+  std::array<std::uint8_t, sizeof(struct ethtool_perm_addr) + kPermAddrDataSize> bytes;
+  static_assert(offsetof(struct ethtool_perm_addr, data) == sizeof(struct ethtool_perm_addr));
+};
 
 bool allZero(std::span<const std::uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
@@ -135,19 +133,20 @@ int compareInterfaceNames(const struct dirent** a, const struct dirent** b) {
 PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address,
                                           const NetAccess& access) {
   UniqueFd socket(access.openSocket(AF_INET, SOCK_DGRAM, 0));
-  if (socket.get() < 0) return PermanentMacResult::kNoSocket;
+  if (!socket.valid()) return PermanentMacResult::kNoSocket;
 
+  // The kernel's own header, in the machine's byte order, then the room the
+  // kernel may fill.
+  const struct ethtool_perm_addr header = {.cmd = ETHTOOL_GPERMADDR, .size = kPermAddrDataSize};
+  alignas(struct ethtool_perm_addr) PermanentAddressRequest permAddr{};
+  std::memcpy(permAddr.bytes.data(), &header, sizeof header);
   struct ifreq request = interfaceRequest(name);
-  alignas(struct ethtool_perm_addr)
-      std::array<std::uint8_t, kPermAddrHeaderSize + kPermAddrDataSize>
-          permAddr{};
-  le::store32(permAddr.data(), ETHTOOL_GPERMADDR);
-  le::store32(permAddr.data() + 4, static_cast<std::uint32_t>(kPermAddrDataSize));
-  request.ifr_data = reinterpret_cast<char*>(permAddr.data());
+  request.ifr_data = reinterpret_cast<char*>(permAddr.bytes.data());
 
   int result = access.ioctl(socket.get(), SIOCETHTOOL, &request);
   // The returned length is not consulted: only six bytes are ever used.
-  auto data = std::span(permAddr).subspan<kPermAddrHeaderSize, kMacAddressSize>();
+  auto data =
+      std::span(permAddr.bytes).subspan<sizeof(struct ethtool_perm_addr), kMacAddressSize>();
   if (result < 0 || allZero(data)) return PermanentMacResult::kNotFound;
   std::copy(data.begin(), data.end(), address.begin());
   return PermanentMacResult::kFound;
@@ -155,7 +154,7 @@ PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan addre
 
 int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAccess& access) {
   UniqueFd socket(access.openSocket(AF_INET, SOCK_DGRAM, 0));
-  if (socket.get() < 0) return -1;
+  if (!socket.valid()) return -1;
 
   struct ifreq request = interfaceRequest(name);
   if (access.ioctl(socket.get(), SIOCGIFHWADDR, &request) < 0) return -1;
@@ -164,6 +163,20 @@ int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAcce
   if (allZero(current)) return -1;
   std::copy(current.begin(), current.end(), address.begin());
   return 0;
+}
+
+InterfaceVerdict judgeInterface(const char* name, const NetAccess& access) {
+  if (!passesNameFilter(name)) return InterfaceVerdict::kFilteredOut;
+  std::array<std::uint8_t, kMacAddressSize> address;
+  PermanentMacResult permanent = getPermanentMacAddress(name, address, access);
+  bool hasAddress =
+      permanent == PermanentMacResult::kFound ||
+      (permanent == PermanentMacResult::kNotFound && getCurrentMacAddress(name, address, access) == 0);
+  if (!hasAddress) return InterfaceVerdict::kNoAddress;
+  if (isDirectory(access.classNetRoot, name, "device") ||
+      isDirectory(access.classNetRoot, name, "wireless"))
+    return InterfaceVerdict::kCard;
+  return InterfaceVerdict::kNoDevice;
 }
 
 int getNetworkInterfaces(char*** names, const NetAccess& access) {
@@ -184,20 +197,17 @@ int getNetworkInterfaces(char*** names, const NetAccess& access) {
 
   for (int i = 0; i < listing.count(); ++i) {
     const char* name = listing.at(i)->d_name;
-    if (passesNameFilter(name)) {
-      std::array<std::uint8_t, kMacAddressSize> address;
-      PermanentMacResult permanent = getPermanentMacAddress(name, address, access);
-      bool hasAddress = permanent == PermanentMacResult::kFound ||
-                        (permanent == PermanentMacResult::kNotFound &&
-                         getCurrentMacAddress(name, address, access) == 0);
-      if (hasAddress) {
-        if (isDirectory(access.classNetRoot, name, "device") ||
-            isDirectory(access.classNetRoot, name, "wireless")) {
-          if (!accepted.append(name)) return -1;
-        } else if (fallbackName[0] == '\0') {
+    switch (judgeInterface(name, access)) {
+      case InterfaceVerdict::kCard:
+        if (!accepted.append(name)) return -1;
+        break;
+      case InterfaceVerdict::kNoDevice:
+        if (fallbackName[0] == '\0')
           std::snprintf(fallbackName.data(), fallbackName.size(), "%s", name);
-        }
-      }
+        break;
+      case InterfaceVerdict::kFilteredOut:
+      case InterfaceVerdict::kNoAddress:
+        break;
     }
     listing.release(i);
   }
@@ -218,4 +228,18 @@ int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer,
   for (int i = 0; i < count; ++i) std::free(names[i]);
   std::free(names);
   return 0;
+}
+
+PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address) {
+  return getPermanentMacAddress(name, address, NetAccess{});
+}
+
+int getCurrentMacAddress(const char* name, MacAddressSpan address) {
+  return getCurrentMacAddress(name, address, NetAccess{});
+}
+
+int getNetworkInterfaces(char*** names) { return getNetworkInterfaces(names, NetAccess{}); }
+
+int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer) {
+  return getFirstNetworkInterface(buffer, NetAccess{});
 }

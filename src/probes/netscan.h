@@ -5,8 +5,6 @@
 // Only names leave the scan; the addresses it reads on the way only judge
 // each interface. Every query opens and closes its own IPv4 datagram socket.
 
-#include <dirent.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -20,27 +18,6 @@ inline constexpr std::size_t kMacAddressSize = 6;
 
 using MacAddressSpan = std::span<std::uint8_t, kMacAddressSize>;
 
-// How the probes reach the kernel. The defaults are the real thing and the
-// tool never uses anything else; tests substitute the root (a tree they
-// built) or the calls (to see what is asked, or to give answers no virtual
-// driver gives).
-using SocketFunction = int (*)(int domain, int type, int protocol);
-using IoctlFunction = int (*)(int fd, unsigned long request, void* argument);
-
-int realSocket(int domain, int type, int protocol);
-int realIoctl(int fd, unsigned long request, void* argument);
-
-struct NetAccess {
-  const char* classNetRoot = kClassNetRoot;  // must end with '/'
-  SocketFunction openSocket = realSocket;
-  IoctlFunction ioctl = realIoctl;
-};
-
-// scandir ordering: "ath" names first, then "eth" names, then everything in
-// byte order (bytes compared as unsigned). Only the first three characters
-// decide the groups.
-int compareInterfaceNames(const struct dirent** a, const struct dirent** b);
-
 enum class PermanentMacResult {
   kFound,     // address holds the six bytes
   kNotFound,  // the request failed or gave all zeros
@@ -50,13 +27,12 @@ enum class PermanentMacResult {
 // The permanent (factory) address through SIOCETHTOOL / ETHTOOL_GPERMADDR.
 // Virtual drivers answer with zeros, which counts as not found. address is
 // written only on kFound. Names longer than 15 characters are cut to 15.
-PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address,
-                                          const NetAccess& access = {});
+PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address);
 
 // The current address through SIOCGIFHWADDR. Returns 0, or -1 when the
 // request fails, no socket opens or the address is all zeros; address is
 // written only on 0.
-int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAccess& access = {});
+int getCurrentMacAddress(const char* name, MacAddressSpan address);
 
 // Lists the interface directory in preference order and keeps, in that
 // order, every interface that passes the name filter (no ".", "lo" or
@@ -68,10 +44,9 @@ int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAcce
 // of that many strings; the caller frees each string and the array with
 // free(). Returns -1 (with *names null) when the listing cannot be read,
 // printing "Unable to read interfaces list" on stdout, or when memory runs out.
-int getNetworkInterfaces(char*** names, const NetAccess& access = {});
+int getNetworkInterfaces(char*** names);
 
 // Runs the scan and writes its first name into buffer (cut to 31
 // characters). Returns 0, or -1 with buffer untouched when the scan failed or
 // found nothing.
-int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer,
-                             const NetAccess& access = {});
+int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer);

@@ -46,17 +46,27 @@ bool allZero(const Array& array) {
                      [](const auto& v) { return v == std::remove_cvref_t<decltype(v)>{}; });
 }
 
-// First in this binary: it needs a process in which no context was created.
-TEST(CipherContextHeap, CreateGivesNullWithoutBuildingTablesWhenMemoryIsExhausted) {
-  ASSERT_EQ(mdsTablesReady, 0u) << "no context may be created before this test";
+// Exit status 0 when creation under exhausted memory gives null without
+// building the tables, and a later creation builds them; which step failed
+// otherwise.
+[[noreturn]] void createWithoutMemoryThenWith() {
+  if (mdsTablesReady != 0) std::_Exit(2);  // a context was created before
   failNextMalloc = true;
-  EXPECT_EQ(cipherContextCreate("key", 3), nullptr);
+  if (cipherContextCreate("key", 3) != nullptr) std::_Exit(3);
   failNextMalloc = false;
-  EXPECT_EQ(mdsTablesReady, 0u);
-
+  if (mdsTablesReady != 0) std::_Exit(4);
   const CipherContextOwner context(cipherContextCreate("key", 3));
-  EXPECT_NE(context, nullptr);
-  EXPECT_EQ(mdsTablesReady, 1u);
+  if (context == nullptr) std::_Exit(5);
+  if (mdsTablesReady != 1) std::_Exit(6);
+  std::_Exit(0);
+}
+
+// Needs a process in which no context was ever created, whatever order the
+// tests run in: the "threadsafe" death-test style runs it in a freshly
+// started copy of this binary.
+TEST(CipherContextHeap, CreateGivesNullWithoutBuildingTablesWhenMemoryIsExhausted) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(createWithoutMemoryThenWith(), testing::ExitedWithCode(0), "");
 }
 
 TEST(CipherContextHeap, ReleaseWipesKeyMaterialBeforeFreeing) {

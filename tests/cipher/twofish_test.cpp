@@ -84,7 +84,7 @@ TEST(TwofishKeySchedule, KeyedSboxesEvaluateHWithTheSboxKey) {
   const std::span<const std::uint8_t, 32> bytes(key);
   std::array<std::uint32_t, 4> sboxKey{};
   for (std::size_t i = 0; i < 4; ++i)
-    sboxKey[3 - i] = twofishRsEncode(loadLe32(bytes, 8 * i), loadLe32(bytes, 8 * i + 4));
+    sboxKey[3 - i] = twofishRsEncode(le::load32(bytes, 8 * i), le::load32(bytes, 8 * i + 4));
   for (int run = 0; run < 1000; ++run) {
     const auto x = static_cast<std::uint32_t>(rng());
     ASSERT_EQ(twofishG(*context, x), twofishH(x, sboxKey)) << std::hex << x;

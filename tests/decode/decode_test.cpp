@@ -8,7 +8,11 @@
 #include <cstdio>
 #include <string>
 
+#include "support/token_seal.h"
+
 namespace {
+
+using orlimtest::sealToken;
 
 TokenFields sampleFields() {
   TokenFields fields;
@@ -20,32 +24,13 @@ TokenFields sampleFields() {
   return fields;
 }
 
-// Seals a record the way the field tool does and prints it as it does.
-std::string seal(const TokenFields& fields, const char* key = nullptr) {
-  std::array<std::uint8_t, kTokenRecordSize> record{};
-  packTokenRecord(record, fields);
-  std::array<char, kTokenKeyBufferSize> tokenKey{};
-  buildTokenKey(tokenKey);
-  std::string keyText = key ? key : tokenKey.data();
-  std::array<std::uint8_t, kTokenCipherRoom> out{};
-  int count =
-      encryptWithKey(record.data(), static_cast<int>(record.size()), keyText.data(), out.data());
-  std::string text;
-  char digits[3];
-  for (int i = 0; i < count; ++i) {
-    std::snprintf(digits, sizeof digits, "%02X", out[static_cast<std::size_t>(i)]);
-    text += digits;
-  }
-  return text;
-}
-
 std::string lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
 TEST(DecodeToken, ReadsBackWhatWasSealed) {
-  const std::string token = seal(sampleFields());
+  const std::string token = sealToken(sampleFields());
   for (const std::string& text : {token, lower(token), "  \t" + token + " \r\n"}) {
     DecodeResult r = decodeToken(text);
     ASSERT_EQ(r.status, DecodeStatus::kOk) << describeFailure(r);
@@ -57,7 +42,7 @@ TEST(DecodeToken, ReadsBackWhatWasSealed) {
 }
 
 TEST(DecodeToken, NamesWhatIsWrong) {
-  const std::string token = seal(sampleFields());
+  const std::string token = sealToken(sampleFields());
   TokenFields version2 = sampleFields();
   version2.version = 2;
   TokenFields lowerLegacy = sampleFields();
@@ -81,12 +66,12 @@ TEST(DecodeToken, NamesWhatIsWrong) {
        "character 21 is not a hex digit"},
       {"PositionCountsLeadingSpace", " \t" + token.substr(0, 4) + "G" + token.substr(5),
        DecodeStatus::kNotHex, "character 7 is not a hex digit"},
-      {"OtherKey", seal(sampleFields(), "another key"), DecodeStatus::kNotOurs,
+      {"OtherKey", sealToken(sampleFields(), "another key"), DecodeStatus::kNotOurs,
        "not a token of this key, or corrupted"},
       {"Corrupted", flipped, DecodeStatus::kNotOurs, "not a token of this key, or corrupted"},
-      {"OtherVersion", seal(version2), DecodeStatus::kNotOurs,
+      {"OtherVersion", sealToken(version2), DecodeStatus::kNotOurs,
        "not a token of this key, or corrupted"},
-      {"LegacyNotUpperHex", seal(lowerLegacy), DecodeStatus::kNotOurs,
+      {"LegacyNotUpperHex", sealToken(lowerLegacy), DecodeStatus::kNotOurs,
        "not a token of this key, or corrupted"},
   };
   for (const Case& c : cases) {
@@ -98,7 +83,7 @@ TEST(DecodeToken, NamesWhatIsWrong) {
 }
 
 TEST(DecodeToken, FormatsFieldsAndJson) {
-  DecodeResult r = decodeToken(seal(sampleFields()));
+  DecodeResult r = decodeToken(sealToken(sampleFields()));
   ASSERT_EQ(r.status, DecodeStatus::kOk);
   EXPECT_EQ(formatFields(r), "token:   " + r.token +
                                  "\n"

@@ -73,7 +73,7 @@ std::vector<std::string> listDir(const std::string& path) {
 
 // A fresh /dev with the usual character devices, and /dev/mem as a
 // read-only regular file when the scenario has a memory image.
-void setUpDev(Setup& s, const std::optional<MemoryImage>& image) {
+void setUpDev(Setup& s, const std::optional<smbiostest::MemoryImage>& image) {
   mountTmpfs(s, "/dev");
   struct Node {
     const char* path;
@@ -90,19 +90,7 @@ void setUpDev(Setup& s, const std::optional<MemoryImage>& image) {
 
   int fd = ::open("/dev/mem", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0400);
   if (fd < 0) return s.fail("create /dev/mem");
-  if (!image->fromFile.empty()) {
-    std::ifstream in(image->fromFile, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.empty() ||
-        ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-      s.fail("copy " + image->fromFile);
-  } else {
-    if (::ftruncate(fd, static_cast<off_t>(image->size)) != 0) s.fail("size /dev/mem");
-    for (const MemoryImage::Chunk& chunk : image->chunks)
-      if (::pwrite(fd, chunk.bytes.data(), chunk.bytes.size(), static_cast<off_t>(chunk.address)) !=
-          static_cast<ssize_t>(chunk.bytes.size()))
-        s.fail("fill /dev/mem");
-  }
+  if (!image->fill(fd)) s.fail("fill /dev/mem");
   ::close(fd);
   // Read-only, so nothing the tool does could change the image.
   bindMount(s, "/dev/mem", "/dev/mem");

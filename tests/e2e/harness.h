@@ -10,26 +10,9 @@
 #include <vector>
 
 #include "support/netns.h"
+#include "support/smbios_builders.h"
 
 namespace orlimtest {
-
-// A sparse physical-memory image: chunks of bytes at physical addresses.
-struct MemoryImage {
-  std::uint64_t size = 1u << 20;  // the file's length; reads past it fail
-  struct Chunk {
-    std::uint64_t address;
-    std::string bytes;
-  };
-  std::vector<Chunk> chunks;
-  std::string fromFile;  // if set, this file's contents are the image instead
-};
-
-inline MemoryImage sparseImage(std::uint64_t size, std::vector<MemoryImage::Chunk> chunks) {
-  MemoryImage image;
-  image.size = size;
-  image.chunks = std::move(chunks);
-  return image;
-}
 
 struct Scenario {
   // Firmware files under /sys; absent when not set.
@@ -37,7 +20,7 @@ struct Scenario {
   std::optional<std::string> dmiTable;          // /sys/firmware/dmi/tables/DMI
   std::optional<std::string> efiSystab;         // /sys/firmware/efi/systab
   std::optional<std::string> productUuid;       // /sys/devices/virtual/dmi/id/product_uuid
-  std::optional<MemoryImage> devMem;            // a regular file as /dev/mem
+  std::optional<smbiostest::MemoryImage> devMem;  // a regular file as /dev/mem
   std::vector<FakeInterface> interfaces;        // besides lo
   bool hideNetworkListing = false;              // no /sys/class/net at all
 };

@@ -21,8 +21,6 @@ using smbiostest::kRawUuid;
 using smbiostest::kSwappedUuid;
 using smbiostest::Uuid;
 
-std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
 const char kMacLegacy[] = "12153A58";  // bytes 2..5 (00 12 34 56) plus 12, 3, 6 and 2
 
 // workingMachine's one card, a tap: the scan takes it as the fallback name
@@ -40,8 +38,6 @@ std::string dmidecodeUuid(const std::string& output) {
   return uuid;
 }
 
-std::string table(const Bytes& structures) { return text(structures + smbiostest::endOfTable()); }
-
 struct SourceCase {
   const char* name;
   Scenario scenario;
@@ -53,22 +49,22 @@ struct SourceCase {
 
 std::vector<SourceCase> sourceCases() {
   std::vector<SourceCase> cases;
-  const std::string t = table(smbiostest::type1(kRawUuid));
-  const auto length16 = static_cast<std::uint16_t>(t.size());
+  const Bytes tableBytes = smbiostest::type1(kRawUuid) + smbiostest::endOfTable();
+  const auto length16 = static_cast<std::uint16_t>(tableBytes.size());
 
   cases.push_back({"SysfsTables", workingMachine(), kSwappedUuid, {"-t", "1"}});
 
   Scenario efi;
   efi.efiSystab = "ACPI20=0x7ffd0000\nSMBIOS=0x7ff00000\n";
-  efi.devMem = sparseImage(
-      0x80000000, {{0x7ff00000, text(smbiostest::smbios2EntryPoint(2, 4, length16, 0x7ff10000, 2))},
-                   {0x7ff10000, t}});
+  efi.devMem = smbiostest::MemoryImage(0x80000000)
+                   .put(0x7ff00000, smbiostest::smbios2EntryPoint(2, 4, length16, 0x7ff10000, 2))
+                   .put(0x7ff10000, tableBytes);
   cases.push_back({"EfiSystemTable", efi, kRawUuid, {"--no-sysfs", "-t", "1"}});  // 2.4: raw order
 
   Scenario scan;
-  scan.devMem = sparseImage(
-      1u << 20,
-      {{0xF5A30, text(smbiostest::smbios2EntryPoint(2, 8, length16, 0xE0000, 0))}, {0xE0000, t}});
+  scan.devMem = smbiostest::MemoryImage(1u << 20)
+                    .put(0xF5A30, smbiostest::smbios2EntryPoint(2, 8, length16, 0xE0000, 0))
+                    .put(0xE0000, tableBytes);
   cases.push_back({"MemoryScan", scan, kSwappedUuid, {"--no-sysfs", "-t", "1"}});
 
   Scenario text;
@@ -124,8 +120,8 @@ TEST(Token, FailuresAreReportedWithBothNumbers) {
 
   Scenario legacyDmi;  // the EFI address leads to a legacy entry point, which it may not
   legacyDmi.efiSystab = "SMBIOS=0x10000\n";
-  legacyDmi.devMem =
-      sparseImage(1u << 20, {{0x10000, text(smbiostest::dmiEntryPoint(0x21, 64, 0x20000, 1))}});
+  legacyDmi.devMem = smbiostest::MemoryImage(1u << 20).put(
+      0x10000, smbiostest::dmiEntryPoint(0x21, 64, 0x20000, 1));
   legacyDmi.interfaces = oneCard();
   cases.push_back({"EntryPointNotSmbios", legacyDmi, "", "Failure reading system ID (-1/16)\n"});
 

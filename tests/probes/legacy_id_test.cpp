@@ -2,8 +2,6 @@
 // thread's affinity around it, the IPv4 source and the whole chain over real
 // cards in private network namespaces.
 
-#include "probes/legacy_id.h"
-
 #include <cpuid.h>
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
@@ -21,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "probes/legacy_id_internal.h"
 #include "support/namespace.h"
 #include "support/netns.h"
 
@@ -66,38 +65,52 @@ TEST_P(FormatLegacySystemId, WritesAsSnprintfAndReturnsSixteen) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FormatLegacySystemId,
-    ::testing::Values(
-        FormatCase{"WorkedExample",
-                   {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
-                   kExampleSignature,
-                   17,
-                   "33F3A401FD084722"},
-        FormatCase{
-            "CurrentAddress", {0x52, 0x54, 0x00, 0x12, 0x34, 0x56}, 0, 17, "12153A5800000000"},
-        // The IPv4 source fills bytes 2 to 5 only.
-        FormatCase{"Ipv4Bytes", {0, 0, 10, 1, 2, 3}, 0x1234ABCD, 17, "1C0408051234ABCD"},
-        FormatCase{"EveryByteWraps", {0, 0, 0xEE, 0xFD, 0xFA, 0xFE}, -1, 17, "00000000FFFFFFFF"},
-        FormatCase{"OnlyLow32BitsOfTheSignature",
-                   {0, 0, 0, 0, 0, 0},
-                   0x7FFFFFFF00000001,
-                   17,
-                   "1203060200000001"},
-        FormatCase{"Size9KeepsTheAddressHalf",
-                   {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
-                   kExampleSignature,
-                   9,
-                   "33F3A401"},
-        FormatCase{"Size1", {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF}, 0, 1, ""},
-        FormatCase{"Size0WritesNothing",
-                   {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
-                   0,
-                   0,
-                   "###################"},
-        FormatCase{"NegativeSizeWritesNothing",
-                   {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
-                   0,
-                   -1,
-                   "###################"}),
+    ::testing::Values(FormatCase{.label = "WorkedExample",
+                                 .address = {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
+                                 .signature = kExampleSignature,
+                                 .size = 17,
+                                 .text = "33F3A401FD084722"},
+                      FormatCase{.label = "CurrentAddress",
+                                 .address = {0x52, 0x54, 0x00, 0x12, 0x34, 0x56},
+                                 .signature = 0,
+                                 .size = 17,
+                                 .text = "12153A5800000000"},
+                      // The IPv4 source fills bytes 2 to 5 only.
+                      FormatCase{.label = "Ipv4Bytes",
+                                 .address = {0, 0, 10, 1, 2, 3},
+                                 .signature = 0x1234ABCD,
+                                 .size = 17,
+                                 .text = "1C0408051234ABCD"},
+                      FormatCase{.label = "EveryByteWraps",
+                                 .address = {0, 0, 0xEE, 0xFD, 0xFA, 0xFE},
+                                 .signature = -1,
+                                 .size = 17,
+                                 .text = "00000000FFFFFFFF"},
+                      FormatCase{.label = "OnlyLow32BitsOfTheSignature",
+                                 .address = {0, 0, 0, 0, 0, 0},
+                                 .signature = 0x7FFFFFFF00000001,
+                                 .size = 17,
+                                 .text = "1203060200000001"},
+                      FormatCase{.label = "Size9KeepsTheAddressHalf",
+                                 .address = {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
+                                 .signature = kExampleSignature,
+                                 .size = 9,
+                                 .text = "33F3A401"},
+                      FormatCase{.label = "Size1",
+                                 .address = {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
+                                 .signature = 0,
+                                 .size = 1,
+                                 .text = ""},
+                      FormatCase{.label = "Size0WritesNothing",
+                                 .address = {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
+                                 .signature = 0,
+                                 .size = 0,
+                                 .text = "###################"},
+                      FormatCase{.label = "NegativeSizeWritesNothing",
+                                 .address = {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF},
+                                 .signature = 0,
+                                 .size = -1,
+                                 .text = "###################"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 // ------------------------------------------------------- processor signature
@@ -298,6 +311,37 @@ struct ChainCase {
 
 void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.label; }
 
+// What one run in the child namespace saw, sent back as packed fields.
+struct ChainRun {
+  std::string result;
+  std::string buffer;  // all 23 bytes, terminator included
+  std::string out;
+  std::string err;
+  std::string signature;  // the reference signature's low 32 bits, in hex
+  std::string affinityMoved;
+  std::string socketsOpened;
+  std::string leaks;
+};
+
+std::string packRun(const ChainRun& run) {
+  return orlimtest::packFields({run.result, run.buffer, run.out, run.err, run.signature,
+                                run.affinityMoved, run.socketsOpened, run.leaks});
+}
+
+bool unpackRun(const std::string& packed, ChainRun& run) {
+  std::vector<std::string> f = orlimtest::unpackFields(packed);
+  if (f.size() != 8) return false;
+  run = {.result = f[0],
+         .buffer = f[1],
+         .out = f[2],
+         .err = f[3],
+         .signature = f[4],
+         .affinityMoved = f[5],
+         .socketsOpened = f[6],
+         .leaks = f[7]};
+  return true;
+}
+
 class LegacyIdChain : public ::testing::TestWithParam<ChainCase> {};
 
 TEST_P(LegacyIdChain, BuildsTheIdentifierOrTheFallback) {
@@ -321,28 +365,32 @@ TEST_P(LegacyIdChain, BuildsTheIdentifierOrTheFallback) {
     orlimtest::CapturedOutput output = orlimtest::captureOutput(
         [&] { result = snprintLegacySystemId(buffer.data(), c.size, access); });
     cpu_set_t after = currentAffinity();
-    return orlimtest::packFields(
-        {std::to_string(result), std::string(buffer.data(), 23), output.out, output.err,
-         hex8(referenceSignature()), CPU_EQUAL(&before, &after) ? "" : "moved",
-         std::to_string(g_socketsOpened), orlimtest::leaksFound() ? "leaks" : ""});
+    return packRun({.result = std::to_string(result),
+                    .buffer = std::string(buffer.data(), 23),
+                    .out = output.out,
+                    .err = output.err,
+                    .signature = hex8(referenceSignature()),
+                    .affinityMoved = CPU_EQUAL(&before, &after) ? "" : "moved",
+                    .socketsOpened = std::to_string(g_socketsOpened),
+                    .leaks = orlimtest::leaksFound() ? "leaks" : ""});
   });
   pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);
 
-  std::vector<std::string> fields = orlimtest::unpackFields(child.output);
   ASSERT_EQ(child.status, 0);
-  ASSERT_EQ(fields.size(), 8u) << child.output;
-  std::string full = c.result == 16 ? c.address + fields[4] : "1234567890";
+  ChainRun run;
+  ASSERT_TRUE(unpackRun(child.output, run)) << child.output;
+  std::string full = c.result == 16 ? c.address + run.signature : "1234567890";
   std::string written = full.substr(0, static_cast<std::size_t>(c.size - 1));
-  EXPECT_EQ(fields[0], std::to_string(c.result));
+  EXPECT_EQ(run.result, std::to_string(c.result));
   // The text, its terminating zero, and nothing touched past them.
-  EXPECT_EQ(fields[1], written + '\0' + std::string(23 - written.size() - 1, '#'));
-  EXPECT_EQ(fields[2], c.out);
-  EXPECT_EQ(fields[3], c.err);
-  EXPECT_EQ(fields[5], "") << "the thread's affinity changed";
+  EXPECT_EQ(run.buffer, written + '\0' + std::string(23 - written.size() - 1, '#'));
+  EXPECT_EQ(run.out, c.out);
+  EXPECT_EQ(run.err, c.err);
+  EXPECT_EQ(run.affinityMoved, "") << "the thread's affinity changed";
   if (c.queries == Queries::kNoSocket) {
-    EXPECT_EQ(fields[6], "1") << "the current address was asked for";
+    EXPECT_EQ(run.socketsOpened, "1") << "the current address was asked for";
   }
-  EXPECT_EQ(fields[7], "");
+  EXPECT_EQ(run.leaks, "");
 }
 
 FakeInterface backedTap(const char* name, const char* mac) {
@@ -354,65 +402,80 @@ const char kNoAddress[] = "Error reading network cards info\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Namespace, LegacyIdChain,
-    ::testing::Values(ChainCase{"CurrentAddress",
-                                {backedTap("eth0", "52:54:00:12:34:56")},
-                                Queries::kReal,
-                                17,
-                                16,
-                                "12153A58",
-                                "",
-                                ""},
-                      ChainCase{"PermanentAddressComesFirst",
-                                {backedTap("eth0", "52:54:00:12:34:56")},
-                                Queries::kPermanentFound,
-                                17,
-                                16,
-                                "33F3A401",
-                                "",
-                                ""},
-                      ChainCase{"Ipv4WhenBothRequestsFail",
-                                {backedTap("eth0", "52:54:00:12:34:56").withIpv4("10.1.2.3/24")},
-                                Queries::kRequestsFail,
-                                17,
-                                16,
-                                "1C040805",
-                                "",
-                                ""},
-                      ChainCase{"Ipv4AtOnceWithoutASocket",
-                                {backedTap("eth0", "52:54:00:12:34:56").withIpv4("10.1.2.3/24")},
-                                Queries::kNoSocket,
-                                17,
-                                16,
-                                "1C040805",
-                                "",
-                                ""},
-                      ChainCase{"NoAddressAnywhere",
-                                {backedTap("eth0", "52:54:00:12:34:56")},
-                                Queries::kRequestsFail,
-                                17,
-                                10,
-                                "",
-                                "",
-                                kNoAddress},
-                      ChainCase{"OnlyLoopback", {}, Queries::kReal, 17, 10, "", "", kNoCard},
-                      ChainCase{"NoListing",
-                                {},
-                                Queries::kReal,
-                                17,
-                                10,
-                                "",
-                                "Unable to read interfaces list\n",
-                                kNoCard,
-                                true},
-                      ChainCase{"Size9",
-                                {backedTap("eth0", "52:54:00:12:34:56")},
-                                Queries::kReal,
-                                9,
-                                16,
-                                "12153A58",
-                                "",
-                                ""},
-                      ChainCase{"Size5Fallback", {}, Queries::kReal, 5, 10, "", "", kNoCard}),
+    ::testing::Values(
+        ChainCase{.label = "CurrentAddress",
+                  .cards = {backedTap("eth0", "52:54:00:12:34:56")},
+                  .queries = Queries::kReal,
+                  .size = 17,
+                  .result = 16,
+                  .address = "12153A58",
+                  .out = "",
+                  .err = ""},
+        ChainCase{.label = "PermanentAddressComesFirst",
+                  .cards = {backedTap("eth0", "52:54:00:12:34:56")},
+                  .queries = Queries::kPermanentFound,
+                  .size = 17,
+                  .result = 16,
+                  .address = "33F3A401",
+                  .out = "",
+                  .err = ""},
+        ChainCase{.label = "Ipv4WhenBothRequestsFail",
+                  .cards = {backedTap("eth0", "52:54:00:12:34:56").withIpv4("10.1.2.3/24")},
+                  .queries = Queries::kRequestsFail,
+                  .size = 17,
+                  .result = 16,
+                  .address = "1C040805",
+                  .out = "",
+                  .err = ""},
+        ChainCase{.label = "Ipv4AtOnceWithoutASocket",
+                  .cards = {backedTap("eth0", "52:54:00:12:34:56").withIpv4("10.1.2.3/24")},
+                  .queries = Queries::kNoSocket,
+                  .size = 17,
+                  .result = 16,
+                  .address = "1C040805",
+                  .out = "",
+                  .err = ""},
+        ChainCase{.label = "NoAddressAnywhere",
+                  .cards = {backedTap("eth0", "52:54:00:12:34:56")},
+                  .queries = Queries::kRequestsFail,
+                  .size = 17,
+                  .result = 10,
+                  .address = "",
+                  .out = "",
+                  .err = kNoAddress},
+        ChainCase{.label = "OnlyLoopback",
+                  .cards = {},
+                  .queries = Queries::kReal,
+                  .size = 17,
+                  .result = 10,
+                  .address = "",
+                  .out = "",
+                  .err = kNoCard},
+        ChainCase{.label = "NoListing",
+                  .cards = {},
+                  .queries = Queries::kReal,
+                  .size = 17,
+                  .result = 10,
+                  .address = "",
+                  .out = "Unable to read interfaces list\n",
+                  .err = kNoCard,
+                  .unlistable = true},
+        ChainCase{.label = "Size9",
+                  .cards = {backedTap("eth0", "52:54:00:12:34:56")},
+                  .queries = Queries::kReal,
+                  .size = 9,
+                  .result = 16,
+                  .address = "12153A58",
+                  .out = "",
+                  .err = ""},
+        ChainCase{.label = "Size5Fallback",
+                  .cards = {},
+                  .queries = Queries::kReal,
+                  .size = 5,
+                  .result = 10,
+                  .address = "",
+                  .out = "",
+                  .err = kNoCard}),
     [](const auto& p) { return std::string(p.param.label); });
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "probes/netscan.h"
+#include "probes/netscan_internal.h"
 #include "support/namespace.h"
 #include "support/netns.h"
 

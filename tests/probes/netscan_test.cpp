@@ -2,7 +2,7 @@
 // sees them, and whole scans over real (virtual) cards in private network
 // namespaces.
 
-#include "probes/netscan.h"
+#include "probes/netscan_internal.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

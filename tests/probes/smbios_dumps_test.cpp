@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "probes/smbios_internal.h"
 #include "support/smbios_builders.h"
 
@@ -80,12 +81,6 @@ bool hasAnchor(const Bytes& bytes, std::size_t at, const char* anchor) {
          std::memcmp(bytes.data() + at, anchor, std::strlen(anchor)) == 0;
 }
 
-std::uint64_t le(const Bytes& bytes, std::size_t offset, std::size_t width) {
-  std::uint64_t value = 0;
-  for (std::size_t i = width; i > 0; --i) value = (value << 8) | bytes.at(offset + i - 1);
-  return value;
-}
-
 // An entry point's own size: its length byte (capped at the reader's 32),
 // 15 for a legacy one.
 std::size_t entryPointSize(const Bytes& bytes, std::size_t at = 0) {
@@ -112,14 +107,14 @@ Dump loadDump(const std::string& file) {
       Bytes ep;
       std::uint64_t address = 0, length = 0;
       if (hasAnchor(bytes, at, "_SM3_")) {
-        address = le(bytes, at + 16, 8);
-        length = le(bytes, at + 12, 4);
+        address = le::load64(bytes, at + 16);
+        length = le::load32(bytes, at + 12);
       } else if (hasAnchor(bytes, at, "_SM_")) {
-        address = le(bytes, at + 24, 4);
-        length = le(bytes, at + 22, 2);
+        address = le::load32(bytes, at + 24);
+        length = le::load16(bytes, at + 22);
       } else if (hasAnchor(bytes, at, "_DMI_")) {
-        address = le(bytes, at + 8, 4);
-        length = le(bytes, at + 6, 2);
+        address = le::load32(bytes, at + 8);
+        length = le::load16(bytes, at + 6);
       } else {
         continue;
       }

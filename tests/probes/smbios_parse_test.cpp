@@ -56,14 +56,6 @@ struct VersionCase {
   Uuid expected;
 };
 
-int parseAny(const Bytes& ep, TableLocation& location) {
-  if (std::memcmp(ep.data(), "_SM3_", 5) == 0)
-    return smbios::parseSmbios3EntryPoint(ep, 0, location);
-  if (std::memcmp(ep.data(), "_SM_", 4) == 0)
-    return smbios::parseSmbios2EntryPoint(ep, 0, location);
-  return smbios::parseDmiEntryPoint(ep, 0, location);
-}
-
 TEST(SmbiosEntryPoint, UuidOrderFollowsTheFixedUpVersion) {
   const Bytes table = type1(kRawUuid) + endOfTable();
   const auto len = static_cast<std::uint16_t>(table.size());
@@ -82,7 +74,7 @@ TEST(SmbiosEntryPoint, UuidOrderFollowsTheFixedUpVersion) {
   for (const VersionCase& c : cases) {
     SCOPED_TRACE(c.name);
     TableLocation location;
-    ASSERT_EQ(parseAny(c.entryPoint, location), 0);
+    ASSERT_EQ(smbios::locateSysfsTable(c.entryPoint, location), 0);
     Uuid out{};
     EXPECT_EQ(
         smbios::walkStructureTable(table, location.count, location.version, location.flags, out),
@@ -91,31 +83,61 @@ TEST(SmbiosEntryPoint, UuidOrderFollowsTheFixedUpVersion) {
   }
 }
 
+Bytes smbios3WithDocrev(std::uint8_t docrev) {
+  Bytes ep = smbios3EntryPoint(3, 2, 0x11223344, 0x0102030405060708ULL);
+  ep[smbios::kSmbios3VersionOffset + 2] = docrev;
+  sealSmbios3(ep);
+  return ep;
+}
+
 TEST(SmbiosEntryPoint, FieldsAreTakenLittleEndian) {
-  TableLocation l;
-  Bytes ep3 = smbios3EntryPoint(3, 2, 0x11223344, 0x0102030405060708ULL);
-  ep3[9] = 7;
-  sealSmbios3(ep3);
-  ASSERT_EQ(smbios::parseSmbios3EntryPoint(ep3, smbios::kTableInFile, l), 0);
-  EXPECT_EQ(l.address, 0x0102030405060708ULL);
-  EXPECT_EQ(l.length, 0x11223344u);
-  EXPECT_EQ(l.count, 0);
-  EXPECT_EQ(l.version, 0x030207u);
-  EXPECT_EQ(l.flags, smbios::kTableInFile | smbios::kStopAtEndOfTable);
-
-  ASSERT_EQ(
-      smbios::parseSmbios2EntryPoint(smbios2EntryPoint(2, 8, 0xABCD, 0x8899AABB, 0x1234), 0, l), 0);
-  EXPECT_EQ(l.address, 0x8899AABBu);
-  EXPECT_EQ(l.length, 0xABCDu);
-  EXPECT_EQ(l.count, 0x1234);
-  EXPECT_EQ(l.version, 0x020800u);
-  EXPECT_EQ(l.flags, 0u);  // a 2.x table is not cut at type 127
-
-  ASSERT_EQ(smbios::parseDmiEntryPoint(dmiEntryPoint(0x24, 0x0102, 0xF1F2F3F4, 9), 0, l), 0);
-  EXPECT_EQ(l.address, 0xF1F2F3F4u);
-  EXPECT_EQ(l.length, 0x0102u);
-  EXPECT_EQ(l.count, 9);
-  EXPECT_EQ(l.version, 0x020400u);
+  using Parser = int (*)(smbios::ByteView, std::uint32_t, TableLocation&);
+  struct Case {
+    const char* name;
+    Parser parse;
+    Bytes entryPoint;
+    std::uint32_t flags;
+    TableLocation expected;
+  };
+  const Case cases[] = {
+      {.name = "SMBIOS 3",
+       .parse = smbios::parseSmbios3EntryPoint,
+       .entryPoint = smbios3WithDocrev(7),
+       .flags = smbios::kTableInFile,
+       .expected = {.address = 0x0102030405060708ULL,
+                    .length = 0x11223344u,
+                    .count = 0,
+                    .version = 0x030207u,
+                    .flags = smbios::kTableInFile | smbios::kStopAtEndOfTable}},
+      {.name = "SMBIOS 2.8, not cut at type 127",
+       .parse = smbios::parseSmbios2EntryPoint,
+       .entryPoint = smbios2EntryPoint(2, 8, 0xABCD, 0x8899AABB, 0x1234),
+       .flags = 0,
+       .expected = {.address = 0x8899AABBu,
+                    .length = 0xABCDu,
+                    .count = 0x1234,
+                    .version = 0x020800u,
+                    .flags = 0}},
+      {.name = "DMI 2.4",
+       .parse = smbios::parseDmiEntryPoint,
+       .entryPoint = dmiEntryPoint(0x24, 0x0102, 0xF1F2F3F4, 9),
+       .flags = 0,
+       .expected = {.address = 0xF1F2F3F4u,
+                    .length = 0x0102u,
+                    .count = 9,
+                    .version = 0x020400u,
+                    .flags = 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TableLocation l;
+    ASSERT_EQ(c.parse(c.entryPoint, c.flags, l), 0);
+    EXPECT_EQ(l.address, c.expected.address);
+    EXPECT_EQ(l.length, c.expected.length);
+    EXPECT_EQ(l.count, c.expected.count);
+    EXPECT_EQ(l.version, c.expected.version);
+    EXPECT_EQ(l.flags, c.expected.flags);
+  }
 }
 
 // --- Length byte and checksums -----------------------------------------------------
@@ -206,16 +228,66 @@ TEST(SmbiosEntryPoint, DmiChecksumCoversFifteenBytes) {
   EXPECT_EQ(smbios::parseDmiEntryPoint(ep, 0, l), -1);
 }
 
+Bytes withoutLengthByteChecksum(Bytes ep, std::size_t lengthOffset) {
+  ep[lengthOffset] = 0;
+  return ep;
+}
+
 TEST(SmbiosEntryPoint, SpansTooShortForTheFieldsAreRejected) {
-  TableLocation l;
-  Bytes ep3 = smbios3EntryPoint(3, 0, 100, 0);
-  ep3[6] = 0;
-  EXPECT_EQ(smbios::parseSmbios3EntryPoint(Bytes(ep3.begin(), ep3.begin() + 23), 0, l), -1);
-  Bytes ep2 = smbios2EntryPoint(2, 8, 100, 0, 0);
-  ep2[5] = 0;
-  EXPECT_EQ(smbios::parseSmbios2EntryPoint(Bytes(ep2.begin(), ep2.begin() + 30), 0, l), -1);
-  Bytes dmi = dmiEntryPoint(0x21, 100, 0, 0);
-  EXPECT_EQ(smbios::parseDmiEntryPoint(Bytes(dmi.begin(), dmi.begin() + 14), 0, l), -1);
+  using Parser = int (*)(smbios::ByteView, std::uint32_t, TableLocation&);
+  struct Case {
+    const char* name;
+    Parser parse;
+    Bytes entryPoint;  // accepted whole
+    std::size_t needed;
+  };
+  const Case cases[] = {
+      {.name = "SMBIOS 3",
+       .parse = smbios::parseSmbios3EntryPoint,
+       .entryPoint =
+           withoutLengthByteChecksum(smbios3EntryPoint(3, 0, 100, 0), smbios::kSmbios3LengthOffset),
+       .needed = smbios::kSmbios3EntryPointSize},
+      {.name = "SMBIOS 2.1",
+       .parse = smbios::parseSmbios2EntryPoint,
+       .entryPoint = withoutLengthByteChecksum(smbios2EntryPoint(2, 8, 100, 0, 0),
+                                               smbios::kSmbios2LengthOffset),
+       .needed = smbios::kSmbios2EntryPointSize},
+      {.name = "DMI",
+       .parse = smbios::parseDmiEntryPoint,
+       .entryPoint = dmiEntryPoint(0x21, 100, 0, 0),
+       .needed = smbios::kDmiEntryPointSize},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TableLocation l;
+    const smbios::ByteView whole(c.entryPoint);
+    EXPECT_EQ(c.parse(whole.first(c.needed), 0, l), 0);
+    EXPECT_EQ(c.parse(whole.first(c.needed - 1), 0, l), -1);
+  }
+}
+
+TEST(SmbiosEntryPoint, AnEfiLineLeadsToSmbiosEntryPointsOnly) {
+  struct Case {
+    const char* name;
+    Bytes entryPoint;
+    int result;
+  };
+  const Case cases[] = {
+      {.name = "SMBIOS 3", .entryPoint = smbios3EntryPoint(3, 0, 100, 0x1000), .result = 0},
+      {.name = "SMBIOS 2.1", .entryPoint = smbios2EntryPoint(2, 8, 100, 0x1000, 1), .result = 0},
+      {.name = "legacy DMI", .entryPoint = dmiEntryPoint(0x21, 100, 0x1000, 1), .result = -1},
+      {.name = "no anchor", .entryPoint = Bytes(32, 0), .result = -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes ep = c.entryPoint;
+    ep.resize(smbios::kEntryPointBufferSize, 0);  // as read from memory
+    TableLocation l;
+    EXPECT_EQ(smbios::locateSystabTable(ep, l), c.result);
+    if (c.result == 0) {
+      EXPECT_EQ(l.address, 0x1000u);
+    }
+  }
 }
 
 // --- Structure table walk --------------------------------------------------------------

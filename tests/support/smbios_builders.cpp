@@ -11,17 +11,14 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "common/little_endian.h"
+
 namespace smbiostest {
 
 Uuid uuidFilledWith(std::uint8_t value) {
   Uuid uuid;
   uuid.fill(value);
   return uuid;
-}
-
-void putLe(Bytes& bytes, std::size_t offset, std::uint64_t value, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i)
-    bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 void fixChecksum(Bytes& bytes, std::size_t from, std::size_t count, std::size_t at) {
@@ -66,8 +63,8 @@ Bytes smbios3EntryPoint(std::uint8_t major, std::uint8_t minor, std::uint32_t ta
   ep[7] = major;
   ep[8] = minor;
   ep[10] = 1;  // entry point revision
-  putLe(ep, 12, tableLength, 4);
-  putLe(ep, 16, tableAddress, 8);
+  le::store32(ep, 12, tableLength);
+  le::store64(ep, 16, tableAddress);
   sealSmbios3(ep);
   return ep;
 }
@@ -80,9 +77,9 @@ Bytes smbios2EntryPoint(std::uint8_t major, std::uint8_t minor, std::uint16_t ta
   ep[6] = major;
   ep[7] = minor;
   std::memcpy(ep.data() + 16, "_DMI_", 5);
-  putLe(ep, 22, tableLength, 2);
-  putLe(ep, 24, tableAddress, 4);
-  putLe(ep, 28, count, 2);
+  le::store16(ep, 22, tableLength);
+  le::store32(ep, 24, tableAddress);
+  le::store16(ep, 28, count);
   ep[30] = bcdRevision;
   sealSmbios2(ep);
   return ep;
@@ -92,9 +89,9 @@ Bytes dmiEntryPoint(std::uint8_t bcdRevision, std::uint16_t tableLength, std::ui
                     std::uint16_t count) {
   Bytes ep(15, 0);
   std::memcpy(ep.data(), "_DMI_", 5);
-  putLe(ep, 6, tableLength, 2);
-  putLe(ep, 8, tableAddress, 4);
-  putLe(ep, 12, count, 2);
+  le::store16(ep, 6, tableLength);
+  le::store32(ep, 8, tableAddress);
+  le::store16(ep, 12, count);
   ep[14] = bcdRevision;
   sealDmi(ep);
   return ep;
@@ -113,13 +110,13 @@ void sealDmi(Bytes& ep, std::size_t at) { fixChecksum(ep, at, 15, at + 5); }
 
 void setTableAddress(Bytes& ep, std::uint64_t address) {
   if (std::memcmp(ep.data(), "_SM3_", 5) == 0) {
-    putLe(ep, 16, address, 8);
+    le::store64(ep, 16, address);
     sealSmbios3(ep);
   } else if (std::memcmp(ep.data(), "_SM_", 4) == 0) {
-    putLe(ep, 24, address, 4);
+    le::store32(ep, 24, static_cast<std::uint32_t>(address));
     sealSmbios2(ep);
   } else {
-    putLe(ep, 8, address, 4);
+    le::store32(ep, 8, static_cast<std::uint32_t>(address));
     sealDmi(ep);
   }
 }
@@ -163,14 +160,19 @@ MemoryImage& MemoryImage::put(std::uint64_t address, const Bytes& bytes) {
   return *this;
 }
 
-void MemoryImage::writeTo(const std::string& path) const {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot create " + path);
+bool MemoryImage::fill(int fd) const {
   bool ok = ftruncate(fd, static_cast<off_t>(size_)) == 0;
   for (const auto& [address, bytes] : pieces_) {
     ok = ok && pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(address)) ==
                    static_cast<ssize_t>(bytes.size());
   }
+  return ok;
+}
+
+void MemoryImage::writeTo(const std::string& path) const {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot create " + path);
+  const bool ok = fill(fd);
   close(fd);
   if (!ok) throw std::runtime_error("cannot fill " + path);
 }

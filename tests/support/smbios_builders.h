@@ -23,7 +23,6 @@ inline constexpr Uuid kZeroUuid = {};
 
 Uuid uuidFilledWith(std::uint8_t value);
 
-void putLe(Bytes& bytes, std::size_t offset, std::uint64_t value, std::size_t width);
 // Sets bytes[at] so that bytes [from, from + count) sum to zero mod 256.
 void fixChecksum(Bytes& bytes, std::size_t from, std::size_t count, std::size_t at);
 
@@ -69,6 +68,8 @@ class MemoryImage {
  public:
   explicit MemoryImage(std::uint64_t size) : size_(size) {}
   MemoryImage& put(std::uint64_t address, const Bytes& bytes);
+  // The image into a file already open for writing; false when it failed.
+  bool fill(int fd) const;
   void writeTo(const std::string& path) const;
 
  private:

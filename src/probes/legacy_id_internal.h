@@ -1,0 +1,48 @@
+#pragma once
+// Inside the legacy system identifier: the processor query, the formatting
+// and the kernel access, each replaceable by tests.
+
+#include <cstdint>
+#include <span>
+
+#include "probes/legacy_id.h"
+#include "probes/netscan_internal.h"
+
+// One CPUID query.
+struct CpuidRegisters {
+  std::uint32_t eax = 0;
+  std::uint32_t ebx = 0;
+  std::uint32_t ecx = 0;
+  std::uint32_t edx = 0;
+};
+using CpuidFunction = CpuidRegisters (*)(std::uint32_t leaf, std::uint32_t subleaf);
+CpuidRegisters executeCpuid(std::uint32_t leaf, std::uint32_t subleaf);
+
+// The processor signature: EAX of CPUID leaves 0 to 4, each taken as signed
+// 32-bit, summed into 64 bits. Leaf 4 is asked for the sub-leaf that leaf 3
+// returned in ECX. The queries run pinned to CPU 0 (when the thread may use
+// it), and the thread's affinity is put back before returning; when it
+// could not be read beforehand, there is nothing to put back.
+std::int64_t getCpuSignature(CpuidFunction cpuid = executeCpuid);
+
+// "%02X%02X%02X%02X%08X": address bytes 2 to 5 plus 0x12, 3, 6 and 2 (each
+// wrapping within a byte), then the signature's low 32 bits. Returns
+// snprintf's result, always 16. A negative size counts as 0.
+int formatLegacySystemId(char* buffer, int size,
+                         std::span<const std::uint8_t, kMacAddressSize> address,
+                         std::int64_t signature);
+
+// The first IPv4 address of the named interface, its octets in address
+// bytes 2 to 5 (first octet in byte 2). Returns 0, or -1 (address then
+// means nothing).
+int getIpv4AddressBytes(const char* name, MacAddressSpan address);
+
+// What snprintLegacySystemId talks to: the scan and the address queries on
+// the chosen card can be given different kernel access, so a test can make
+// the card "change" between the two, as it may on a live machine.
+struct LegacyIdAccess {
+  NetAccess scan;
+  NetAccess queries;
+  CpuidFunction cpuid = executeCpuid;
+};
+int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access);

@@ -1,0 +1,49 @@
+#pragma once
+// Inside the network interface scan: how it reaches the kernel, and the
+// same queries and scan with that access as a parameter.
+//
+// The defaults are the real thing and the tool never uses anything else;
+// tests substitute the root (a tree they built) or the calls (to see what
+// is asked, or to give answers no virtual driver gives).
+
+#include <dirent.h>
+
+#include "probes/netscan.h"
+
+using SocketFunction = int (*)(int domain, int type, int protocol);
+using IoctlFunction = int (*)(int fd, unsigned long request, void* argument);
+
+int realSocket(int domain, int type, int protocol);
+int realIoctl(int fd, unsigned long request, void* argument);
+
+struct NetAccess {
+  const char* classNetRoot = kClassNetRoot;  // must end with '/'
+  SocketFunction openSocket = realSocket;
+  IoctlFunction ioctl = realIoctl;
+};
+
+// scandir ordering: "ath" names first, then "eth" names, then everything in
+// byte order (bytes compared as unsigned). Only the first three characters
+// decide the groups.
+int compareInterfaceNames(const struct dirent** a, const struct dirent** b);
+
+// What the scan makes of one interface of the listing.
+enum class InterfaceVerdict {
+  kFilteredOut,  // its name is skipped ("." , "lo" or "dummy" prefix)
+  kNoAddress,    // neither the permanent nor the current address is usable
+  kCard,         // an address and a device or wireless directory: kept
+  kNoDevice,     // an address but no device: a stand-in when no card turns up
+};
+
+// The scan's decision on one interface: the name filter, the permanent
+// address, then (when that found nothing and a socket opened) the current
+// address, then the device / wireless directories.
+InterfaceVerdict judgeInterface(const char* name, const NetAccess& access);
+
+// The queries and the scan of netscan.h, through access.
+PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address,
+                                          const NetAccess& access);
+int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAccess& access);
+int getNetworkInterfaces(char*** names, const NetAccess& access);
+int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer,
+                             const NetAccess& access);
