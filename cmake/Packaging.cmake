@@ -78,6 +78,8 @@ function(orlim_install_tool target section component)
   endif()
 endfunction()
 
+# One line per tool: a further root-only tool in the orlim package is a line
+# like the first (TARGET 8 orlim), with man/TARGET.8 beside the others.
 orlim_install_tool(orlim 8 orlim RPM_BINARY orlim-static)
 orlim_install_tool(orlim-decode 1 decode)
 
