@@ -19,7 +19,7 @@ vm="qemu-system-x86 ovmf seabios busybox-static cpio kmod"
 package="dpkg-dev lintian rpm mandoc bsdextrautils file"
 # clang and its runtimes too: the suite runs again built by clang, and the fuzz
 # targets build with libFuzzer.
-test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq $package $vm"
+test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq ansible-core $package $vm"
 packaging="$build dpkg-dev rpm"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
 
