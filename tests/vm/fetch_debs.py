@@ -5,11 +5,10 @@ host's package lists: apt works on lists of its own beside the tree.
 
     fetch_debs.py ARCH ROOT PACKAGE...
 
-ARCH is a Debian architecture (amd64, arm64). A PACKAGE named linux-image-ARCH
-(the kernel's metapackage) stands for the kernel package it currently depends
-on, and the unpacked kernel gets its modules.dep (depmod), which the
-initramfs builder of run_vm.py reads. A tree that is complete for the same
-request is kept as it is: the download happens once per build tree.
+ARCH is a Debian architecture (amd64, arm64). The VM tests use it for an
+arm64 guest's busybox-static and dmidecode (its kernel comes from
+fetch-kernel). A tree that is complete for the same request is kept as it
+is: the download happens once per build tree.
 """
 
 import os
@@ -35,15 +34,6 @@ def apt_options(arch, state):
             "-o", "APT::Sandbox::User=root"]
 
 
-def kernel_package(options, arch, meta):
-    """The concrete kernel package that the metapackage depends on now."""
-    for line in run(["apt-cache"] + options + ["depends", f"{meta}:{arch}"]).splitlines():
-        line = line.strip()
-        if line.startswith("Depends: linux-image-"):
-            return line.split()[1].split(":")[0]
-    sys.exit(f"{meta}:{arch} names no kernel package")
-
-
 def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
@@ -64,11 +54,7 @@ def main():
     options = apt_options(arch, state)
     run(["apt-get"] + options + ["update"])
 
-    names, kernel = [], None
-    for package in packages:
-        if package == f"linux-image-{arch}":
-            package = kernel = kernel_package(options, arch, package)
-        names.append(f"{package}:{arch}")
+    names = [f"{package}:{arch}" for package in packages]
 
     if os.path.exists(root):
         shutil.rmtree(root)
@@ -77,9 +63,6 @@ def main():
         run(["apt-get"] + options + ["download"] + names, cwd=debs)
         for deb in sorted(os.listdir(debs)):
             run(["dpkg-deb", "-x", os.path.join(debs, deb), root])
-    if kernel is not None:
-        release = kernel[len("linux-image-"):]
-        run([shutil.which("depmod") or "/sbin/depmod", "-b", root, release])
     with open(stamp, "w") as f:
         f.write(request)
     print(root)

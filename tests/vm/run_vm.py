@@ -4,25 +4,27 @@ firmware (SeaBIOS, OVMF, and AAVMF for 64-bit ARM) with emulated network
 cards, runs orlim inside the guest in several set-ups per boot and checks
 every token it prints.
 
-    run_vm.py --orlim ORLIM --decoder ORLIM_DECODE BOOT...
-    run_vm.py --orlim ORLIM --decoder ORLIM_DECODE --demo
-    run_vm.py --orlim ORLIM_ARM64 --decoder ORLIM_DECODE --guest-root DIR aavmf-virt
+    run_vm.py --orlim ORLIM --decoder ORLIM_DECODE --kernel-cache DIR BOOT...
+    run_vm.py --orlim ORLIM --decoder ORLIM_DECODE --kernel-cache DIR --demo
+    run_vm.py --arch arm64 --orlim ORLIM_ARM64 --decoder ORLIM_DECODE --kernel-cache DIR \
+              --guest-root DIR aavmf-virt
     run_vm.py --list [--arch x86|arm64]
 
-The x86 guests boot the host's installed kernel with the host's busybox and
-dmidecode. An arm64 guest takes all three from --guest-root, a tree of
-unpacked Debian arm64 packages (fetch_debs.py makes it), and the C library
-for its dmidecode from Debian's cross toolchain; its tokens are decoded
-with the host's decoder all the same.
+The x86 guests take busybox and dmidecode from the host. An arm64 guest
+takes them from --guest-root, a tree of unpacked Debian arm64 packages
+(fetch_debs.py makes it), and the C library for its dmidecode from Debian's
+cross toolchain; its tokens are decoded with the host's decoder all the
+same.
 
 The guest never reaches a network: its cards have no backend at all.
+The kernel is Debian's package, downloaded and unpacked by fetch-kernel into
+the cache folder (not installed on the host).
 Nothing here needs root: QEMU emulates in software and the initramfs is an
 ordinary cpio archive built in a temporary directory.
 """
 
 import argparse
 import dataclasses
-import glob
 import gzip
 import json
 import lzma
@@ -262,20 +264,21 @@ def need_tool(name):
     return path
 
 
-def newest_kernel():
-    """The newest installed kernel that has its modules beside it."""
-    def version_key(release):
-        return [int(n) if n.isdigit() else n for n in re.split(r"(\d+)", release)]
-    releases = [os.path.basename(p)[len("vmlinuz-"):] for p in glob.glob("/boot/vmlinuz-*")]
-    releases = [r for r in releases if os.path.isdir(f"/lib/modules/{r}")]
-    if not releases:
-        raise Failure("no /boot/vmlinuz-* with a /lib/modules directory: install "
-                      "the Debian package linux-image-amd64 (tools/deps.sh test does)")
-    release = max(releases, key=version_key)
-    kernel = f"/boot/vmlinuz-{release}"
-    if not os.access(kernel, os.R_OK):
-        raise Failure(f"{kernel} is not readable by this user")
-    return kernel, f"/lib/modules/{release}"
+FETCH_KERNEL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fetch-kernel")
+
+
+DEBIAN_ARCH = {"x86": "amd64", "arm64": "arm64"}
+
+
+def guest_kernel(cache, arch="amd64"):
+    """Debian's stock kernel and its modules folder, downloaded into CACHE
+    (not installed) by fetch-kernel and reused from there."""
+    run = subprocess.run([sys.executable, FETCH_KERNEL, arch, cache],
+                         capture_output=True, text=True)
+    if run.returncode != 0:
+        raise Failure(run.stderr.strip() or f"fetch-kernel failed ({run.returncode})")
+    paths = dict(line.split("=", 1) for line in run.stdout.splitlines() if "=" in line)
+    return paths["kernel"], paths["modules"]
 
 
 def module_order(moddir, wanted):
@@ -349,19 +352,6 @@ def is_static(path):
                for i in range(0, len(table), size))
 
 
-def unpacked_kernel(guest_root):
-    """The kernel in a tree of unpacked packages, with its modules."""
-    kernels = glob.glob(os.path.join(guest_root, "boot", "vmlinuz-*"))
-    if len(kernels) != 1:
-        raise Failure(f"expected one boot/vmlinuz-* in {guest_root}, found {len(kernels)}: "
-                      "make the tree with fetch_debs.py")
-    release = os.path.basename(kernels[0])[len("vmlinuz-"):]
-    moddir = os.path.join(guest_root, "lib", "modules", release)
-    if not os.path.exists(os.path.join(moddir, "modules.dep")):
-        raise Failure(f"{moddir}/modules.dep is missing: make the tree with fetch_debs.py")
-    return kernels[0], moddir
-
-
 def copy_foreign(binary, root, dest, sysroot):
     """Copies a binary of another architecture and the libraries it names
     (DT_NEEDED) from that architecture's sysroot into the guest's /lib,
@@ -390,20 +380,19 @@ def elf_machine(path):
         return int.from_bytes(f.read(20)[18:20], "little")
 
 
-def build_initramfs(work, boot, orlim, guest_root=None):
+def build_initramfs(work, boot, orlim, kernel_cache, guest_root=None):
     """Builds the guest's root in work and packs it; returns the kernel and the image."""
     cpio = need_tool("cpio")
     root = os.path.join(work, "root")
     for d in ("bin", "sbin", "proc", "sys", "dev", "tmp", "modules"):
         os.makedirs(os.path.join(root, d))
+    kernel, moddir = guest_kernel(kernel_cache, DEBIAN_ARCH[boot.arch])
     if boot.arch == "x86":
-        kernel, moddir = newest_kernel()
         copy_with_libraries(need_tool("busybox"), root, "/bin/busybox")
         copy_with_libraries(need_tool("dmidecode"), root, "/sbin/dmidecode")
     else:
         if guest_root is None:
             raise Failure(f"{boot.arch} boots need --guest-root")
-        kernel, moddir = unpacked_kernel(guest_root)
         shutil.copy2(guest_file(guest_root, "/bin/busybox"), root + "/bin/busybox")
         copy_foreign(guest_file(guest_root, "/usr/sbin/dmidecode"), root, "/sbin/dmidecode",
                      ARM64_SYSROOT)
@@ -677,11 +666,11 @@ def step_seconds(got):
         return "   ?   "
 
 
-def run_boot(name, boot, orlim, decoder, keep=False, guest_root=None):
+def run_boot(name, boot, orlim, decoder, kernel_cache, keep=False, guest_root=None):
     """Boots once; returns the decoded tokens by step. Raises Failure."""
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix=f"orlim-vm-{name}-") as work:
-        kernel, initramfs = build_initramfs(work, boot, orlim, guest_root)
+        kernel, initramfs = build_initramfs(work, boot, orlim, kernel_cache, guest_root)
         built = time.monotonic()
         before = time.time()
         text = run_qemu(work, boot, kernel, initramfs)
@@ -708,11 +697,11 @@ def run_boot(name, boot, orlim, decoder, keep=False, guest_root=None):
     return tokens
 
 
-def demo(orlim, decoder):
+def demo(orlim, decoder, kernel_cache):
     print(f"Booting a virtual machine: SeaBIOS, system UUID {DEMO.uuid},\n"
           f"one e1000 card with address {DEMO.cards[0].mac}. This takes 10-30 s.\n")
     with tempfile.TemporaryDirectory(prefix="orlim-vm-demo-") as work:
-        kernel, initramfs = build_initramfs(work, DEMO, orlim)
+        kernel, initramfs = build_initramfs(work, DEMO, orlim, kernel_cache)
         before = time.time()
         steps = parse_results(run_qemu(work, DEMO, kernel, initramfs))
         after = time.time()
@@ -741,6 +730,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--orlim", help="orlim binary to run in the guest (static)")
     parser.add_argument("--decoder", help="orlim-decode binary to check the tokens")
+    parser.add_argument("--kernel-cache", metavar="DIR",
+                        help="where fetch-kernel keeps the guest kernel (reused across runs)")
     parser.add_argument("--demo", action="store_true", help="one boot, shown step by step")
     parser.add_argument("--list", action="store_true", help="list the boots of --arch")
     parser.add_argument("--arch", choices=("x86", "arm64"), default="x86",
@@ -755,8 +746,8 @@ def main():
     if args.list:
         print("\n".join(boots))
         return 0
-    if not args.orlim or not args.decoder:
-        parser.error("--orlim and --decoder are required")
+    if not args.orlim or not args.decoder or not args.kernel_cache:
+        parser.error("--orlim, --decoder and --kernel-cache are required")
     unknown = [b for b in args.boots if b not in boots]
     if unknown:
         parser.error(f"unknown {args.arch} boot {unknown[0]}; known: {', '.join(boots)}")
@@ -774,13 +765,14 @@ def main():
         if elf_machine(args.orlim) != ELF_MACHINES[args.arch]:
             raise Failure(f"{args.orlim} is not built for {args.arch}")
         if args.demo:
-            demo(args.orlim, args.decoder)
+            demo(args.orlim, args.decoder, args.kernel_cache)
             return 0
         started = time.monotonic()
         failed = []
         for name in args.boots or boots:
             try:
-                run_boot(name, BOOTS[name], args.orlim, args.decoder, args.keep, args.guest_root)
+                run_boot(name, BOOTS[name], args.orlim, args.decoder, args.kernel_cache, args.keep,
+                         args.guest_root)
             except Failure as e:
                 print(f"{name}: FAILED\n{e}", file=sys.stderr)
                 failed.append(name)
