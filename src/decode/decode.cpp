@@ -40,10 +40,6 @@ std::string utcText(std::uint32_t seconds) {
   return text;
 }
 
-std::string legacyText(const TokenFields& fields) {
-  return std::string(fields.legacy.begin(), fields.legacy.end());
-}
-
 }  // namespace
 
 DecodeResult decodeToken(std::string_view text) {
@@ -92,15 +88,6 @@ DecodeResult decodeToken(std::string_view text) {
   return result;
 }
 
-std::string formatUuid(const std::array<std::uint8_t, kTokenUuidSize>& b) {
-  char text[37];
-  std::snprintf(text, sizeof text,
-                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
-                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
-                b[15]);
-  return text;
-}
-
 std::string describeFailure(const DecodeResult& result) {
   switch (result.status) {
     case DecodeStatus::kOk:
@@ -120,7 +107,7 @@ std::string formatFields(const DecodeResult& r) {
   const TokenFields& f = r.fields;
   return "token:   " + r.token + "\n" + "version: " + std::to_string(f.version) + "\n" +
          "time:    " + utcText(f.time) + " (" + std::to_string(f.time) + ")\n" +
-         "uuid:    " + formatUuid(f.uuid) + "\n" + "legacy:  " + legacyText(f) + "\n";
+         "uuid:    " + formatUuid(f.uuid) + "\n" + "legacy:  " + formatLegacy(f) + "\n";
 }
 
 std::string formatJson(const DecodeResult& r) {
@@ -128,5 +115,5 @@ std::string formatJson(const DecodeResult& r) {
   // Every value is hex, digits or a fixed-form date: nothing needs escaping.
   return "{\"token\": \"" + r.token + "\", \"version\": " + std::to_string(f.version) +
          ", \"time\": " + std::to_string(f.time) + ", \"time_utc\": \"" + utcText(f.time) +
-         "\", \"uuid\": \"" + formatUuid(f.uuid) + "\", \"legacy\": \"" + legacyText(f) + "\"}\n";
+         "\", \"uuid\": \"" + formatUuid(f.uuid) + "\", \"legacy\": \"" + formatLegacy(f) + "\"}\n";
 }

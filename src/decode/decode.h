@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "token/token.h"
+#include "token/token_text.h"  // formatUuid, shared with orlim-inspect
 
 enum class DecodeStatus {
   kOk,
@@ -28,9 +29,6 @@ DecodeResult decodeToken(std::string_view text);
 
 // "not 58 hex digits (57)" and so on: what is wrong, for a message.
 std::string describeFailure(const DecodeResult& result);
-
-// The 16 UUID bytes in record order as 8-4-4-4-12 lower-case hex digits.
-std::string formatUuid(const std::array<std::uint8_t, kTokenUuidSize>& uuid);
 
 // One token's fields as text lines, or as one JSON object on one line.
 std::string formatFields(const DecodeResult& result);
