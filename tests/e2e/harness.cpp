@@ -15,6 +15,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
+#include "decode/decode.h"
 #include "support/namespace.h"
 #include "support/smbios_builders.h"
 
@@ -41,8 +44,8 @@ void makeDirs(Setup& s, const std::string& path) {
   }
 }
 
-void writeFile(Setup& s, const std::string& path, const std::string& bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+void writeFile(Setup& s, const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return s.fail("create " + path);
   if (!bytes.empty() &&
       ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
@@ -104,12 +107,13 @@ void setUpDev(Setup& s, const std::optional<smbiostest::MemoryImage>& image) {
 void setUpFirmware(Setup& s, const Scenario& scenario) {
   mountTmpfs(s, "/sys/firmware");
   if (scenario.smbiosEntryPoint || scenario.dmiTable) makeDirs(s, "/sys/firmware/dmi/tables");
+  // Root-only, as the kernel makes them.
   if (scenario.smbiosEntryPoint)
-    writeFile(s, "/sys/firmware/dmi/tables/smbios_entry_point", *scenario.smbiosEntryPoint);
-  if (scenario.dmiTable) writeFile(s, "/sys/firmware/dmi/tables/DMI", *scenario.dmiTable);
+    writeFile(s, "/sys/firmware/dmi/tables/smbios_entry_point", *scenario.smbiosEntryPoint, 0400);
+  if (scenario.dmiTable) writeFile(s, "/sys/firmware/dmi/tables/DMI", *scenario.dmiTable, 0400);
   if (scenario.efiSystab) {
     makeDirs(s, "/sys/firmware/efi");
-    writeFile(s, "/sys/firmware/efi/systab", *scenario.efiSystab);
+    writeFile(s, "/sys/firmware/efi/systab", *scenario.efiSystab, 0400);
   }
 
   const std::string stage = "/dev/.virtual";
@@ -129,7 +133,7 @@ void setUpFirmware(Setup& s, const Scenario& scenario) {
   }
   if (scenario.productUuid) {
     makeDirs(s, "/sys/devices/virtual/dmi/id");
-    writeFile(s, "/sys/devices/virtual/dmi/id/product_uuid", *scenario.productUuid);
+    writeFile(s, "/sys/devices/virtual/dmi/id/product_uuid", *scenario.productUuid, 0400);
   }
 }
 
@@ -223,11 +227,62 @@ std::string orlimBinary() {
   return chosen && *chosen ? chosen : ORLIM_BINARY;
 }
 
+std::string inspectBinary() {
+#ifdef ORLIM_INSPECT_STATIC_BINARY
+  // The static run of the suite asks the static build of both tools.
+  if (orlimBinary() != ORLIM_BINARY) return ORLIM_INSPECT_STATIC_BINARY;
+#endif
+  return ORLIM_INSPECT_BINARY;
+}
+
 RunResult runOrlim(const Scenario& scenario, const std::vector<std::string>& args, bool asNobody) {
   Command command{{orlimBinary()}, asNobody};
   command.argv.insert(command.argv.end(), args.begin(), args.end());
-  std::vector<RunResult> results = runScenario(scenario, {command});
+  // Every scenario also asks orlim-inspect, which must agree with the run.
+  std::vector<RunResult> results =
+      runScenario(scenario, {command, {{inspectBinary(), "--json"}, asNobody}});
+  if (results.size() == 2) expectInspectAgrees(results[0], results[1], asNobody);
   return results.empty() ? RunResult{} : results.front();
+}
+
+std::optional<Json> expectInspectAgrees(const RunResult& orlim, const RunResult& inspect,
+                                        bool asNobody) {
+  SCOPED_TRACE("orlim-inspect --json: " + inspect.out + inspect.err);
+  EXPECT_EQ(inspect.status, 0);
+  EXPECT_EQ(inspect.err, "");
+  std::optional<Json> report = parseJson(inspect.out);
+  EXPECT_TRUE(report.has_value()) << "not one JSON object";
+  if (!report) return report;
+  EXPECT_EQ(report->at("root").boolean, !asNobody);
+  const Json& fields = report->at("token_fields");
+
+  const bool tokenPrinted = orlim.out.size() == 59 && orlim.out.back() == '\n';
+  if (tokenPrinted) {
+    // Never the token itself.
+    EXPECT_EQ(inspect.out.find(orlim.out.substr(0, 58)), std::string::npos);
+    DecodeResult token = decodeToken(orlim.out);
+    EXPECT_EQ(token.status, DecodeStatus::kOk) << orlim.out;
+    EXPECT_FALSE(fields.isNull());
+    EXPECT_EQ(fields.at("version").text, std::to_string(token.fields.version));
+    EXPECT_EQ(fields.at("uuid").text, formatUuid(token.fields.uuid));
+    EXPECT_EQ(fields.at("legacy").text, formatLegacy(token.fields));
+    EXPECT_EQ(report->at("uuid.result").text, "0");
+    EXPECT_EQ(report->at("uuid.value").text, formatUuid(token.fields.uuid));
+    EXPECT_EQ(report->at("legacy").text.substr(0, kTokenLegacySize), formatLegacy(token.fields));
+  }
+  // "Failure reading system ID (uuid/legacy)": no token, and the same two numbers.
+  const std::string failure = "Failure reading system ID (";
+  const std::size_t at = orlim.err.find(failure);
+  if (at != std::string::npos) {
+    EXPECT_TRUE(fields.isNull());
+    const std::string numbers = orlim.err.substr(at + failure.size());
+    EXPECT_EQ(numbers, report->at("uuid.result").text + "/" +
+                           std::to_string(report->at("legacy").text.size()) + ")\n");
+  }
+  if (asNobody) {
+    EXPECT_TRUE(fields.isNull());
+  }
+  return report;
 }
 
 }  // namespace orlimtest
