@@ -21,6 +21,8 @@ field=$(dpkg-deb -c "${debs[0]}")
 decoder=$(dpkg-deb -c "${debs[1]}")
 grep -q ' ./usr/bin/orlim$' <<<"$field"
 grep -q ' ./usr/share/man/man1/orlim.1.gz$' <<<"$field"
+grep -q ' ./usr/sbin/orlim-inspect$' <<<"$field"
+grep -q ' ./usr/share/man/man8/orlim-inspect.8.gz$' <<<"$field"
 grep -q ' ./usr/bin/orlim-decode$' <<<"$decoder"
 grep -q ' ./usr/share/man/man1/orlim-decode.1.gz$' <<<"$decoder"
 if grep -q orlim-decode <<<"$field"; then echo "orlim package carries the decoder"; exit 1; fi
@@ -37,10 +39,12 @@ unshare --mount --propagation private bash -euo pipefail -c '
   usage=$(/usr/bin/orlim -h)
   [ "$(printf "%s\n" "$usage" | head -n 1)" = "Usage: orlim [-h]" ] || { echo "installed orlim -h: $usage"; exit 1; }
   /usr/bin/orlim-decode --version | grep -q "^orlim-decode "
-  for page in orlim orlim-decode; do
-    warnings=$(MANWIDTH=80 man --warnings -l "/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+  /usr/sbin/orlim-inspect --version | grep -q "^orlim-inspect "
+  /usr/sbin/orlim-inspect --json | grep -q "\"token_fields\": "
+  for page in man1/orlim.1 man1/orlim-decode.1 man8/orlim-inspect.8; do
+    warnings=$(MANWIDTH=80 man --warnings -l "/usr/share/man/$page.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "man $page: $warnings"; exit 1; }
-    MANWIDTH=80 man -l "/usr/share/man/man1/$page.1.gz" 2>/dev/null | grep -q "NAME"
+    MANWIDTH=80 man -l "/usr/share/man/$page.gz" 2>/dev/null | grep -q "NAME"
   done
 ' inner "$work" "${debs[@]}" || exit 1
 
