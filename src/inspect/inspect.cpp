@@ -321,15 +321,15 @@ void appendUuidBlock(std::string& out, const InspectReport& r) {
         out += "the kernel's copy of the SMBIOS tables in sysfs";
         break;
       case UuidSource::kEfi:
-        out += std::string("the EFI system table's SMBIOS line, entry point at ") +
+        out += std::string("the EFI system table's SMBIOS line,\n                entry point at ") +
                hex(found->address) + " of " + found->path;
         break;
       case UuidSource::kMemoryScan:
-        out += std::string("a scan of the legacy BIOS window, anchor at ") + hex(found->address) +
-               " of " + found->path;
+        out += std::string("a scan of the legacy BIOS window,\n                anchor at ") +
+               hex(found->address) + " of " + found->path;
         break;
       case UuidSource::kProductUuid:
-        out += std::string("the kernel's product UUID text, ") + found->path;
+        out += std::string("the kernel's product UUID text,\n                ") + found->path;
         break;
     }
     out += "\n";
@@ -350,17 +350,18 @@ void appendUuidBlock(std::string& out, const InspectReport& r) {
     if (found->walked && found->walk.systemInformationSeen) {
       char handle[8];
       std::snprintf(handle, sizeof handle, "0x%04x", found->walk.handle);
-      out += "  Type 1:       structure " + std::to_string(found->walk.index) + " of the table " +
-             "(counting from 0), handle " + handle + ", " +
-             std::to_string(found->walk.length) + " bytes long\n";
+      out += "  Type 1:       structure " + std::to_string(found->walk.index) +
+             " (counting from 0), handle " + handle + ", " + std::to_string(found->walk.length) +
+             " bytes\n";
     }
     if (found->source == UuidSource::kProductUuid)
       out += "  Byte order:   as the kernel printed the text\n";
     else if (byteOrderSwapped(*found))
-      out += "  Byte order:   first three fields turned around: from SMBIOS 2.6 on they are "
-             "stored little-endian\n";
+      out += "  Byte order:   first three fields turned around (SMBIOS 2.6 and later\n"
+             "                store them little-endian)\n";
     else
-      out += "  Byte order:   as stored: before SMBIOS 2.6 the UUID is taken byte for byte\n";
+      out += "  Byte order:   as stored (before SMBIOS 2.6 the UUID is taken byte for\n"
+             "                byte)\n";
   }
 
   std::size_t shown = 0;
@@ -457,9 +458,9 @@ void appendIdentityBlock(std::string& out, const InspectReport& r) {
   }
   TokenFields fields;
   if (tokenWouldBeMade(r, fields)) {
-    out += "  A token made now would carry: version " + std::to_string(fields.version) +
-           ", UUID " + formatUuid(fields.uuid) + ", legacy " + formatLegacy(fields) + "\n";
-    out += "  (orlim-decode shows the same fields from that token, with its time.)\n";
+    out += "  A token made now would carry (orlim-decode shows the same, with a time):\n";
+    out += "    version " + std::to_string(fields.version) + ", UUID " + formatUuid(fields.uuid) +
+           ", legacy " + formatLegacy(fields) + "\n";
   } else if (!r.root) {
     appendWrapped(out, "No token: orlim needs root, and this user could not read every source "
                        "(\"permission denied\" above). Run orlim-inspect as root to see what "

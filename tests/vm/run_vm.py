@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Boots a stock Debian kernel under QEMU (software emulation) on real
 firmware (SeaBIOS, OVMF) with emulated network cards, runs orlim inside the
-guest in several set-ups per boot and checks every token it prints.
+guest in several set-ups per boot and checks every token it prints; runs
+orlim-inspect beside each orlim run and checks that it agrees.
 
-    run_vm.py --orlim ORLIM --decoder ORLIM_DECODE BOOT...
-    run_vm.py --orlim ORLIM --decoder ORLIM_DECODE --demo
+    run_vm.py --orlim ORLIM --inspect ORLIM_INSPECT --decoder ORLIM_DECODE BOOT...
+    run_vm.py --orlim ORLIM --inspect ORLIM_INSPECT --decoder ORLIM_DECODE --demo
     run_vm.py --list
 
 The guest never reaches a network: its cards have no backend at all.
@@ -287,7 +288,7 @@ def is_static(path):
                for i in range(0, len(table), size))
 
 
-def build_initramfs(work, boot, orlim):
+def build_initramfs(work, boot, orlim, inspect):
     """Builds the guest's root in work and packs it; returns the kernel and the image."""
     kernel, moddir = newest_kernel()
     busybox = need_tool("busybox")
@@ -299,6 +300,7 @@ def build_initramfs(work, boot, orlim):
     copy_with_libraries(busybox, root, "/bin/busybox")
     copy_with_libraries(dmidecode, root, "/sbin/dmidecode")
     shutil.copy2(orlim, root + "/bin/orlim")
+    shutil.copy2(inspect, root + "/bin/orlim-inspect")
     wanted = []
     for card in boot.cards:
         wanted += [m for m in CARD_MODULES[card.model] if m not in wanted]
@@ -371,6 +373,13 @@ run_orlim() {
   sed 's/^/@@OUT /' /tmp/out >&3
   sed 's/^/@@ERR /' /tmp/err >&3
   /sbin/dmidecode -s system-uuid 2>/dev/null | sed 's/^/@@DMI /' >&3
+  /bin/orlim-inspect --json >/tmp/out 2>/tmp/err
+  say INSPECT_RC $?
+  sed 's/^/@@INSPECT /' /tmp/out >&3
+  sed 's/^/@@INSPECT_ERR /' /tmp/err >&3
+  /bin/orlim-inspect >/tmp/out 2>&1
+  say REPORT_RC $?
+  sed 's/^/@@REPORT /' /tmp/out >&3
   for f in $SOURCES; do [ -e $f ] && say SEEN $f; done
   for d in /sys/class/net/*; do say NET ${d##*/} $(cat $d/address); done
 }
@@ -447,10 +456,12 @@ def parse_results(text):
             raise Failure("guest: " + value)
         if kind == "STEP":
             current = steps.setdefault(value, {"OUT": [], "ERR": [], "DMI": [], "NET": [],
-                                               "SEEN": []})
-        elif kind == "RC" and current is not None:
-            current["RC"] = int(value)
-        elif kind in ("OUT", "ERR", "DMI", "NET", "SEEN") and current is not None:
+                                               "SEEN": [], "INSPECT": [], "INSPECT_ERR": [],
+                                               "REPORT": []})
+        elif kind in ("RC", "INSPECT_RC", "REPORT_RC") and current is not None:
+            current[kind] = int(value)
+        elif kind in ("OUT", "ERR", "DMI", "NET", "SEEN", "INSPECT", "INSPECT_ERR",
+                      "REPORT") and current is not None:
             current[kind].append(value)
         elif kind == "END":
             current = None
@@ -475,6 +486,76 @@ def decode(decoder, tokens):
         raise Failure(f"orlim-decode failed ({run.returncode}): {run.stderr}")
     decoded = [json.loads(line) for line in run.stdout.splitlines() if line.strip()]
     return {d["token"].upper(): d for d in decoded}
+
+
+def expected_source(boot, step):
+    """The UUID source orlim-inspect must name: the first one not hidden."""
+    if step.card is None:
+        return None
+    if "dmi" not in step.hide:
+        return "sysfs"
+    if boot.firmware == "ovmf" and "efi" not in step.hide:
+        return "efi"
+    if boot.firmware == "seabios" and "devmem" not in step.hide:
+        return "memory-scan"
+    return "product-uuid"
+
+
+def card_name(boot, step, got):
+    """The guest's name for the card the step expects in the token."""
+    if step.card in step.names:
+        return step.names[step.card]
+    mac = boot.cards[step.card].mac
+    for line in got["NET"]:
+        name, _, address = line.partition(" ")
+        if address == mac:
+            return name
+    return None
+
+
+def check_inspect(boot, step, got, fields):
+    """What orlim-inspect said in the step against orlim's run there; fields
+    are what orlim-decode read from orlim's token, or None."""
+    where = f"{step.name}: orlim-inspect"
+    if got.get("INSPECT_RC") != 0 or got["INSPECT_ERR"] or len(got["INSPECT"]) != 1:
+        return [f"{where} --json: exit status {got.get('INSPECT_RC')}, "
+                f"out={got['INSPECT']} err={got['INSPECT_ERR']}"]
+    if got.get("REPORT_RC") != 0 or not got["REPORT"]:
+        return [f"{where}: text report failed ({got.get('REPORT_RC')}): {got['REPORT']}"]
+    try:
+        report = json.loads(got["INSPECT"][0])
+    except ValueError as e:
+        return [f"{where}: not JSON ({e}): {got['INSPECT'][0]}"]
+    problems = []
+    token_fields = report.get("token_fields")
+    if fields is None:
+        if token_fields is not None:
+            problems.append(f"{where}: token_fields {token_fields}, but orlim printed no token")
+        if step.failure is not None and report["uuid"]["result"] != step.failure:
+            problems.append(f"{where}: uuid.result {report['uuid']['result']}, "
+                            f"expected {step.failure}")
+    else:
+        wanted = {k: fields[k] for k in ("version", "uuid", "legacy")}
+        if token_fields != wanted:
+            problems.append(f"{where}: token_fields {token_fields}, the token holds {wanted}")
+        if fields["token"] in got["INSPECT"][0] or fields["token"] in "".join(got["REPORT"]):
+            problems.append(f"{where}: printed the token")
+    if report["uuid"]["source"] != expected_source(boot, step):
+        problems.append(f"{where}: uuid.source {report['uuid']['source']!r}, "
+                        f"expected {expected_source(boot, step)!r}")
+    if step.card is not None:
+        name = card_name(boot, step, got)
+        if report["network"]["card"] != name:
+            problems.append(f"{where}: network.card {report['network']['card']!r}, "
+                            f"expected {name!r}")
+        # Emulated cards have factory addresses, which the identifier uses.
+        if report["network"]["address_source"] != "permanent":
+            problems.append(f"{where}: network.address_source "
+                            f"{report['network']['address_source']!r}, expected 'permanent'")
+        differ = report["network"].get("addresses_differ")
+        if differ != (step.new_mac is not None):
+            problems.append(f"{where}: addresses_differ {differ!r}")
+    return problems
 
 
 def check_boot(boot, steps, decoder, window):
@@ -529,14 +610,18 @@ def check_boot(boot, steps, decoder, window):
         if step.dmidecode and [u.lower() for u in got["DMI"]] != [boot.uuid.lower()]:
             problems.append(f"{where}: dmidecode in the guest says {got['DMI']}, "
                             f"expected {boot.uuid}")
+    for step in boot.steps:
+        got = steps.get(step.name)
+        if got is not None and "RC" in got:
+            problems += check_inspect(boot, step, got, fields_by_step.get(step.name))
     return problems, fields_by_step
 
 
-def run_boot(name, boot, orlim, decoder, keep=False):
+def run_boot(name, boot, orlim, inspect, decoder, keep=False, show_report=False):
     """Boots once; returns the decoded tokens by step. Raises Failure."""
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix=f"orlim-vm-{name}-") as work:
-        kernel, initramfs = build_initramfs(work, boot, orlim)
+        kernel, initramfs = build_initramfs(work, boot, orlim, inspect)
         built = time.monotonic()
         before = time.time()
         text = run_qemu(work, boot, kernel, initramfs)
@@ -557,16 +642,19 @@ def run_boot(name, boot, orlim, decoder, keep=False):
                   f"legacy {result['legacy']} time {result['time_utc']}")
         elif step.card is None and step.name in steps:
             print(f"  {step.name:20} no token: {' '.join(steps[step.name]['ERR'])}")
+        if show_report and step.name in steps:
+            print(f"  --- orlim-inspect in step {step.name} ---")
+            print("".join("  | " + line + "\n" for line in steps[step.name]["REPORT"]), end="")
     if problems:
         raise Failure("\n".join(problems))
     return tokens
 
 
-def demo(orlim, decoder):
+def demo(orlim, inspect, decoder):
     print(f"Booting a virtual machine: SeaBIOS, system UUID {DEMO.uuid},\n"
           f"one e1000 card with address {DEMO.cards[0].mac}. This takes 10-30 s.\n")
     with tempfile.TemporaryDirectory(prefix="orlim-vm-demo-") as work:
-        kernel, initramfs = build_initramfs(work, DEMO, orlim)
+        kernel, initramfs = build_initramfs(work, DEMO, orlim, inspect)
         before = time.time()
         steps = parse_results(run_qemu(work, DEMO, kernel, initramfs))
         after = time.time()
@@ -576,6 +664,8 @@ def demo(orlim, decoder):
         print("  " + line)
     print("The guest's own view:   dmidecode -s system-uuid: " + " ".join(got["DMI"]))
     print("                        cards: " + ", ".join(got["NET"]))
+    print("\nIn the guest, as root:  orlim-inspect")
+    print("".join("  " + line + "\n" for line in got["REPORT"]), end="")
     if len(got["OUT"]) != 1:
         raise Failure("no token")
     print("\nOn the host, with the token key:  orlim-decode " + got["OUT"][0])
@@ -594,7 +684,10 @@ def demo(orlim, decoder):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--orlim", help="orlim binary to run in the guest (static)")
+    parser.add_argument("--inspect", help="orlim-inspect binary to run in the guest (static)")
     parser.add_argument("--decoder", help="orlim-decode binary to check the tokens")
+    parser.add_argument("--show-report", action="store_true",
+                        help="print orlim-inspect's text report of every step")
     parser.add_argument("--demo", action="store_true", help="one boot, shown step by step")
     parser.add_argument("--list", action="store_true", help="list the boots")
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
@@ -604,8 +697,8 @@ def main():
     if args.list:
         print("\n".join(BOOTS))
         return 0
-    if not args.orlim or not args.decoder:
-        parser.error("--orlim and --decoder are required")
+    if not args.orlim or not args.inspect or not args.decoder:
+        parser.error("--orlim, --inspect and --decoder are required")
     unknown = [b for b in args.boots if b not in BOOTS]
     if unknown:
         parser.error(f"unknown boot {unknown[0]}; known: {', '.join(BOOTS)}")
@@ -613,21 +706,23 @@ def main():
     # path so that the temporary directory and QEMU go too.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
     try:
-        for path in (args.orlim, args.decoder):
+        for path in (args.orlim, args.inspect, args.decoder):
             if not os.access(path, os.X_OK):
                 raise Failure(f"{path} is not an executable")
         # What ships to mixed fleets is the static build; the guest holds
         # no C library for it, so a dynamic one must not slip through.
-        if not is_static(args.orlim):
-            raise Failure(f"{args.orlim} is not statically linked")
+        for path in (args.orlim, args.inspect):
+            if not is_static(path):
+                raise Failure(f"{path} is not statically linked")
         if args.demo:
-            demo(args.orlim, args.decoder)
+            demo(args.orlim, args.inspect, args.decoder)
             return 0
         started = time.monotonic()
         failed = []
         for name in args.boots or BOOTS:
             try:
-                run_boot(name, BOOTS[name], args.orlim, args.decoder, args.keep)
+                run_boot(name, BOOTS[name], args.orlim, args.inspect, args.decoder, args.keep,
+                         args.show_report)
             except Failure as e:
                 print(f"{name}: FAILED\n{e}", file=sys.stderr)
                 failed.append(name)
