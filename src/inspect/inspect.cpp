@@ -217,7 +217,8 @@ Judgement judge(const InspectReport& r, const JudgedInterface& seen, bool& chose
       return {"passed over", "no device (virtual interface)"};
     case InterfaceVerdict::kCard:
       if (l.cardFound)
-        return {"passed over", std::string("ranked after ") + l.card.data() + " by the naming rules"};
+        return {"passed over",
+                std::string("ranked after ") + l.card.data() + " by the naming rules"};
       return {"passed over", "card"};
   }
   return {"passed over", ""};
@@ -225,8 +226,8 @@ Judgement judge(const InspectReport& r, const JudgedInterface& seen, bool& chose
 
 // The legacy identifier's two halves.
 std::string tokenPart(const InspectReport& r) {
-  return std::string(r.legacy.data(), std::min<std::size_t>(std::strlen(r.legacy.data()),
-                                                            kTokenLegacySize));
+  return std::string(r.legacy.data(),
+                     std::min<std::size_t>(std::strlen(r.legacy.data()), kTokenLegacySize));
 }
 
 std::string cpuPart(const InspectReport& r) {
@@ -271,9 +272,9 @@ std::string jsonEscape(const char* text) {
 void gatherReport(InspectReport& report, const InspectSources& sources) {
   report.root = geteuid() == 0;
   report.uuidResult = smbios::readSystemUUID(report.uuid, sources.smbios, &report.uuidSeen);
-  report.legacyLength = snprintLegacySystemId(report.legacy.data(),
-                                              static_cast<int>(report.legacy.size()),
-                                              sources.legacy, &report.legacySeen);
+  report.legacyLength =
+      snprintLegacySystemId(report.legacy.data(), static_cast<int>(report.legacy.size()),
+                            sources.legacy, &report.legacySeen);
 }
 
 bool tokenWouldBeMade(const InspectReport& r, TokenFields& fields) {
@@ -344,8 +345,7 @@ void appendUuidBlock(std::string& out, const InspectReport& r) {
       if ((l.flags & smbios::kTableInFile) != 0)
         out += "  Table:        " + std::to_string(l.length) + " bytes in the file\n";
       else
-        out += "  Table:        " + std::to_string(l.length) + " bytes at " + hex(l.address) +
-               "\n";
+        out += "  Table:        " + std::to_string(l.length) + " bytes at " + hex(l.address) + "\n";
     }
     if (found->walked && found->walk.systemInformationSeen) {
       char handle[8];
@@ -357,11 +357,13 @@ void appendUuidBlock(std::string& out, const InspectReport& r) {
     if (found->source == UuidSource::kProductUuid)
       out += "  Byte order:   as the kernel printed the text\n";
     else if (byteOrderSwapped(*found))
-      out += "  Byte order:   first three fields turned around (SMBIOS 2.6 and later\n"
-             "                store them little-endian)\n";
+      out +=
+          "  Byte order:   first three fields turned around (SMBIOS 2.6 and later\n"
+          "                store them little-endian)\n";
     else
-      out += "  Byte order:   as stored (before SMBIOS 2.6 the UUID is taken byte for\n"
-             "                byte)\n";
+      out +=
+          "  Byte order:   as stored (before SMBIOS 2.6 the UUID is taken byte for\n"
+          "                byte)\n";
   }
 
   std::size_t shown = 0;
@@ -413,8 +415,9 @@ void appendNetworkBlock(std::string& out, const InspectReport& r) {
              ", its current address (the card gives no permanent one)\n";
       break;
     case AddressSource::kIpv4:
-      out += "  Address:      its first IPv4 address (no hardware address answered), "
-             "in bytes 2 to 5\n";
+      out +=
+          "  Address:      its first IPv4 address (no hardware address answered), "
+          "in bytes 2 to 5\n";
       break;
     case AddressSource::kNone:
       out += "  Address:      none could be read (no hardware address and no IPv4 address)\n";
@@ -462,13 +465,16 @@ void appendIdentityBlock(std::string& out, const InspectReport& r) {
     out += "    version " + std::to_string(fields.version) + ", UUID " + formatUuid(fields.uuid) +
            ", legacy " + formatLegacy(fields) + "\n";
   } else if (!r.root) {
-    appendWrapped(out, "No token: orlim needs root, and this user could not read every source "
-                       "(\"permission denied\" above). Run orlim-inspect as root to see what "
-                       "orlim sees.");
+    appendWrapped(out,
+                  "No token: orlim needs root, and this user could not read every source "
+                  "(\"permission denied\" above). Run orlim-inspect as root to see what "
+                  "orlim sees.");
   } else {
-    appendWrapped(out, "No token: orlim would print none here (orlim -v says \"Failure reading "
-                       "system ID (" + std::to_string(r.uuidResult) + "/" +
-                       std::to_string(r.legacyLength) + ")\").");
+    appendWrapped(out,
+                  "No token: orlim would print none here (orlim -v says \"Failure reading "
+                  "system ID (" +
+                      std::to_string(r.uuidResult) + "/" + std::to_string(r.legacyLength) +
+                      ")\").");
   }
   std::string change = "What would change this identity: ";
   change += "a firmware update or board change that rewrites the SMBIOS system UUID";
@@ -476,8 +482,9 @@ void appendIdentityBlock(std::string& out, const InspectReport& r) {
     change += std::string("; replacing the card ") + l.card.data() + " or renaming it";
     if (l.source == AddressSource::kCurrent) change += ", or setting another address on it";
     if (l.source == AddressSource::kIpv4) change += ", or giving it another IPv4 address";
-    change += "; adding a card that the naming rules rank earlier (\"ath\" names, then \"eth\" "
-              "names, then byte order)";
+    change +=
+        "; adding a card that the naming rules rank earlier (\"ath\" names, then \"eth\" "
+        "names, then byte order)";
   } else {
     change += "; adding a network card";
   }
@@ -501,8 +508,10 @@ std::string formatReportText(const InspectReport& r) {
 std::string formatReportJson(const InspectReport& r) {
   std::string out = "{\"uuid\": {\"value\": ";
   const UuidAttempt* found = winningAttempt(r);
-  if (found != nullptr) appendJsonString(out, formatUuid(r.uuid));
-  else out += "null";
+  if (found != nullptr)
+    appendJsonString(out, formatUuid(r.uuid));
+  else
+    out += "null";
   out += ", \"result\": " + std::to_string(r.uuidResult) + ", \"source\": ";
   appendJsonString(out, found != nullptr ? sourceName(found->source) : nullptr);
   out += ", \"smbios_version\": ";
@@ -515,13 +524,17 @@ std::string formatReportJson(const InspectReport& r) {
     out += ", \"entry_point\": {\"type\": ";
     appendJsonString(out, entryPointName(l.kind));
     out += ", \"address\": ";
-    if (found->hasAddress) appendJsonString(out, hex(found->address));
-    else out += "null";
+    if (found->hasAddress)
+      appendJsonString(out, hex(found->address));
+    else
+      out += "null";
     out += ", \"stated_version\": ";
     appendJsonString(out, versionText(l.kind, l.declaredVersion));
     out += "}, \"table\": {\"address\": ";
-    if ((l.flags & smbios::kTableInFile) != 0) out += "null";
-    else appendJsonString(out, hex(l.address));
+    if ((l.flags & smbios::kTableInFile) != 0)
+      out += "null";
+    else
+      appendJsonString(out, hex(l.address));
     out += ", \"length\": " + std::to_string(l.length) + "}";
     if (found->walked && found->walk.systemInformationSeen)
       out += ", \"structure\": {\"index\": " + std::to_string(found->walk.index) +
@@ -529,9 +542,12 @@ std::string formatReportJson(const InspectReport& r) {
              ", \"length\": " + std::to_string(found->walk.length) + "}";
   }
   out += ", \"byte_order\": ";
-  if (found == nullptr) out += "null";
-  else if (found->source == UuidSource::kProductUuid) out += "\"text\"";
-  else out += byteOrderSwapped(*found) ? "\"swapped\"" : "\"as-stored\"";
+  if (found == nullptr)
+    out += "null";
+  else if (found->source == UuidSource::kProductUuid)
+    out += "\"text\"";
+  else
+    out += byteOrderSwapped(*found) ? "\"swapped\"" : "\"as-stored\"";
   out += ", \"attempts\": [";
   for (std::size_t i = 0; i < r.uuidSeen.count; ++i) {
     const UuidAttempt& a = r.uuidSeen.attempts[i];
@@ -564,8 +580,8 @@ std::string formatReportJson(const InspectReport& r) {
   out += ", \"current_address\": ";
   appendJsonString(out, l.currentFound ? macText(l.current).c_str() : nullptr);
   out += ", \"addresses_differ\": ";
-  out += l.permanentFound && l.currentFound ? (l.permanent != l.current ? "true" : "false")
-                                            : "null";
+  out +=
+      l.permanentFound && l.currentFound ? (l.permanent != l.current ? "true" : "false") : "null";
   out += ", \"listed\": ";
   out += l.scan.listed ? "true" : "false";
   out += ", \"interfaces\": [";

@@ -134,8 +134,7 @@ int decodeSysfsEntryPoint(ByteView entryPoint, const char* tablePath, UuidSpan u
   return readStructureTable(location, tablePath, uuid, attempt);
 }
 
-int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid,
-                  UuidAttempt* attempt) {
+int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid, UuidAttempt* attempt) {
   std::uint64_t address = 0;
   if (findSystabEntryPoint(stream, address) != 0) {
     record(attempt, AttemptOutcome::kNoSmbiosLine);
@@ -239,8 +238,10 @@ int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* obs
     // only that the file is missing.
     const int firstError = errno;
     systab.reset(std::fopen(paths.procSystab, "re"));
-    if (systab) systabPath = paths.procSystab;
-    else if (observation != nullptr && firstError != ENOENT) errno = firstError;
+    if (systab)
+      systabPath = paths.procSystab;
+    else if (observation != nullptr && firstError != ENOENT)
+      errno = firstError;
   }
   UuidAttempt* efi = beginAttempt(observation, UuidSource::kEfi, systabPath);
   if (systab) {

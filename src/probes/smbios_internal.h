@@ -37,21 +37,21 @@ enum class UuidSource : std::uint8_t { kSysfs, kEfi, kMemoryScan, kProductUuid }
 // Why a source gave no UUID (or that it gave one). New reasons go at the end.
 enum class AttemptOutcome : std::uint8_t {
   kFound,
-  kMissing,               // the file or device does not exist
-  kPermissionDenied,      // it exists, but this user may not read it
-  kUnreadable,            // it opened, but reading it failed (error kept)
-  kNotTried,              // the memory scan, when an EFI system table opened
-  kNoEntryPoint,          // no "_SM3_", "_SM_" or "_DMI_" anchor where one was looked for
-  kEntryPointInvalid,     // an anchor, but its checksum or length is wrong
-  kNoSmbiosLine,          // the EFI system table has no SMBIOS3= or SMBIOS= line
-  kAddressOutOfRange,     // an address the memory device can't be read at
-  kNotSmbiosEntryPoint,   // the EFI address leads to neither "_SM3_" nor "_SM_"
-  kTableUnreadable,       // the structure table could not be read
-  kNoSystemInformation,   // the table has no type-1 structure that holds a UUID
-  kUuidAllZero,           // the type-1 UUID is all 0x00: not set
-  kUuidAllFF,             // the type-1 UUID is all 0xFF: not present
-  kTableMalformed,        // a structure runs out of the table
-  kWrongTextLength,       // the product UUID text is not 36 characters and a line end
+  kMissing,              // the file or device does not exist
+  kPermissionDenied,     // it exists, but this user may not read it
+  kUnreadable,           // it opened, but reading it failed (error kept)
+  kNotTried,             // the memory scan, when an EFI system table opened
+  kNoEntryPoint,         // no "_SM3_", "_SM_" or "_DMI_" anchor where one was looked for
+  kEntryPointInvalid,    // an anchor, but its checksum or length is wrong
+  kNoSmbiosLine,         // the EFI system table has no SMBIOS3= or SMBIOS= line
+  kAddressOutOfRange,    // an address the memory device can't be read at
+  kNotSmbiosEntryPoint,  // the EFI address leads to neither "_SM3_" nor "_SM_"
+  kTableUnreadable,      // the structure table could not be read
+  kNoSystemInformation,  // the table has no type-1 structure that holds a UUID
+  kUuidAllZero,          // the type-1 UUID is all 0x00: not set
+  kUuidAllFF,            // the type-1 UUID is all 0xFF: not present
+  kTableMalformed,       // a structure runs out of the table
+  kWrongTextLength,      // the product UUID text is not 36 characters and a line end
 };
 
 // One source asked (for the memory scan: one entry point found in the window).
@@ -62,9 +62,9 @@ struct UuidAttempt {
   const char* path = nullptr;  // the file or device it failed on or read
   bool hasAddress = false;     // EFI: the entry point's address; scan: the anchor's
   std::uint64_t address = 0;
-  bool located = false;        // an entry point was decoded: location is filled
+  bool located = false;  // an entry point was decoded: location is filled
   TableLocation location;
-  bool walked = false;         // the table was read and walked: walk is filled
+  bool walked = false;  // the table was read and walked: walk is filled
   WalkObservation walk;
 };
 
@@ -79,8 +79,7 @@ struct UuidObservation {
 // The whole chain of sources, read from the given paths: the kernel's copy
 // of the tables, then the EFI system table or (when none opens) the legacy
 // window, then the kernel's product UUID text. 0, -1 or -2.
-int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths,
-                   UuidObservation* observation = nullptr);
+int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* observation = nullptr);
 
 // --- The sources, in the order the chain asks them ------------------------
 
@@ -95,8 +94,7 @@ int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid,
 
 // The 0xF0000 window scan on a device: 0, -1 or -2 as the chain reports them.
 // Each entry point found becomes an attempt of its own in observation.
-int scanMemoryWindow(const char* memoryPath, UuidSpan uuid,
-                     UuidObservation* observation = nullptr);
+int scanMemoryWindow(const char* memoryPath, UuidSpan uuid, UuidObservation* observation = nullptr);
 
 // The kernel's text: 0 with the UUID, or -1 when the file can't be read or
 // doesn't hold exactly the 37 bytes.

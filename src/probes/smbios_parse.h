@@ -100,10 +100,10 @@ struct WalkObservation {
   WalkEnd end = WalkEnd::kNoSystemInformation;
   unsigned examined = 0;
   bool systemInformationSeen = false;
-  unsigned index = 0;        // 0-based position of that type-1 structure
+  unsigned index = 0;  // 0-based position of that type-1 structure
   std::uint16_t handle = 0;
   std::uint8_t length = 0;
-  std::size_t offset = 0;    // its offset in the table
+  std::size_t offset = 0;  // its offset in the table
 };
 
 inline bool startsWith(ByteView bytes, const char* anchor) {
@@ -145,8 +145,7 @@ int extractSystemUUID(RawUuid raw, std::uint16_t version, UuidSpan uuid);
 // Walks a table already in memory; 0 when a usable type-1 UUID was written.
 // observation, when given, records what the walk saw.
 int walkStructureTable(ByteView table, std::uint16_t count, std::uint32_t version,
-                       std::uint32_t flags, UuidSpan uuid,
-                       WalkObservation* observation = nullptr);
+                       std::uint32_t flags, UuidSpan uuid, WalkObservation* observation = nullptr);
 
 // --- The legacy window ------------------------------------------------------
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -14,8 +15,6 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "decode/decode.h"
 #include "support/namespace.h"

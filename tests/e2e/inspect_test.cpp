@@ -34,10 +34,10 @@ struct ReasonCase {
   const char* name = "";
   Scenario scenario;
   bool asNobody = false;
-  std::vector<Attempt> attempts;  // the whole list, in order
-  std::string source;             // uuid.source; empty: null
-  std::string card;               // network.card; empty: null
-  std::string addressSource;      // network.address_source; empty: null
+  std::vector<Attempt> attempts;          // the whole list, in order
+  std::string source;                     // uuid.source; empty: null
+  std::string card;                       // network.card; empty: null
+  std::string addressSource;              // network.address_source; empty: null
   std::vector<InterfaceLine> interfaces;  // the whole list, in order
   std::string textHas;                    // a phrase the text report must hold
 };
@@ -130,12 +130,10 @@ std::vector<ReasonCase> reasonCases() {
   virtualOnly.source = "product-uuid";
   virtualOnly.card = "br0";
   virtualOnly.addressSource = "current";
-  virtualOnly.interfaces = {{".hidden", "passed over", "hidden name"},
-                            {"aaa0", "passed over", "no address"},
-                            {"br0", "chosen", "no card has a device"},
-                            {"dummy0", "passed over", "filtered name"},
-                            {"lo", "passed over", "loopback"},
-                            {"tap0", "passed over", "no device"}};
+  virtualOnly.interfaces = {
+      {".hidden", "passed over", "hidden name"}, {"aaa0", "passed over", "no address"},
+      {"br0", "chosen", "no card has a device"}, {"dummy0", "passed over", "filtered name"},
+      {"lo", "passed over", "loopback"},         {"tap0", "passed over", "no device"}};
   virtualOnly.textHas = "br0: chosen";
   cases.push_back(virtualOnly);
 

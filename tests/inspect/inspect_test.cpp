@@ -2,12 +2,13 @@
 // valid object whatever bytes an interface name holds, and the contract keys
 // carry what the observations say.
 
+#include "inspect/inspect.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 
-#include "inspect/inspect.h"
 #include "support/json.h"
 
 namespace {
@@ -21,12 +22,9 @@ TEST(InspectJsonEscape, EveryByteOutsidePrintableAsciiIsEscaped) {
     const char* escaped;
   };
   const Case cases[] = {
-      {"eth0", "eth0"},
-      {"a\"b", "a\\\"b"},
-      {"a\\b", "a\\\\b"},
-      {"tab\there", "tab\\u0009here"},
-      {"\x7f", "\\u007f"},
-      {"\xc3\xa9", "\\u00c3\\u00a9"},
+      {"eth0", "eth0"},    {"a\"b", "a\\\"b"},
+      {"a\\b", "a\\\\b"},  {"tab\there", "tab\\u0009here"},
+      {"\x7f", "\\u007f"}, {"\xc3\xa9", "\\u00c3\\u00a9"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

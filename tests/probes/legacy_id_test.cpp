@@ -332,9 +332,8 @@ struct ChainRun {
 
 std::string packRun(const ChainRun& run) {
   return orlimtest::packFields({run.result, run.buffer, run.out, run.err, run.signature,
-                                run.affinityMoved, run.socketsOpened, run.leaks,
-                                run.watchedDiffers, run.watchedOutput, run.watchedSource,
-                                run.watchedCard});
+                                run.affinityMoved, run.socketsOpened, run.leaks, run.watchedDiffers,
+                                run.watchedOutput, run.watchedSource, run.watchedCard});
 }
 
 bool unpackRun(const std::string& packed, ChainRun& run) {

@@ -560,7 +560,8 @@ TEST_F(SmbiosChain, WatchedRunsRecordEveryAttempt) {
            [&](ChainFiles& f) {
              writeFile(f.entryPoint, Bytes{'_', 'X', 'X', '_'});
              writeFile(f.efiSystab, "SMBIOS=0x9000\n");
-             MemoryImage(kOneMiB).put(0x9000, dmiEntryPoint(0x21, length, 0xA000, 2))
+             MemoryImage(kOneMiB)
+                 .put(0x9000, dmiEntryPoint(0x21, length, 0xA000, 2))
                  .writeTo(f.memory);
              writeFile(f.productUuid, kRawText);
            },

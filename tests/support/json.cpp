@@ -53,8 +53,8 @@ class Reader {
   bool number(Json& out) {
     const std::size_t start = pos_;
     if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
-    while (pos_ < text_.size() && std::string("0123456789.eE+-").find(text_[pos_]) !=
-                                      std::string::npos)
+    while (pos_ < text_.size() &&
+           std::string("0123456789.eE+-").find(text_[pos_]) != std::string::npos)
       ++pos_;
     if (pos_ == start) return false;
     out.kind = Json::Kind::kNumber;
@@ -76,12 +76,26 @@ class Reader {
       if (pos_ >= text_.size()) return false;
       const char e = text_[pos_++];
       switch (e) {
-        case '"': case '\\': case '/': out += e; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
+        case '"':
+        case '\\':
+        case '/':
+          out += e;
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
         case 'u': {
           if (pos_ + 4 > text_.size()) return false;
           const unsigned long code = std::strtoul(text_.substr(pos_, 4).c_str(), nullptr, 16);
@@ -135,7 +149,8 @@ const Json& Json::at(const std::string& path) const {
   std::size_t start = 0;
   while (start <= path.size()) {
     const std::size_t dot = path.find('.', start);
-    const std::string key = path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    const std::string key =
+        path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
     if (node->kind != Kind::kObject) return kNull;
     auto found = node->members.find(key);
     if (found == node->members.end()) return kNull;

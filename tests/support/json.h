@@ -15,8 +15,8 @@ struct Json {
   Kind kind = Kind::kNull;
   bool boolean = false;
   double number = 0;
-  std::string text;                   // kString (unescaped), and kNumber as written
-  std::vector<Json> items;            // kArray
+  std::string text;                     // kString (unescaped), and kNumber as written
+  std::vector<Json> items;              // kArray
   std::map<std::string, Json> members;  // kObject
 
   bool isNull() const { return kind == Kind::kNull; }
