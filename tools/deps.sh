@@ -12,7 +12,7 @@ build="g++ cmake ninja-build"
 vm="qemu-system-x86 ovmf seabios linux-image-amd64 busybox-static cpio kmod"
 # clang and its runtimes too: the suite runs again built by clang, and the fuzz
 # targets build with libFuzzer.
-test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db mandoc $vm"
+test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db mandoc jq ansible-core $vm"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
 
 clang="$test"

@@ -203,6 +203,28 @@ std::uint32_t cipherContextDecrypt(const std::uint8_t* input, std::uint8_t* outp
   return runBuffer(input, output, length, 1, context);
 }
 
+std::uint32_t cipherContextDecryptStolen(const std::uint8_t* input, std::uint8_t* output,
+                                         std::uint32_t length, const CipherContext* context) {
+  if (input == nullptr || output == nullptr || context == nullptr || length <= kBlockSize ||
+      length >= 2 * kBlockSize)
+    return 0;
+  const std::size_t n = length - kBlockSize;
+  // The first block on the wire is the last one sealed: D(C0) is the padded
+  // tail XOR the earlier block's ciphertext, whose first n bytes are the
+  // stolen ones that follow C0. The earlier block is then rebuilt and opened.
+  Block first;
+  std::memcpy(first.data(), input, kBlockSize);
+  Block t;
+  twofishProcessBlock(first, t, 1, *context);
+  Block rebuilt = t;
+  std::memcpy(rebuilt.data(), input + kBlockSize, n);
+  Block head;
+  twofishProcessBlock(rebuilt, head, 1, *context);
+  for (std::size_t i = 0; i < n; ++i) output[kBlockSize + i] = rebuilt[i] ^ t[i];
+  std::memcpy(output, head.data(), kBlockSize);
+  return length;
+}
+
 void cipherContextRelease(CipherContext* context) {
   if (context == nullptr) return;
   // Key material must not outlive the context in freed heap memory.

@@ -37,3 +37,11 @@ std::uint32_t cipherContextDecrypt(const std::uint8_t* input, std::uint8_t* outp
 void cipherContextRelease(CipherContext* context);
 
 using CipherContextOwner = UniqueOwner<CipherContext, &cipherContextRelease>;
+
+// Decrypts one buffer of 17 to 31 bytes (a whole block and a stolen partial
+// one, as a short record is sealed) with two block operations, leaving the
+// context's chaining state alone, so one context prepared once can open any
+// number of such buffers. Returns length, or 0 for a null argument or a
+// length outside 17..31. output must hold length bytes and may be input.
+std::uint32_t cipherContextDecryptStolen(const std::uint8_t* input, std::uint8_t* output,
+                                         std::uint32_t length, const CipherContext* context);

@@ -1,13 +1,14 @@
 // orlim-decode: reads system-ID tokens back into their fields, for whoever
 // holds the token key.
 
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <iostream>
-#include <string>
+#include <ctime>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "decode/decode.h"
@@ -15,83 +16,106 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: orlim-decode [--json] [TOKEN...]\n"
+    "Usage: orlim-decode [OPTION]... [TOKEN | 'LABEL TOKEN' | -]...\n"
     "Decodes orlim system-ID tokens given as arguments or, with none, one per\n"
-    "line on standard input.\n"
+    "line on standard input ('-' reads standard input at that place). A line\n"
+    "of two fields, LABEL TOKEN, keeps its label, a host name for instance.\n"
     "\n"
-    "  --json     one JSON object per token, one per line\n"
-    "  --help     show this help and exit\n"
-    "  --version  show the version and exit\n"
+    "  --json           one JSON object per line of input, a failed one included\n"
+    "  --max-age DAYS   refuse tokens made more than DAYS days ago\n"
+    "  -h, --help       show this help and exit\n"
+    "      --version    show the version and exit\n"
     "\n"
-    "Exit status: 0 when every token decoded, 1 when any failed, 2 on a usage error.\n";
+    "Exit status: 0 when every token decoded, 1 when any failed or input could\n"
+    "not be read or output written, 2 on a usage error.\n";
 
-bool isBlank(std::string_view line) {
-  return line.find_first_not_of(" \t\r\n\v\f") == std::string_view::npos;
+constexpr std::int64_t kMaxAgeLimitDays = 1000000;
+
+// One line saying what is wrong, quoting what was given, and where to look.
+int usageError(const char* before, const char* given, const char* after = "") {
+  std::fprintf(stderr,
+               "orlim-decode: %s'%s'%s\nTry 'orlim-decode --help' for more information.\n",
+               before, given, after);
+  return 2;
 }
 
-// Decodes one token and prints its fields or what is wrong with it; where
-// names it for the message ("argument 2", "line 7").
-bool decodeOne(std::string_view text, const std::string& where, bool json, bool& first) {
-  DecodeResult result = decodeToken(text);
-  if (result.status != DecodeStatus::kOk) {
-    std::fprintf(stderr, "orlim-decode: %s: %s\n", where.c_str(), describeFailure(result).c_str());
-    return false;
-  }
-  if (json) {
-    std::fputs(formatJson(result).c_str(), stdout);
-  } else {
-    if (!first) std::putchar('\n');
-    std::fputs(formatFields(result).c_str(), stdout);
-  }
-  first = false;
+bool parseDays(const char* text, std::int64_t& days) {
+  if (*text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value > kMaxAgeLimitDays) return false;
+  days = value;
   return true;
 }
+
+enum : int { kOptJson = 256, kOptMaxAge, kOptVersion };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool json = false;
-  // Each token with its position on the command line, for messages.
-  std::vector<std::pair<std::string_view, int>> tokens;
-  bool optionsDone = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
-      if (arg == "--json") {
-        json = true;
-      } else if (arg == "--help") {
+  DecodeOptions options;
+  const option longOptions[] = {
+      {"json", no_argument, nullptr, kOptJson},
+      {"max-age", required_argument, nullptr, kOptMaxAge},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kOptVersion},
+      {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;  // the messages below say it in this tool's words
+  // Inputs in command-line order, by their position there, for messages;
+  // options may come after them ("-" first: arguments are not reordered).
+  std::vector<int> inputs;
+  for (;;) {
+    const int opt = getopt_long(argc, argv, "-:h", longOptions, nullptr);
+    if (opt == -1) break;
+    switch (opt) {
+      case 1:
+        inputs.push_back(optind - 1);
+        break;
+      case kOptJson:
+        options.json = true;
+        break;
+      case kOptMaxAge:
+        if (!parseDays(optarg, options.maxAgeDays))
+          return usageError("--max-age takes a whole number of days, not ", optarg);
+        break;
+      case 'h':
         std::fputs(kUsage, stdout);
-        return 0;
-      } else if (arg == "--version") {
+        return std::fflush(stdout) == 0 ? 0 : 1;
+      case kOptVersion:
         std::puts("orlim-decode " ORLIM_VERSION);
-        return 0;
-      } else if (arg == "--") {
-        optionsDone = true;
-      } else {
-        std::fprintf(stderr, "orlim-decode: unknown option '%s'\n%s", argv[i], kUsage);
-        return 2;
+        return std::fflush(stdout) == 0 ? 0 : 1;
+      case ':':
+        return usageError("option ", argv[optind - 1], " needs a value");
+      default: {
+        // An unknown long option is the whole argument; a short one, a letter;
+        // a long option given a value it does not take is named whole.
+        const std::string_view given = argv[optind - 1];
+        if (optopt != 0 && given.starts_with("--"))
+          return usageError("option ", argv[optind - 1], " takes no value");
+        if (optopt != 0) {
+          const char shortOption[3] = {'-', static_cast<char>(optopt), '\0'};
+          return usageError("unknown option ", shortOption);
+        }
+        return usageError("unknown option ", argv[optind - 1]);
       }
-      continue;
     }
-    tokens.emplace_back(arg, i);
   }
+  for (int i = optind; i < argc; ++i) inputs.push_back(i);  // after "--"
 
-  bool allDecoded = true;
-  bool first = true;
-  if (!tokens.empty()) {
-    for (const auto& [token, position] : tokens)
-      allDecoded &= decodeOne(token, "argument " + std::to_string(position), json, first);
-  } else {
-    std::string line;
-    for (std::size_t number = 1; std::getline(std::cin, line); ++number) {
-      if (isBlank(line)) continue;
-      allDecoded &= decodeOne(line, "line " + std::to_string(number), json, first);
-    }
-  }
-  // Output that never arrived is not a success.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "orlim-decode: write error: %s\n", std::strerror(errno));
+  options.now = static_cast<std::int64_t>(std::time(nullptr));
+  DecoderOwner decoder = makeDecoder(options, DecodeIo{});
+  if (decoder == nullptr) {
+    std::fprintf(stderr, "orlim-decode: out of memory\n");
     return 1;
   }
-  return allDecoded ? 0 : 1;
+  if (inputs.empty()) decodeStream(*decoder);
+  for (int i : inputs) {
+    if (std::string_view(argv[i]) == "-")
+      decodeStream(*decoder);
+    else
+      decodeArgument(*decoder, argv[i], i);
+  }
+  return finishDecoder(*decoder);
 }

@@ -4,6 +4,7 @@
 
 #include "cipher/cipher_context.h"
 #include "common/little_endian.h"
+#include "common/wipe.h"
 
 namespace {
 
@@ -75,4 +76,22 @@ int encryptWithKey(const std::uint8_t* input, int length, char* key, std::uint8_
 
 int decryptWithKey(const std::uint8_t* input, int length, char* key, std::uint8_t* output) {
   return runWithKey(cipherContextDecrypt, input, length, key, output);
+}
+
+CipherContextOwner makeTokenCipher() {
+  std::array<char, kTokenKeyBufferSize> key{};
+  buildTokenKey(key);
+  const char* start = nullptr;
+  std::uint32_t keyLength = 0;
+  prepareTokenKey(key.data(), &start, &keyLength);
+  CipherContextOwner cipher(cipherContextCreate(start, keyLength));
+  wipe(key.data(), key.size());
+  return cipher;
+}
+
+void openTokenRecord(const CipherContext& cipher,
+                     std::span<const std::uint8_t, kTokenRecordSize> sealed,
+                     std::span<std::uint8_t, kTokenRecordSize> record) {
+  cipherContextDecryptStolen(sealed.data(), record.data(),
+                             static_cast<std::uint32_t>(kTokenRecordSize), &cipher);
 }

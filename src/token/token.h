@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "cipher/cipher_context.h"
+
 inline constexpr std::size_t kTokenRecordSize = 29;
 inline constexpr std::uint8_t kTokenRecordVersion = 1;
 inline constexpr std::size_t kTokenUuidSize = 16;
@@ -43,3 +45,13 @@ void prepareTokenKey(char* key, const char** start, std::uint32_t* length);
 int encryptWithKey(const std::uint8_t* input, int length, char* key, std::uint8_t* output);
 // The inverse, for the decoder.
 int decryptWithKey(const std::uint8_t* input, int length, char* key, std::uint8_t* output);
+
+// For opening many tokens in one run: the token key built, prepared and
+// expanded once, or null when memory is exhausted. The key text is wiped.
+CipherContextOwner makeTokenCipher();
+
+// Opens one sealed record with a cipher from makeTokenCipher: the same bytes
+// as decryptWithKey gives, from two block operations and no key setup.
+void openTokenRecord(const CipherContext& cipher,
+                     std::span<const std::uint8_t, kTokenRecordSize> sealed,
+                     std::span<std::uint8_t, kTokenRecordSize> record);

@@ -1,18 +1,33 @@
 #include "token/token_text.h"
 
-#include <cstdio>
+#include <cstring>
 
-std::string formatUuid(const std::array<std::uint8_t, kTokenUuidSize>& b) {
-  char text[37];
-  std::snprintf(text, sizeof text,
-                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
-                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
-                b[15]);
+char* putUuidText(char* p, const std::array<std::uint8_t, kTokenUuidSize>& b) {
+  static constexpr char kLowerDigits[] = "0123456789abcdef";
+#pragma GCC unroll 16
+  for (std::size_t i = 0; i < kTokenUuidSize; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) *p++ = '-';
+    *p++ = kLowerDigits[b[i] >> 4];
+    *p++ = kLowerDigits[b[i] & 0xF];
+  }
+  return p;
+}
+
+char* putLegacyText(char* p, const TokenFields& fields) {
+  std::memcpy(p, fields.legacy.data(), kTokenLegacySize);
+  return p + kTokenLegacySize;
+}
+
+std::string formatUuid(const std::array<std::uint8_t, kTokenUuidSize>& uuid) {
+  std::string text(kUuidTextSize, '\0');
+  putUuidText(text.data(), uuid);
   return text;
 }
 
 std::string formatLegacy(const TokenFields& fields) {
-  return std::string(fields.legacy.begin(), fields.legacy.end());
+  std::string text(kTokenLegacySize, '\0');
+  putLegacyText(text.data(), fields);
+  return text;
 }
 
 std::string formatIdentityJson(const TokenFields& fields) {

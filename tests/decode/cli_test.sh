@@ -49,9 +49,48 @@ check "help: status 0" test "$status" = 0
 check "help: usage" grep -q "^Usage: orlim-decode" <<<"$out"
 run --version
 check "version: status 0" test "$status" = 0
-run --bogus "$good"
-check "unknown option: status 2" test "$status" = 2
-check "unknown option: message" grep -q "unknown option '--bogus'" <<<"$err"
+run -h
+check "-h: status 0" test "$status" = 0
+check "-h: usage" grep -q "^Usage: orlim-decode" <<<"$out"
+check "prefix of --help" bash -c '"$0" --he | grep -q "^Usage: orlim-decode"' "$decode"
+
+# One line saying what is wrong and one pointing at --help, nothing else.
+for bad in --bogus -x "--max-age" "--max-age=soon" "--json=yes"; do
+  run "$good" "$bad"
+  check "usage error $bad: status 2" test "$status" = 2
+  check "usage error $bad: no output" test -z "$out"
+  check "usage error $bad: two lines" test "$(wc -l <<<"$err")" = 2
+  check "usage error $bad: try --help" grep -qx "Try 'orlim-decode --help' for more information." <<<"$err"
+done
+run --bogus
+check "unknown long option named" grep -qx "orlim-decode: unknown option '--bogus'" <<<"$err"
+run -x
+check "unknown short option named" grep -qx "orlim-decode: unknown option '-x'" <<<"$err"
+
+# --opt=value, prefixes, options after inputs, "--", and "-" for standard
+# input in its place among the arguments.
+run --js --max-age=100000 "web-01 $good" -- - "$good" < <(printf 'db-02 %s\n' "$good")
+check "mixed: status 0" test "$status" = 0
+check "mixed: records in argument order" test "$(jq -r '.label // "-"' <<<"$out" | paste -sd,)" = "web-01,db-02,-"
+run "$good" --max-age 0
+check "max-age 0: an old token fails" test "$status" = 1
+check "max-age 0: message" grep -q "^orlim-decode: argument 1: older than 0 days (made 2026-12-10T00:10:30Z)$" <<<"$err"
+
+# --json: output line N answers input line N, blank lines aside.
+run --json < <(printf '%s\nh1 XYZ\n\n\t\nh2 %s\n%s\n' "$good" "${good:3}" "$good")
+check "json stream: status 1" test "$status" = 1
+check "json stream: one record per line" test "$(wc -l <<<"$out")" = 4
+check "json stream: records in order" test "$(jq -r 'if .error then "E:" + (.label // "") else "OK" end' <<<"$out" | paste -sd,)" = "OK,E:h1,E:h2,OK"
+
+# A read error is not the end of the input.
+run < /
+check "stdin a directory: status 1" test "$status" = 1
+check "stdin a directory: message" grep -qx "orlim-decode: read error: Is a directory" <<<"$err"
+# Directly, not through $(...): there the closed descriptor would be
+# taken by the capturing pipe.
+"$decode" >"$tmp/out" 2>"$tmp/err" <&-; status=$?; err=$(cat "$tmp/err")
+check "stdin closed: status 1" test "$status" = 1
+check "stdin closed: message" grep -qx "orlim-decode: read error: Bad file descriptor" <<<"$err"
 
 [ "$failures" = 0 ] && echo "orlim-decode command line: all checks passed"
 exit $((failures != 0))

@@ -1,18 +1,31 @@
 #include "decode/decode.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <random>
 #include <string>
+#include <vector>
+
+#include "decode/decode_internal.h"
 
 #include "support/token_seal.h"
 
 namespace {
 
 using orlimtest::sealToken;
+
+// The decoder's clock in these tests: 2026-12-10T12:00:00Z.
+constexpr std::int64_t kNow = 1796904000;
 
 TokenFields sampleFields() {
   TokenFields fields;
@@ -82,20 +95,375 @@ TEST(DecodeToken, NamesWhatIsWrong) {
   }
 }
 
-TEST(DecodeToken, FormatsFieldsAndJson) {
-  DecodeResult r = decodeToken(sealToken(sampleFields()));
-  ASSERT_EQ(r.status, DecodeStatus::kOk);
-  EXPECT_EQ(formatFields(r), "token:   " + r.token +
-                                 "\n"
-                                 "version: 1\n"
-                                 "time:    2026-12-10T00:10:30Z (1796861430)\n"
-                                 "uuid:    00112233-4455-6677-8899-aabbccddeeff\n"
-                                 "legacy:  33F3A401\n");
-  EXPECT_EQ(formatJson(r),
-            "{\"token\": \"" + r.token +
-                "\", \"version\": 1, \"time\": 1796861430, \"time_utc\": "
-                "\"2026-12-10T00:10:30Z\", \"uuid\": "
-                "\"00112233-4455-6677-8899-aabbccddeeff\", \"legacy\": \"33F3A401\"}\n");
+// --- a stream run -------------------------------------------------------------
+
+// A file in memory for one of the decoder's descriptors.
+struct MemoryFile {
+  int fd = memfd_create("decode-test", 0);
+  ~MemoryFile() { close(fd); }
+  std::string contents() const {
+    std::string text;
+    char buffer[65536];
+    ssize_t n;
+    for (off_t at = 0; (n = pread(fd, buffer, sizeof buffer, at)) > 0; at += n)
+      text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+  }
+};
+
+struct RunOutput {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+// Input handed out in pieces, then a failure or the end: the read seam.
+struct ScriptedInput {
+  std::vector<std::string> pieces;
+  int errorAtEnd = 0;  // errno for the read after the last piece; 0: end of input
+  std::size_t next = 0;
+};
+ScriptedInput* scripted = nullptr;
+
+ssize_t scriptedRead(int, void* buffer, std::size_t size) {
+  if (scripted->next == scripted->pieces.size()) {
+    if (scripted->errorAtEnd == 0) return 0;
+    errno = scripted->errorAtEnd;
+    return -1;
+  }
+  std::string& piece = scripted->pieces[scripted->next];
+  const std::size_t n = std::min(size, piece.size());
+  std::memcpy(buffer, piece.data(), n);
+  piece.erase(0, n);
+  if (piece.empty()) ++scripted->next;
+  return static_cast<ssize_t>(n);
+}
+
+RunOutput runStream(ScriptedInput input, DecodeOptions options = {}) {
+  MemoryFile out;
+  MemoryFile err;
+  scripted = &input;
+  DecodeIo io;
+  io.read = scriptedRead;
+  io.out = out.fd;
+  io.err = err.fd;
+  if (options.now == 0) options.now = kNow;
+  RunOutput result;
+  {
+    DecoderOwner decoder = makeDecoder(options, io);
+    if (decoder == nullptr) return result;
+    decodeStream(*decoder);
+    result.status = finishDecoder(*decoder);
+  }
+  scripted = nullptr;
+  result.out = out.contents();
+  result.err = err.contents();
+  return result;
+}
+
+RunOutput runText(const std::string& text, DecodeOptions options = {}) {
+  return runStream(ScriptedInput{{text}, 0, 0}, options);
+}
+
+TokenFields withUuid(std::string_view hex) {
+  TokenFields fields = sampleFields();
+  for (std::size_t i = 0; i < kTokenUuidSize; ++i)
+    fields.uuid[i] = static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(2 * i, 2)), nullptr, 16));
+  return fields;
+}
+
+TokenFields withTime(std::uint32_t time) {
+  TokenFields fields = sampleFields();
+  fields.time = time;
+  return fields;
+}
+
+// The records a sample token gives, with its time and UUID text as given.
+std::string jsonRecord(const std::string& token, const std::string& label = "",
+                       const std::string& warnings = "",
+                       std::uint32_t time = 1796861430,
+                       const std::string& timeUtc = "2026-12-10T00:10:30Z",
+                       const std::string& uuid = "00112233-4455-6677-8899-aabbccddeeff") {
+  return "{" + (label.empty() ? "" : "\"label\": \"" + label + "\", ") + "\"token\": \"" + token +
+         "\", \"version\": 1, \"time\": " + std::to_string(time) + ", \"time_utc\": \"" + timeUtc +
+         "\", \"uuid\": \"" + uuid + "\", \"legacy\": \"33F3A401\", \"machine\": \"" + uuid +
+         "/33F3A401\", \"warnings\": [" + warnings + "]}\n";
+}
+
+std::string textRecord(const std::string& token, const std::string& label = "",
+                       const std::string& warning = "") {
+  return (label.empty() ? "" : "label:   " + label + "\n") + "token:   " + token +
+         "\n"
+         "version: 1\n"
+         "time:    2026-12-10T00:10:30Z (1796861430)\n"
+         "uuid:    00112233-4455-6677-8899-aabbccddeeff\n"
+         "legacy:  33F3A401\n"
+         "machine: 00112233-4455-6677-8899-aabbccddeeff/33F3A401\n" +
+         (warning.empty() ? "" : "warning: " + warning + "\n");
+}
+
+TEST(DecodeStream, OneRecordPerLine) {
+  const std::string t = sealToken(sampleFields());
+  const std::string placeholder = sealToken(withUuid("03000200040005000006000700080009"));
+  const std::string placeholderRaw = sealToken(withUuid("00020003000400050006000700080009"));
+  const std::string future = sealToken(withTime(static_cast<std::uint32_t>(kNow + 60)));
+  const std::string old = sealToken(withTime(1000000000));  // 2001-09-09T01:46:40Z
+  const std::string other = sealToken(sampleFields(), "another key");
+  const std::string nearPlaceholder = sealToken(withUuid("032e02b404990533a106940700080009"));
+  const std::string longLine(kMaxLineBytes + 1, 'A');
+  const std::string kept(kMaxLineBytes, 'A');
+
+  struct Case {
+    const char* name;
+    std::string input;
+    bool json;
+    std::string out;
+    std::string err;
+    int status;
+  };
+  const Case cases[] = {
+      {"Bare", t + "\n", true, jsonRecord(t), "", 0},
+      {"BareText", t + "\n", false, textRecord(t), "", 0},
+      {"LowerCaseAndCrLf", "  " + lower(t) + "\r\n", true, jsonRecord(t), "", 0},
+      {"Labelled", "web-01 " + t + "\n", true, jsonRecord(t, "web-01"), "", 0},
+      {"LabelledText", "web-01\t" + t + "\n", false, textRecord(t, "web-01"), "", 0},
+      {"NoFinalNewline", "a " + t, true, jsonRecord(t, "a"), "", 0},
+      {"LabelOddBytesJson", "h\x01\"\\\xc3\xa9\xff\xc2\x85 " + t + "\n", true,
+       jsonRecord(t, "h\\u0001\\\"\\\\\xc3\xa9\\ufffd\\u0085"), "", 0},
+      {"LabelOddBytesText", "h\x1b[2J\\\xc3\xa9\xff\xc2\x85 " + t + "\n", false,
+       textRecord(t, "h\\x1b[2J\\\\\xc3\xa9\\xff\\xc2\\x85"), "", 0},
+      {"BadInTheMiddle", t + "\n\nb XYZ\n   \n" + t.substr(1) + "\nc " + other + "\n" + t + "\n",
+       true,
+       jsonRecord(t) + "{\"label\": \"b\", \"input\": \"XYZ\", \"error\": \"character 3 is not a hex digit\"}\n" +
+           "{\"input\": \"" + t.substr(1) + "\", \"error\": \"not 58 hex digits (57)\"}\n" +
+           "{\"label\": \"c\", \"input\": \"" + other +
+           "\", \"error\": \"not a token of this key, or corrupted\"}\n" + jsonRecord(t),
+       "orlim-decode: line 3 (b): character 3 is not a hex digit\n"
+       "orlim-decode: line 5: not 58 hex digits (57)\n"
+       "orlim-decode: line 6 (c): not a token of this key, or corrupted\n",
+       1},
+      {"BadInTheMiddleText", t + "\nXYZ\n" + t + "\n", false, textRecord(t) + "\n" + textRecord(t),
+       "orlim-decode: line 2: character 1 is not a hex digit\n", 1},
+      {"ThreeFieldsPointAtTheSecondSpace", "a b " + t + "\n", true,
+       "{\"label\": \"a\", \"input\": \"b " + t +
+           "\", \"error\": \"character 4 is not a hex digit\"}\n",
+       "orlim-decode: line 1 (a): character 4 is not a hex digit\n", 1},
+      {"PlaceholderUuid", placeholder + "\n", true,
+       jsonRecord(placeholder, "", "\"placeholder-uuid\"", 1796861430, "2026-12-10T00:10:30Z",
+                  "03000200-0400-0500-0006-000700080009"),
+       "", 0},
+      {"PlaceholderUuidRawOrder", placeholderRaw + "\n", true,
+       jsonRecord(placeholderRaw, "", "\"placeholder-uuid\"", 1796861430, "2026-12-10T00:10:30Z",
+                  "00020003-0004-0005-0006-000700080009"),
+       "", 0},
+      {"SameTemplateFilledInIsNoPlaceholder", nearPlaceholder + "\n", true,
+       jsonRecord(nearPlaceholder, "", "", 1796861430, "2026-12-10T00:10:30Z",
+                  "032e02b4-0499-0533-a106-940700080009"),
+       "", 0},
+      {"TimeInFuture", future + "\n", true,
+       jsonRecord(future, "", "\"time-in-future\"", static_cast<std::uint32_t>(kNow + 60),
+                  "2026-12-10T12:01:00Z"),
+       "", 0},
+      {"TimeBefore2005", old + "\n", true,
+       jsonRecord(old, "", "\"time-before-2005\"", 1000000000, "2001-09-09T01:46:40Z"), "", 0},
+      {"TimeBefore2005Text", "x " + old + "\n", false,
+       "label:   x\ntoken:   " + old +
+           "\nversion: 1\ntime:    2001-09-09T01:46:40Z (1000000000)\n"
+           "uuid:    00112233-4455-6677-8899-aabbccddeeff\nlegacy:  33F3A401\n"
+           "machine: 00112233-4455-6677-8899-aabbccddeeff/33F3A401\n"
+           "warning: time-before-2005\n",
+       "", 0},
+      {"LineTooLong", longLine + "\n" + t + "\n", true,
+       "{\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"}\n" + jsonRecord(t),
+       "orlim-decode: line 1: longer than 1024 bytes\n", 1},
+      {"LineJustShortEnough", std::string(kMaxLineBytes - t.size() - 1, 'L') + " " + t + "\n",
+       true, jsonRecord(t, std::string(kMaxLineBytes - t.size() - 1, 'L')), "", 0},
+      {"LongLineAtTheEnd", t + "\n" + longLine, true,
+       jsonRecord(t) + "{\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"}\n",
+       "orlim-decode: line 2: longer than 1024 bytes\n", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DecodeOptions options;
+    options.json = c.json;
+    RunOutput r = runText(c.input, options);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
+  }
+}
+
+TEST(DecodeStream, MaxAgeRefusesStaleTokens) {
+  const std::string day1 = sealToken(withTime(static_cast<std::uint32_t>(kNow - 86400)));
+  const std::string day2 = sealToken(withTime(static_cast<std::uint32_t>(kNow - 86400 - 1)));
+  DecodeOptions options;
+  options.json = true;
+  options.maxAgeDays = 1;
+  RunOutput r = runText("h1 " + day1 + "\nh2 " + day2 + "\n", options);
+  EXPECT_EQ(r.out, jsonRecord(day1, "h1", "", static_cast<std::uint32_t>(kNow - 86400),
+                              "2026-12-09T12:00:00Z") +
+                       "{\"label\": \"h2\", \"input\": \"" + day2 +
+                       "\", \"error\": \"older than 1 days (made 2026-12-09T11:59:59Z)\"}\n");
+  EXPECT_EQ(r.err, "orlim-decode: line 2 (h2): older than 1 days (made 2026-12-09T11:59:59Z)\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+// Lines cut anywhere by the reads still give the same records, and the
+// rest of a long line is passed over whatever the reads' sizes.
+TEST(DecodeStream, LinesSplitAcrossReads) {
+  const std::string t = sealToken(sampleFields());
+  const std::string input =
+      "a " + t + "\n" + std::string(3 * kMaxLineBytes, 'x') + "\n" + t + "\r\n";
+  DecodeOptions options;
+  options.json = true;
+  const RunOutput whole = runText(input, options);
+  ASSERT_EQ(whole.status, 1);
+  for (std::size_t size : {1u, 7u, 59u, 1000u, 1025u, 4096u}) {
+    SCOPED_TRACE(size);
+    ScriptedInput pieces;
+    for (std::size_t at = 0; at < input.size(); at += size) pieces.pieces.push_back(input.substr(at, size));
+    RunOutput r = runStream(pieces, options);
+    EXPECT_EQ(r.out, whole.out);
+    EXPECT_EQ(r.err, whole.err);
+  }
+}
+
+// A read that fails is not the end of the input: the records before it
+// stand, the message follows them, and the run fails.
+TEST(DecodeStream, ReadErrorMidStream) {
+  const std::string t = sealToken(sampleFields());
+  struct Case {
+    const char* name;
+    std::vector<std::string> pieces;
+    std::size_t records;
+  };
+  const Case cases[] = {
+      {"AtALineBoundary", {t + "\n" + t + "\n", t + "\n"}, 3},
+      {"InsideALine", {t + "\n" + t.substr(0, 20)}, 1},
+      {"BeforeAnything", {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DecodeOptions options;
+    options.json = true;
+    RunOutput r = runStream(ScriptedInput{c.pieces, EIO, 0}, options);
+    std::string expected;
+    for (std::size_t i = 0; i < c.records; ++i) expected += jsonRecord(t);
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, "orlim-decode: read error: Input/output error\n");
+    EXPECT_EQ(r.status, 1);
+  }
+}
+
+// Records and messages to one file (a terminal, 2>&1) read in input order.
+TEST(DecodeStream, MessagesInOrderOnOneFile) {
+  const std::string t = sealToken(sampleFields());
+  MemoryFile both;
+  ScriptedInput input{{t + "\nXYZ\n" + t + "\n"}, 0, 0};
+  scripted = &input;
+  DecodeIo io;
+  io.read = scriptedRead;
+  io.out = both.fd;
+  io.err = both.fd;
+  DecodeOptions options;
+  options.json = true;
+  options.now = kNow;
+  DecoderOwner decoder = makeDecoder(options, io);
+  ASSERT_NE(decoder, nullptr);
+  decodeStream(*decoder);
+  EXPECT_EQ(finishDecoder(*decoder), 1);
+  scripted = nullptr;
+  EXPECT_EQ(both.contents(),
+            jsonRecord(t) +
+                "{\"input\": \"XYZ\", \"error\": \"character 1 is not a hex digit\"}\n"
+                "orlim-decode: line 2: character 1 is not a hex digit\n" +
+                jsonRecord(t));
+}
+
+TEST(DecodeArgument, NamedByPositionAndLengthBounded) {
+  MemoryFile out;
+  MemoryFile err;
+  DecodeIo io;
+  io.out = out.fd;
+  io.err = err.fd;
+  DecodeOptions options;
+  options.now = kNow;
+  DecoderOwner decoder = makeDecoder(options, io);
+  ASSERT_NE(decoder, nullptr);
+  const std::string t = sealToken(sampleFields());
+  decodeArgument(*decoder, "host " + t, 2);
+  decodeArgument(*decoder, std::string(kMaxLineBytes + 1, 'A'), 3);
+  decodeArgument(*decoder, "", 4);
+  EXPECT_EQ(finishDecoder(*decoder), 1);
+  EXPECT_EQ(out.contents(), textRecord(t, "host"));
+  EXPECT_EQ(err.contents(),
+            "orlim-decode: argument 3: longer than 1024 bytes\n"
+            "orlim-decode: argument 4: not 58 hex digits (0)\n");
+}
+
+TEST(DecodeStream, LostOutputFails) {
+  const std::string t = sealToken(sampleFields());
+  const int full = open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  MemoryFile err;
+  ScriptedInput input{{t + "\n"}, 0, 0};
+  scripted = &input;
+  DecodeIo io;
+  io.read = scriptedRead;
+  io.out = full;
+  io.err = err.fd;
+  DecoderOwner decoder = makeDecoder(DecodeOptions{}, io);
+  decodeStream(*decoder);
+  EXPECT_EQ(finishDecoder(*decoder), 1);
+  scripted = nullptr;
+  close(full);
+  EXPECT_EQ(err.contents(), "orlim-decode: write error: No space left on device\n");
+}
+
+// --- pieces -------------------------------------------------------------------
+
+TEST(WriteUtc, AgreesWithTheCLibrary) {
+  std::mt19937 rng(7);
+  std::vector<std::uint32_t> times = {0, 1, 86399, 86400, 951782400 /* 2000-02-29 */,
+                                      1104537600, 4107542400u /* 2100-03-01 */, 0xFFFFFFFFu};
+  for (int i = 0; i < 100000; ++i) times.push_back(static_cast<std::uint32_t>(rng()));
+  for (std::uint32_t seconds : times) {
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    gmtime_r(&t, &parts);
+    char expected[32];
+    std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    char got[decodeinternal::kUtcTextSize + 1] = {};
+    decodeinternal::writeUtc(got, seconds);
+    ASSERT_STREQ(got, expected) << seconds;
+  }
+}
+
+TEST(Escape, LabelsNeverCarryControls) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string json;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"Plain", "host-01.example", "host-01.example", "host-01.example"},
+      {"QuoteAndBackslash", "a\"b\\c", "a\\\"b\\\\c", "a\"b\\\\c"},
+      {"C0AndDel", std::string("\x00\x07\n\t\r\x1b\x7f", 7), "\\u0000\\u0007\\n\\t\\r\\u001b\\u007f",
+       "\\x00\\x07\\x0a\\x09\\x0d\\x1b\\x7f"},
+      {"Utf8", "h\xc3\xa9t\xe2\x82\xac\xf0\x9f\x98\x80", "h\xc3\xa9t\xe2\x82\xac\xf0\x9f\x98\x80",
+       "h\xc3\xa9t\xe2\x82\xac\xf0\x9f\x98\x80"},
+      {"C1Control", "\xc2\x9b" "31m", "\\u009b31m", "\\xc2\\x9b31m"},
+      {"NotUtf8", "\xff\xc3(\xe0\x80\x80\xed\xa0\x80\xf4\x90\x80\x80",
+       "\\ufffd\\ufffd(\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd",
+       "\\xff\\xc3(\\xe0\\x80\\x80\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80"},
+      {"CutShort", "a\xe2\x82", "a\\ufffd\\ufffd", "a\\xe2\\x82"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(decodeinternal::escapeJson(c.bytes), c.json);
+    EXPECT_EQ(decodeinternal::escapeText(c.bytes), c.text);
+  }
 }
 
 }  // namespace

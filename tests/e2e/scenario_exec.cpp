@@ -1,0 +1,67 @@
+// Runs a command in a named end-to-end scenario: private namespaces laid out
+// as a machine of that kind. Its output and exit status pass through, so a
+// test can put a scenario under a tool that only runs commands (Ansible's
+// local connection, a stand-in for ssh).
+//   scenario_exec NAME PROGRAM [ARG...]      (as root)
+// Names: working (the usual test machine), placeholder (the same machine
+// whose firmware carries a vendor's default UUID), no-firmware (a card but
+// no SMBIOS source at all, so no token).
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+#include "e2e/harness.h"
+#include "support/smbios_builders.h"
+
+namespace {
+
+bool namedScenario(std::string_view name, orlimtest::Scenario& scenario) {
+  scenario = orlimtest::workingMachine();
+  if (name == "working") return true;
+  if (name == "placeholder") {
+    // Stored as the firmware stores it: 03000200-0400-0500-0006-000700080009
+    // once the first three fields are read little-endian.
+    const smbiostest::Uuid raw = {0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05,
+                                  0x00, 0x06, 0x00, 0x07, 0x00, 0x08, 0x00, 0x09};
+    using smbiostest::operator+;
+    const smbiostest::Bytes table = smbiostest::type1(raw) + smbiostest::endOfTable();
+    const smbiostest::Bytes entryPoint =
+        smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), 0);
+    scenario.smbiosEntryPoint = std::string(entryPoint.begin(), entryPoint.end());
+    scenario.dmiTable = std::string(table.begin(), table.end());
+    return true;
+  }
+  if (name == "no-firmware") {
+    scenario.smbiosEntryPoint.reset();
+    scenario.dmiTable.reset();
+    return true;
+  }
+  return false;
+}
+
+void writeAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  orlimtest::Scenario scenario;
+  if (argc < 3 || !namedScenario(argv[1], scenario)) {
+    std::fprintf(stderr, "usage: scenario_exec working|placeholder|no-firmware PROGRAM [ARG...]\n");
+    return 125;
+  }
+  orlimtest::Command command;
+  command.argv.assign(argv + 2, argv + argc);
+  const std::vector<orlimtest::RunResult> results = orlimtest::runScenario(scenario, {command});
+  if (results.empty()) return 125;
+  writeAll(STDOUT_FILENO, results.front().out);
+  writeAll(STDERR_FILENO, results.front().err);
+  return results.front().status < 0 ? 125 : results.front().status;
+}
