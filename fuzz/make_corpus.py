@@ -77,7 +77,10 @@ def tables_seeds():
     # Sysfs layout: byte 0 = entry point size, then the entry point, then the table.
     seeds["sysfs-sm3"] = bytes([24]) + sm3(len(t), 0) + t
     seeds["sysfs-sm2"] = bytes([31]) + sm2(len(t), 0, 3) + t
-    seeds["sysfs-sm2-fixup"] = bytes([31]) + sm2(len(t), 0, 0, 2, 51) + t
+    # The versions some BIOSes store wrongly: 2.31 and 2.33 read as 2.3
+    # (raw UUID order), 2.51 as 2.6 (swapped order).
+    for minor in (31, 33, 51):
+        seeds["sysfs-sm2-fixup-2.%d" % minor] = bytes([31]) + sm2(len(t), 0, 0, 2, minor) + t
     seeds["sysfs-dmi"] = bytes([15]) + dmi(len(t), 0) + t
     seeds["sysfs-ff-then-uuid"] = bytes([24]) + sm3(0xFFFF, 0) + type1(b"\xff" * 16) + type1()
     # Memory layout: the input lies at 0 and at 0xF0000; an entry point in a

@@ -8,6 +8,7 @@ namespace smbiosfuzz {
 
 int walkTableIn(std::span<const std::uint8_t> memory, const smbios::TableLocation& location,
                 smbios::UuidSpan uuid) {
+  if (location.length > smbios::kMaxTableLength) return -1;
   if (location.address > memory.size() || location.length > memory.size() - location.address)
     return -1;
   return smbios::walkStructureTable(memory.subspan(location.address, location.length),

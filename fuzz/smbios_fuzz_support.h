@@ -12,7 +12,8 @@ namespace smbiosfuzz {
 
 // Walks the table a location names inside memory, which stands for the
 // physical memory device from address 0: a table that doesn't lie wholly
-// inside it can't be read, as a memory image's bounds reject it.
+// inside it can't be read, as a memory image's bounds reject it, and one
+// stated longer than kMaxTableLength is refused as the reader refuses it.
 int walkTableIn(std::span<const std::uint8_t> memory, const smbios::TableLocation& location,
                 smbios::UuidSpan uuid);
 

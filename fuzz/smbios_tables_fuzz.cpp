@@ -30,6 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::array<std::uint8_t, 16> fromSysfs{};
   smbios::TableLocation location;
   int result = smbios::locateSysfsTable(entryPoint, location);
+  // As the reader does: a stated length past the limit fails the source
+  // before anything is read.
+  if (result == 0 && location.length > smbios::kMaxTableLength) result = -1;
   if (result == 0) {
     if ((location.flags & smbios::kTableInFile) == 0) smbiosfuzz::fail("sysfs table not in file");
     const std::size_t length = std::min<std::size_t>(location.length, table.size());

@@ -79,6 +79,18 @@ const char* outcomeName(AttemptOutcome outcome) {
       return "malformed table";
     case AttemptOutcome::kWrongTextLength:
       return "not a UUID line";
+    case AttemptOutcome::kNotAFileOrDevice:
+      return "not a regular file or device";
+    case AttemptOutcome::kEmptyOrOutsideImage:
+      return "empty or outside the memory image";
+    case AttemptOutcome::kOutOfMemory:
+      return "out of memory";
+    case AttemptOutcome::kTableOverLimit:
+      return "table too large";
+    case AttemptOutcome::kTableWalkedBefore:
+      return "table already walked";
+    case AttemptOutcome::kScanLimitReached:
+      return "scan byte limit reached";
   }
   return "unknown";
 }
@@ -104,6 +116,14 @@ const char* outcomeExplanation(const UuidAttempt& a) {
       return "the firmware says the UUID is not present";
     case AttemptOutcome::kWrongTextLength:
       return "not 36 characters and a line end";
+    case AttemptOutcome::kNotAFileOrDevice:
+      return "a FIFO, socket, directory or block device where firmware data belongs";
+    case AttemptOutcome::kTableOverLimit:
+      return "its entry point states a length over the reader's 16 MiB limit";
+    case AttemptOutcome::kTableWalkedBefore:
+      return "an earlier entry point led to the same table";
+    case AttemptOutcome::kScanLimitReached:
+      return "the scan has read all the table bytes it allows";
     default:
       return "";
   }
@@ -310,7 +330,7 @@ void appendAttemptLine(std::string& out, const UuidAttempt& a) {
 void appendUuidBlock(std::string& out, const InspectReport& r) {
   out += "Firmware UUID\n";
   const UuidAttempt* found = winningAttempt(r);
-  if (found != nullptr)
+  if (r.uuidResult == 0)
     out += "  UUID:         " + formatUuid(r.uuid) + " (result 0)\n";
   else
     out += "  UUID:         none (result " + std::to_string(r.uuidResult) + ")\n";
@@ -508,7 +528,7 @@ std::string formatReportText(const InspectReport& r) {
 std::string formatReportJson(const InspectReport& r) {
   std::string out = "{\"uuid\": {\"value\": ";
   const UuidAttempt* found = winningAttempt(r);
-  if (found != nullptr)
+  if (r.uuidResult == 0)
     appendJsonString(out, formatUuid(r.uuid));
   else
     out += "null";

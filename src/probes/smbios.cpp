@@ -4,6 +4,7 @@
 #include "probes/smbios.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <limits>
 
@@ -16,10 +17,13 @@ namespace {
 // --- Recording, for a watched run only ---------------------------------------
 
 // A new attempt in observation, or null when nobody watches (or the record
-// is full, which is counted).
+// is full, which is counted). The memory scan, which may find thousands of
+// entry points in a crafted window, leaves the last place to the product
+// UUID text that comes after it.
 UuidAttempt* beginAttempt(UuidObservation* observation, UuidSource source, const char* path) {
   if (observation == nullptr) return nullptr;
-  if (observation->count == observation->attempts.size()) {
+  const std::size_t room = observation->attempts.size() - (source == UuidSource::kMemoryScan);
+  if (observation->count >= room) {
     ++observation->dropped;
     return nullptr;
   }
@@ -36,29 +40,49 @@ void clearErrorIfWatched(const void* watcher) {
   if (watcher != nullptr) errno = 0;
 }
 
-// The access before this failed; says how, from errno.
-void recordAccessFailure(UuidAttempt* attempt, AttemptOutcome otherwise) {
-  if (attempt == nullptr) return;
-  attempt->error = errno;
-  switch (errno) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENXIO:
-    case ENODEV:
-      attempt->outcome = AttemptOutcome::kMissing;
-      break;
-    case EACCES:
-    case EPERM:
-      attempt->outcome = AttemptOutcome::kPermissionDenied;
-      break;
-    default:
-      attempt->outcome = otherwise;
-      break;
-  }
-}
-
 void record(UuidAttempt* attempt, AttemptOutcome outcome) {
   if (attempt != nullptr) attempt->outcome = outcome;
+}
+
+// Why a load or a table read failed, from its code (and, for a file that
+// would not open, errno); readError is what a failed read of these bytes is
+// called.
+void recordFailure(UuidAttempt* attempt, int code, AttemptOutcome readError) {
+  if (attempt == nullptr) return;
+  switch (code) {
+    case kCannotOpen:
+      attempt->error = errno;
+      attempt->outcome = errno == ENOENT || errno == ENOTDIR || errno == ENXIO || errno == ENODEV
+                             ? AttemptOutcome::kMissing
+                         : errno == EACCES || errno == EPERM ? AttemptOutcome::kPermissionDenied
+                                                             : AttemptOutcome::kUnreadable;
+      break;
+    case kNotFileOrDevice:
+      attempt->outcome = AttemptOutcome::kNotAFileOrDevice;
+      break;
+    case kEmptyOrOutside:
+      attempt->outcome = AttemptOutcome::kEmptyOrOutsideImage;
+      break;
+    case kReadError:
+      attempt->error = errno;
+      attempt->outcome = readError;
+      break;
+    case kNoMemory:
+      attempt->outcome = AttemptOutcome::kOutOfMemory;
+      break;
+    case kTableTooLarge:
+      attempt->outcome = AttemptOutcome::kTableOverLimit;
+      break;
+    case kTableAlreadyWalked:
+      attempt->outcome = AttemptOutcome::kTableWalkedBefore;
+      break;
+    case kScanBytesSpent:
+      attempt->outcome = AttemptOutcome::kScanLimitReached;
+      break;
+    default:
+      attempt->outcome = readError;
+      break;
+  }
 }
 
 // Whether rejected entry point bytes had an anchor at all.
@@ -85,6 +109,11 @@ AttemptOutcome walkOutcome(WalkEnd end) {
   return AttemptOutcome::kTableMalformed;
 }
 
+bool sameWalk(const TableLocation& a, const TableLocation& b) {
+  return a.address == b.address && a.length == b.length && a.count == b.count &&
+         a.version == b.version && a.flags == b.flags;
+}
+
 }  // namespace
 
 int readStructureTable(const TableLocation& location, const char* path, UuidSpan uuid,
@@ -93,23 +122,28 @@ int readStructureTable(const TableLocation& location, const char* path, UuidSpan
     attempt->located = true;
     attempt->location = location;
   }
+  if (location.length > kMaxTableLength) {
+    record(attempt, AttemptOutcome::kTableOverLimit);
+    return kTableTooLarge;
+  }
   ByteBuffer table;
   std::size_t size = location.length;
+  int loaded = kLoaded;
   clearErrorIfWatched(attempt);
   if ((location.flags & kTableInFile) != 0) {
-    table = loadFileBytes(path, size);
+    loaded = loadFileBytes(path, size, table);
   } else {
     // Physical addresses are file offsets of the memory device; one past the
     // signed range can't be read there.
     if (location.address > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
       record(attempt, AttemptOutcome::kAddressOutOfRange);
-      return -1;
+      return kEmptyOrOutside;
     }
-    table = loadPhysicalRange(static_cast<std::int64_t>(location.address), size, path);
+    loaded = loadPhysicalRange(static_cast<std::int64_t>(location.address), size, path, table);
   }
-  if (!table) {
-    recordAccessFailure(attempt, AttemptOutcome::kTableUnreadable);
-    return -1;
+  if (loaded != kLoaded) {
+    recordFailure(attempt, loaded, AttemptOutcome::kTableUnreadable);
+    return loaded;
   }
   WalkObservation* walk = nullptr;
   if (attempt != nullptr) {
@@ -117,10 +151,10 @@ int readStructureTable(const TableLocation& location, const char* path, UuidSpan
     attempt->location.length = static_cast<std::uint32_t>(size);  // what the file really held
     walk = &attempt->walk;
   }
-  const int result = walkStructureTable(ByteView(table.get(), size), location.count,
+  const int walked = walkStructureTable(ByteView(table.get(), size), location.count,
                                         location.version, location.flags, uuid, walk);
   if (walk != nullptr) attempt->outcome = walkOutcome(walk->end);
-  return result;
+  return walked == 0 ? 0 : kNoUsableUuid;
 }
 
 int decodeSysfsEntryPoint(ByteView entryPoint, const char* tablePath, UuidSpan uuid,
@@ -131,10 +165,11 @@ int decodeSysfsEntryPoint(ByteView entryPoint, const char* tablePath, UuidSpan u
     return -1;
   }
   if (attempt != nullptr) attempt->path = tablePath;
-  return readStructureTable(location, tablePath, uuid, attempt);
+  return readStructureTable(location, tablePath, uuid, attempt) == 0 ? 0 : -1;
 }
 
-int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid, UuidAttempt* attempt) {
+int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid,
+                  UuidAttempt* attempt) {
   std::uint64_t address = 0;
   if (findSystabEntryPoint(stream, address) != 0) {
     record(attempt, AttemptOutcome::kNoSmbiosLine);
@@ -149,11 +184,12 @@ int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid, Uuid
     record(attempt, AttemptOutcome::kAddressOutOfRange);
     return -2;
   }
+  ByteBuffer bytes;
   clearErrorIfWatched(attempt);
-  ByteBuffer bytes =
-      loadPhysicalRange(static_cast<std::int64_t>(address), kEntryPointBufferSize, memoryPath);
-  if (!bytes) {
-    recordAccessFailure(attempt, AttemptOutcome::kUnreadable);
+  const int loaded = loadPhysicalRange(static_cast<std::int64_t>(address), kEntryPointBufferSize,
+                                       memoryPath, bytes);
+  if (loaded != kLoaded) {
+    recordFailure(attempt, loaded, AttemptOutcome::kUnreadable);
     return -2;
   }
   const ByteView entryPoint(bytes.get(), kEntryPointBufferSize);
@@ -166,13 +202,24 @@ int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid, Uuid
 }
 
 int scanMemoryWindow(const char* memoryPath, UuidSpan uuid, UuidObservation* observation) {
+  ByteBuffer window;
   clearErrorIfWatched(observation);
-  ByteBuffer window = loadPhysicalRange(kScanWindowAddress, kScanWindowSize, memoryPath);
-  if (!window) {
-    recordAccessFailure(beginAttempt(observation, UuidSource::kMemoryScan, memoryPath),
-                        AttemptOutcome::kUnreadable);
+  const int loaded = loadPhysicalRange(kScanWindowAddress, kScanWindowSize, memoryPath, window);
+  if (loaded != kLoaded) {
+    recordFailure(beginAttempt(observation, UuidSource::kMemoryScan, memoryPath), loaded,
+                  AttemptOutcome::kUnreadable);
     return -2;
   }
+  // A window may hold an entry point in each of its 4096 slots, and each may
+  // state up to kMaxTableLength. Real windows hold one to three anchors (an
+  // _SM3_, an _SM_ and the _DMI_ inside it) whose tables are a few KiB each,
+  // so neither rule below ever passes over a table on a real machine; they
+  // keep a crafted window from multiplying the work: a walk already done is
+  // not done again, and all tables read together stay within
+  // kScanTableBytes.
+  std::array<TableLocation, kScanRememberedTables> walked{};
+  std::size_t walkedCount = 0;
+  std::uint64_t bytesLeft = kScanTableBytes;
   bool anyEntryPoint = false;
   const int result = scanWindowBytes(
       ByteView(window.get(), kScanWindowSize),
@@ -182,7 +229,20 @@ int scanMemoryWindow(const char* memoryPath, UuidSpan uuid, UuidObservation* obs
           anyEntryPoint = true;
           attempt->hasAddress = true;
           attempt->address = static_cast<std::uint64_t>(kScanWindowAddress) + offset;
+          attempt->located = true;
+          attempt->location = location;
         }
+        int passedOver = 0;
+        if (location.length > kMaxTableLength) passedOver = kTableTooLarge;
+        for (std::size_t i = 0; passedOver == 0 && i < walkedCount; ++i)
+          if (sameWalk(walked[i], location)) passedOver = kTableAlreadyWalked;
+        if (passedOver == 0 && location.length > bytesLeft) passedOver = kScanBytesSpent;
+        if (passedOver != 0) {
+          recordFailure(attempt, passedOver, AttemptOutcome::kTableUnreadable);
+          return passedOver;
+        }
+        bytesLeft -= location.length;
+        if (walkedCount < walked.size()) walked[walkedCount++] = location;
         return readStructureTable(location, memoryPath, uuid, attempt);
       });
   if (result != 0 && observation != nullptr && !anyEntryPoint)
@@ -193,10 +253,11 @@ int scanMemoryWindow(const char* memoryPath, UuidSpan uuid, UuidObservation* obs
 
 int readProductUuid(const char* path, UuidSpan uuid, UuidAttempt* attempt) {
   std::size_t textSize = kProductUuidTextSize;
+  ByteBuffer text;
   clearErrorIfWatched(attempt);
-  ByteBuffer text = loadFileBytes(path, textSize);
-  if (!text) {
-    recordAccessFailure(attempt, AttemptOutcome::kUnreadable);
+  const int loaded = loadFileBytes(path, textSize, text);
+  if (loaded != kLoaded) {
+    recordFailure(attempt, loaded, AttemptOutcome::kUnreadable);
     return -1;
   }
   if (textSize != kProductUuidTextSize) {
@@ -219,29 +280,29 @@ int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* obs
   //    here, the next source decides the result code.
   UuidAttempt* sysfs = beginAttempt(observation, UuidSource::kSysfs, paths.entryPoint);
   std::size_t entryPointSize = kEntryPointBufferSize;
+  ByteBuffer entryPoint;
   clearErrorIfWatched(sysfs);
-  if (ByteBuffer entryPoint = loadFileBytes(paths.entryPoint, entryPointSize)) {
+  const int loaded = loadFileBytes(paths.entryPoint, entryPointSize, entryPoint);
+  if (loaded == kLoaded) {
     if (decodeSysfsEntryPoint(ByteView(entryPoint.get(), entryPointSize), paths.table, uuid,
                               sysfs) == 0)
       return finish(0);
   } else {
-    recordAccessFailure(sysfs, AttemptOutcome::kUnreadable);
+    recordFailure(sysfs, loaded, AttemptOutcome::kUnreadable);
   }
 
   // 2. The EFI system table; if one opens, the memory scan is never tried.
   int result = 0;
   clearErrorIfWatched(observation);
-  UniqueFile systab(std::fopen(paths.efiSystab, "re"));
+  UniqueFile systab = openFirmwareStream(paths.efiSystab);
   const char* systabPath = paths.efiSystab;
   if (!systab) {
     // Of two failed opens, the first one's reason says more, unless it is
     // only that the file is missing.
     const int firstError = errno;
-    systab.reset(std::fopen(paths.procSystab, "re"));
-    if (systab)
-      systabPath = paths.procSystab;
-    else if (observation != nullptr && firstError != ENOENT)
-      errno = firstError;
+    systab = openFirmwareStream(paths.procSystab);
+    if (systab) systabPath = paths.procSystab;
+    else if (observation != nullptr && firstError != ENOENT) errno = firstError;
   }
   UuidAttempt* efi = beginAttempt(observation, UuidSource::kEfi, systabPath);
   if (systab) {
@@ -250,7 +311,9 @@ int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* obs
     if (observation != nullptr)
       beginAttempt(observation, UuidSource::kMemoryScan, paths.memory);  // kNotTried
   } else {
-    recordAccessFailure(efi, AttemptOutcome::kUnreadable);
+    // openFirmwareStream refuses what is no file or device with errno 0
+    // left by a successful open; anything else is the open's own errno.
+    recordFailure(efi, errno == 0 ? kNotFileOrDevice : kCannotOpen, AttemptOutcome::kUnreadable);
     // 3. The legacy BIOS window.
     result = scanMemoryWindow(paths.memory, uuid, observation);
   }

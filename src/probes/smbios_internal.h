@@ -18,6 +18,19 @@
 
 namespace smbios {
 
+// readStructureTable's and the memory scan's outcomes besides 0 and the
+// load codes of smbios_io.h (kTableTooLarge among them). Each is a failed
+// source or a candidate passed over; they only say why.
+inline constexpr int kNoUsableUuid = -7;        // walked: no type-1 structure with a usable UUID
+inline constexpr int kTableAlreadyWalked = -8;  // the scan walked this very table already
+inline constexpr int kScanBytesSpent = -9;      // the scan has read its kScanTableBytes
+
+// The memory scan's bounds: all tables it reads together, and how many
+// walks it remembers to pass over repeats (past that, the byte bound alone
+// holds).
+inline constexpr std::uint64_t kScanTableBytes = kMaxTableLength;
+inline constexpr std::size_t kScanRememberedTables = 32;
+
 struct SmbiosPaths {
   const char* entryPoint = "/sys/firmware/dmi/tables/smbios_entry_point";
   const char* table = "/sys/firmware/dmi/tables/DMI";
@@ -52,6 +65,12 @@ enum class AttemptOutcome : std::uint8_t {
   kUuidAllFF,            // the type-1 UUID is all 0xFF: not present
   kTableMalformed,       // a structure runs out of the table
   kWrongTextLength,      // the product UUID text is not 36 characters and a line end
+  kNotAFileOrDevice,      // a FIFO, socket, directory or block device at a firmware path
+  kEmptyOrOutsideImage,       // an empty file, or a range outside the memory image
+  kOutOfMemory,             // memory ran out for the bytes
+  kTableOverLimit,        // the stated table length is over the reader's limit
+  kTableWalkedBefore,   // the memory scan walked this very table already
+  kScanLimitReached,       // the memory scan has read all the table bytes it allows
 };
 
 // One source asked (for the memory scan: one entry point found in the window).
@@ -84,7 +103,8 @@ int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* obs
 // --- The sources, in the order the chain asks them ------------------------
 
 // Entry point bytes as read from the sysfs file, with the table in the file
-// at tablePath. 0 when the table gave a UUID.
+// at tablePath. 0 when the table gave a UUID, else -1 (readStructureTable
+// says why).
 int decodeSysfsEntryPoint(ByteView entryPoint, const char* tablePath, UuidSpan uuid,
                           UuidAttempt* attempt = nullptr);
 
@@ -93,7 +113,8 @@ int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid,
                   UuidAttempt* attempt = nullptr);
 
 // The 0xF0000 window scan on a device: 0, -1 or -2 as the chain reports them.
-// Each entry point found becomes an attempt of its own in observation.
+// Each table is read at most once, and at most kScanTableBytes of tables in
+// all. Each entry point found becomes an attempt of its own in observation.
 int scanMemoryWindow(const char* memoryPath, UuidSpan uuid, UuidObservation* observation = nullptr);
 
 // The kernel's text: 0 with the UUID, or -1 when the file can't be read or
@@ -101,7 +122,9 @@ int scanMemoryWindow(const char* memoryPath, UuidSpan uuid, UuidObservation* obs
 int readProductUuid(const char* path, UuidSpan uuid, UuidAttempt* attempt = nullptr);
 
 // Reads the table an entry point located (the whole file at path with
-// kTableInFile, else a physical range of the device at path) and walks it.
+// kTableInFile, else a physical range of the device at path) and walks it:
+// 0 with the UUID, kTableTooLarge for a stated length over kMaxTableLength
+// (nothing read), a load code, or kNoUsableUuid.
 int readStructureTable(const TableLocation& location, const char* path, UuidSpan uuid,
                        UuidAttempt* attempt = nullptr);
 

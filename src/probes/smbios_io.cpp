@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "common/unique_fd.h"
 
@@ -41,6 +41,32 @@ ByteBuffer allocateBytes(std::size_t length) {
 
 }  // namespace
 
+int openFirmwareFile(const char* path, struct stat& status) {
+  // O_NONBLOCK only matters for what is refused below (a FIFO's open would
+  // wait for a writer); regular files ignore it, and so does the memory
+  // device.
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return kCannotOpen;
+  if (fstat(fd, &status) != 0) {
+    close(fd);
+    return kCannotOpen;
+  }
+  if (!S_ISREG(status.st_mode) && !S_ISCHR(status.st_mode)) {
+    close(fd);
+    return kNotFileOrDevice;
+  }
+  return fd;
+}
+
+UniqueFile openFirmwareStream(const char* path) {
+  struct stat status {};
+  const int fd = openFirmwareFile(path, status);
+  if (fd < 0) return nullptr;
+  UniqueFile stream(fdopen(fd, "r"));
+  if (!stream) close(fd);
+  return stream;
+}
+
 int readExactly(int fd, std::uint8_t* destination, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
@@ -55,38 +81,65 @@ int readExactly(int fd, std::uint8_t* destination, std::size_t count) {
   return 0;
 }
 
-ByteBuffer loadFileBytes(const char* path, std::size_t& maxLength) {
-  UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return nullptr;
-  struct stat status {};
-  if (fstat(fd.get(), &status) == 0) {
-    if (status.st_size <= 0) return nullptr;
-    const auto size = static_cast<std::uint64_t>(status.st_size);
-    if (size < maxLength) maxLength = static_cast<std::size_t>(size);
+int readExactlyAt(int fd, std::uint8_t* destination, std::size_t count, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < count) {
+    const std::uint64_t at = offset + done;
+    if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return -1;
+    const ssize_t got = pread(fd, destination + done, count - done, static_cast<off_t>(at));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (got == 0) return -1;  // cut short since fstat
+    done += static_cast<std::size_t>(got);
   }
-  ByteBuffer bytes = allocateBytes(maxLength);
-  if (!bytes) return nullptr;
-  // A descriptor just opened reads from offset 0: no seek needed.
-  if (readExactly(fd.get(), bytes.get(), maxLength) != 0) return nullptr;
-  return bytes;
+  return 0;
 }
 
-ByteBuffer loadPhysicalRange(std::int64_t address, std::size_t length, const char* devicePath) {
-  if (address < 0) return nullptr;
-  const auto start = static_cast<std::uint64_t>(address);
-  UniqueFd fd(open(devicePath, O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return nullptr;
+int loadFileBytes(const char* path, std::size_t& maxLength, ByteBuffer& bytes) {
+  bytes.reset();
   struct stat status {};
-  if (fstat(fd.get(), &status) != 0) return nullptr;
+  const int opened = openFirmwareFile(path, status);
+  if (opened < 0) return opened;
+  const UniqueFd fd(opened);
+  if (status.st_size <= 0) return kEmptyOrOutside;
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size < maxLength) maxLength = static_cast<std::size_t>(size);
+  ByteBuffer loaded = allocateBytes(maxLength);
+  if (!loaded) return kNoMemory;
+  // A descriptor just opened reads from offset 0: no seek needed.
+  if (readExactly(fd.get(), loaded.get(), maxLength) != 0) return kReadError;
+  bytes = std::move(loaded);
+  return kLoaded;
+}
+
+int loadPhysicalRange(std::int64_t address, std::size_t length, const char* devicePath,
+                      ByteBuffer& bytes) {
+  bytes.reset();
+  if (address < 0) return kEmptyOrOutside;
+  const auto start = static_cast<std::uint64_t>(address);
+  struct stat status {};
+  const int opened = openFirmwareFile(devicePath, status);
+  if (opened < 0) return opened;
+  const UniqueFd fd(opened);
+
   if (S_ISREG(status.st_mode)) {
     // A memory image: the range must lie inside it. Written so that no
     // length, however large, can wrap the sum.
     const auto size = static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0));
-    if (start > size || length > size - start) return nullptr;
+    if (start > size || length > size - start) return kEmptyOrOutside;
+    ByteBuffer loaded = allocateBytes(length);
+    if (!loaded) return kNoMemory;
+    if (readExactlyAt(fd.get(), loaded.get(), length, start) != 0) return kReadError;
+    bytes = std::move(loaded);
+    return kLoaded;
   }
-  ByteBuffer bytes = allocateBytes(length);
-  if (!bytes) return nullptr;
 
+  // The device: physical memory is read through a read-only shared mapping,
+  // as the kernel's /dev/mem wants; a device that can't be mapped is read.
+  ByteBuffer loaded = allocateBytes(length);
+  if (!loaded) return kNoMemory;
   const long pageSizeValue = sysconf(_SC_PAGESIZE);
   const auto pageSize = static_cast<std::uint64_t>(pageSizeValue > 0 ? pageSizeValue : 4096);
   const std::uint64_t pageOffset = start % pageSize;
@@ -96,14 +149,16 @@ ByteBuffer loadPhysicalRange(std::int64_t address, std::size_t length, const cha
                                static_cast<off_t>(start - pageOffset)),
                           mapLength);
     if (mapping.valid()) {
-      std::memcpy(bytes.get(), mapping.bytes() + pageOffset, length);
-      return bytes;
+      std::memcpy(loaded.get(), mapping.bytes() + pageOffset, length);
+      bytes = std::move(loaded);
+      return kLoaded;
     }
   }
   if (lseek(fd.get(), static_cast<off_t>(address), SEEK_SET) != static_cast<off_t>(address))
-    return nullptr;
-  if (readExactly(fd.get(), bytes.get(), length) != 0) return nullptr;
-  return bytes;
+    return kReadError;
+  if (readExactly(fd.get(), loaded.get(), length) != 0) return kReadError;
+  bytes = std::move(loaded);
+  return kLoaded;
 }
 
 }  // namespace smbios

@@ -184,8 +184,12 @@ int parseSystabLine(const char* line, std::uint64_t& address) {
 
 int findSystabEntryPoint(std::FILE* stream, std::uint64_t& address) {
   // A line longer than the buffer arrives in pieces, each taken as a line.
+  // Each piece takes at least one byte, so the bound on pieces reads every
+  // file up to kSystabMaxPieces bytes whole (the kernel's is a few lines)
+  // and stops a device or a huge file there from keeping the reader going.
   std::array<char, kSystabLineBufferSize> line{};
-  while (std::fgets(line.data(), static_cast<int>(line.size()), stream) != nullptr) {
+  for (std::size_t pieces = 0; pieces < kSystabMaxPieces; ++pieces) {
+    if (std::fgets(line.data(), static_cast<int>(line.size()), stream) == nullptr) break;
     if (parseSystabLine(line.data(), address) != 0) return 0;
   }
   return -1;

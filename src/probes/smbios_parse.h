@@ -64,6 +64,18 @@ inline constexpr std::size_t kScanWindowSlot = 0x10;
 
 inline constexpr std::size_t kProductUuidTextSize = 37;  // 36 characters and a line end
 inline constexpr std::size_t kSystabLineBufferSize = 63;
+inline constexpr std::size_t kSystabMaxPieces = 0x10000;
+
+// The longest structure table the reader will read. Real tables are small:
+// the largest of 93 dumps from real machines, multi-socket servers
+// included, is under 64 KiB, and SMBIOS 2.x can't even state more than
+// 64 KiB. 16 MiB leaves room for any firmware to come, while what a larger
+// claim would cost stays bounded: a hostile or broken entry point may state
+// up to 4 GiB, and trusting that meant allocating and reading all of it
+// (seconds and gigabytes for one run, the sum of them for a window full of
+// such entry points). A table stated longer than this is a failed source,
+// checked before anything is allocated, mapped or read.
+inline constexpr std::uint32_t kMaxTableLength = 16u << 20;
 
 enum class EntryPointKind : std::uint8_t {
   kNone,
@@ -190,7 +202,8 @@ void parseProductUuidText(std::span<std::uint8_t, kProductUuidTextSize> text, Uu
 int parseSystabLine(const char* line, std::uint64_t& address);
 
 // Reads the stream in 62-character pieces up to the first keyed line:
-// 0 and the address, or -1 when the stream has none.
+// 0 and the address, or -1 when the stream has none within its first
+// kSystabMaxPieces pieces.
 int findSystabEntryPoint(std::FILE* stream, std::uint64_t& address);
 
 }  // namespace smbios

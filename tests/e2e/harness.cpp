@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -100,6 +102,53 @@ void setUpDev(Setup& s, const std::optional<smbiostest::MemoryImage>& image) {
     s.fail("read-only /dev/mem");
 }
 
+void makeParentDirs(Setup& s, const std::string& path) {
+  makeDirs(s, path.substr(0, path.rfind('/')));
+}
+
+// After everything else: FIFOs, devices and sparse files at the paths the
+// scenario names, and /dev/mem moved onto a full file system.
+void setUpOddFiles(Setup& s, const Scenario& scenario) {
+  for (const std::string& path : scenario.fifos) {
+    makeParentDirs(s, path);
+    ::umount2(path.c_str(), MNT_DETACH);  // /dev/mem may be a bind mount
+    ::unlink(path.c_str());
+    if (::mkfifo(path.c_str(), 0600) != 0) s.fail("mkfifo " + path);
+  }
+  for (const std::string& path : scenario.zeroDevices) {
+    makeParentDirs(s, path);
+    ::umount2(path.c_str(), MNT_DETACH);
+    ::unlink(path.c_str());
+    if (::mknod(path.c_str(), S_IFCHR | 0444, makedev(1, 5)) != 0) s.fail("mknod " + path);
+  }
+  for (const auto& [path, image] : scenario.sparseFiles) {
+    makeParentDirs(s, path);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return s.fail("create " + path);
+    if (!image.fill(fd)) s.fail("fill " + path);
+    ::close(fd);
+  }
+  if (scenario.devMemOnFullFileSystem && scenario.devMem) {
+    const std::string small = "/dev/.small";
+    makeDirs(s, small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k,mode=0755") != 0)
+      return s.fail("small tmpfs");
+    int fd = ::open((small + "/mem").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0400);
+    if (fd < 0) return s.fail("create small mem");
+    if (!scenario.devMem->fill(fd)) s.fail("fill small mem");
+    ::close(fd);
+    // Fill what is left, so no page of the image's holes can be had.
+    fd = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0400);
+    if (fd < 0) return s.fail("create filler");
+    static const char kPage[4096] = {1};
+    while (::write(fd, kPage, sizeof kPage) > 0) {
+    }
+    ::close(fd);
+    ::umount2("/dev/mem", MNT_DETACH);
+    bindMount(s, small + "/mem", "/dev/mem");
+  }
+}
+
 // sysfs takes no new files, so the firmware view is a tmpfs laid over it.
 // /sys/devices/virtual keeps every real subdirectory except dmi, which holds
 // only what the scenario gives.
@@ -146,6 +195,8 @@ RunResult runCommand(const Command& command) {
   const char* outPath = "/dev/.out";
   const char* errPath = "/dev/.err";
   std::fflush(nullptr);
+  timespec start{};
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
   pid_t pid = ::fork();
   if (pid < 0) return result;
   if (pid == 0) {
@@ -162,14 +213,21 @@ RunResult runCommand(const Command& command) {
     std::vector<char*> argv;
     for (const std::string& arg : command.argv) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    ::alarm(120);  // a hung tool fails its test instead of hanging the suite
+    ::alarm(command.deadlineSeconds);  // a hung tool fails its test instead of hanging the suite
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  struct rusage usage {};
+  while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  timespec end{};
+  ::clock_gettime(CLOCK_MONOTONIC, &end);
+  result.seconds = static_cast<double>(end.tv_sec - start.tv_sec) +
+                   static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9;
+  result.peakKiB = usage.ru_maxrss;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   result.out = slurp(outPath);
   result.err = slurp(errPath);
   ::unlink(outPath);
@@ -187,10 +245,12 @@ std::vector<RunResult> runScenario(const Scenario& scenario, const std::vector<C
     if (!setUpInterfaces(scenario.interfaces)) s.error = "interface setup failed";
     if (s.ok()) setUpDev(s, scenario.devMem);
     if (s.ok()) setUpFirmware(s, scenario);
-    if (!s.ok()) return packFields({"125", "", s.error});
+    if (s.ok()) setUpOddFiles(s, scenario);
+    if (!s.ok()) return packFields({"125", "", s.error, "0", "0", "0"});
     for (const Command& command : commands) {
       RunResult r = runCommand(command);
-      fields.insert(fields.end(), {std::to_string(r.status), r.out, r.err});
+      fields.insert(fields.end(), {std::to_string(r.status), r.out, r.err, std::to_string(r.signal),
+                                   std::to_string(r.seconds), std::to_string(r.peakKiB)});
     }
     return packFields(fields);
   });
@@ -202,8 +262,9 @@ std::vector<RunResult> runScenario(const Scenario& scenario, const std::vector<C
     return results;
   }
   std::vector<std::string> fields = unpackFields(child.output);
-  for (std::size_t i = 0; i + 2 < fields.size(); i += 3)
-    results.push_back({std::stoi(fields[i]), fields[i + 1], fields[i + 2]});
+  for (std::size_t i = 0; i + 5 < fields.size(); i += 6)
+    results.push_back({std::stoi(fields[i]), fields[i + 1], fields[i + 2], std::stoi(fields[i + 3]),
+                       std::stod(fields[i + 4]), std::stol(fields[i + 5])});
   return results;
 }
 

@@ -17,24 +17,38 @@ namespace orlimtest {
 
 struct Scenario {
   // Firmware files under /sys; absent when not set.
-  std::optional<std::string> smbiosEntryPoint;  // /sys/firmware/dmi/tables/smbios_entry_point
-  std::optional<std::string> dmiTable;          // /sys/firmware/dmi/tables/DMI
-  std::optional<std::string> efiSystab;         // /sys/firmware/efi/systab
-  std::optional<std::string> productUuid;       // /sys/devices/virtual/dmi/id/product_uuid
+  std::optional<std::string> smbiosEntryPoint;    // /sys/firmware/dmi/tables/smbios_entry_point
+  std::optional<std::string> dmiTable;            // /sys/firmware/dmi/tables/DMI
+  std::optional<std::string> efiSystab;           // /sys/firmware/efi/systab
+  std::optional<std::string> productUuid;         // /sys/devices/virtual/dmi/id/product_uuid
   std::optional<smbiostest::MemoryImage> devMem;  // a regular file as /dev/mem
-  std::vector<FakeInterface> interfaces;        // besides lo
-  bool hideNetworkListing = false;              // no /sys/class/net at all
+  std::vector<FakeInterface> interfaces;          // besides lo
+  bool hideNetworkListing = false;                // no /sys/class/net at all
+
+  // What no ordinary firmware file is, laid last at any of the paths above
+  // (/dev/mem included), replacing what is there.
+  std::vector<std::string> fifos;        // a FIFO nobody writes to
+  std::vector<std::string> zeroDevices;  // the character device /dev/zero is (1, 5)
+  std::vector<std::pair<std::string, smbiostest::MemoryImage>> sparseFiles;
+  // devMem lives on a tmpfs too small for it, filled up: a page of the
+  // image's holes can't be brought in, so touching one through a mapping
+  // raises SIGBUS (reading it with read or pread gives zeros).
+  bool devMemOnFullFileSystem = false;
 };
 
 struct RunResult {
   int status = -1;  // exit status, or -1 if the process did not exit normally
   std::string out;
   std::string err;
+  int signal = 0;      // the signal that ended it, if one did (SIGALRM: the deadline)
+  double seconds = 0;  // wall time from fork to its end
+  long peakKiB = 0;    // its peak resident memory (ru_maxrss)
 };
 
 struct Command {
-  std::vector<std::string> argv;  // argv[0] is the program path
-  bool asNobody = false;          // drop to uid/gid 65534 first
+  std::vector<std::string> argv;   // argv[0] is the program path
+  bool asNobody = false;           // drop to uid/gid 65534 first
+  unsigned deadlineSeconds = 120;  // then SIGALRM ends it: a hang fails, not blocks, the suite
 };
 
 // A machine on which a run makes a token: SMBIOS 3.0 tables in sysfs whose

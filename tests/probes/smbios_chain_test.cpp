@@ -1,9 +1,11 @@
 // The SMBIOS reader's chain of sources and its loaders, run on files in a
 // temporary directory through the path seam.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +24,7 @@
 namespace {
 
 using namespace smbiostest;
+using smbios::TableLocation;
 
 constexpr std::uint64_t kOneMiB = 0x100000;
 const Uuid kOtherUuid = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7,
@@ -128,13 +131,23 @@ TEST_F(SmbiosChain, SysfsEntryPointFileSizesAndAnchors) {
   }
 }
 
-TEST_F(SmbiosChain, SysfsTableLengthIsCappedByTheFile) {
-  // Neither a 64 KiB nor a 4 GiB length field reads or allocates past the file.
-  for (const Bytes& ep :
-       {smbios2EntryPoint(2, 3, 0xFFFF, 0, 0), smbios3EntryPoint(3, 0, 0xFFFFFFFF, 0)}) {
+TEST_F(SmbiosChain, SysfsTableLengthIsCappedByTheFileUpToTheLimit) {
+  // A length field up to the limit reads no further than the file...
+  for (const Bytes& ep : {smbios2EntryPoint(2, 3, 0xFFFF, 0, 0),
+                          smbios3EntryPoint(3, 0, smbios::kMaxTableLength, 0)}) {
     writeSysfs(ep, kSysfsTable);
     EXPECT_EQ(run(), 0);
   }
+  // ...one past it fails the source whatever the file holds, and the chain
+  // goes on to the next source.
+  writeFile(files.productUuid, kOtherText);
+  for (std::uint32_t length : {smbios::kMaxTableLength + 1, 1u << 30, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(length);
+    writeSysfs(smbios3EntryPoint(3, 0, length, 0), kSysfsTable);
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(uuid, kOtherUuid);
+  }
+  std::remove(files.productUuid.c_str());
   // ...while a shorter length cuts the table before the type-1.
   writeSysfs(smbios2EntryPoint(2, 3, static_cast<std::uint16_t>(kSysfsTableLength - 1), 0, 0),
              kSysfsTable);
@@ -150,6 +163,56 @@ TEST_F(SmbiosChain, SysfsFailureNeverDecidesTheResult) {
   writeFile(files.productUuid, kRawText);
   EXPECT_EQ(run(), 0);
   EXPECT_EQ(uuid, kRawUuid);
+}
+
+// Why a table read fails, for each kind of location. The limit is checked
+// before the path is even opened: a stated length past it reports
+// kTableTooLarge for a path that doesn't exist.
+TEST_F(SmbiosChain, StructureTableReadsSayWhyTheyFail) {
+  const Bytes good = type1(kRawUuid);
+  const auto goodLength = static_cast<std::uint32_t>(good.size());
+  writeFile(files.table, good);
+  MemoryImage(0x10000).put(0x1000, good).writeTo(files.memory);
+  ASSERT_EQ(mkfifo(files.dir.path("fifo").c_str(), 0600), 0);
+  struct Case {
+    const char* name;
+    TableLocation location;
+    std::string path;
+    int result;
+  };
+  const TableLocation inFile{.length = goodLength, .flags = smbios::kTableInFile};
+  const TableLocation inMemory{.address = 0x1000, .length = goodLength};
+  auto withLength = [](TableLocation location, std::uint32_t length) {
+    location.length = length;
+    return location;
+  };
+  auto at = [](TableLocation location, std::uint64_t address) {
+    location.address = address;
+    return location;
+  };
+  const Case cases[] = {
+      {"file", inFile, files.table, 0},
+      {"memory", inMemory, files.memory, 0},
+      {"file, at the limit", withLength(inFile, smbios::kMaxTableLength), files.table, 0},
+      {"file, over the limit", withLength(inFile, smbios::kMaxTableLength + 1), files.table,
+       smbios::kTableTooLarge},
+      {"memory, over the limit", withLength(inMemory, 0xFFFFFFFF), files.memory,
+       smbios::kTableTooLarge},
+      {"over the limit, missing path", withLength(inMemory, 1u << 30), files.dir.path("none"),
+       smbios::kTableTooLarge},
+      {"file missing", inFile, files.dir.path("none"), smbios::kCannotOpen},
+      {"file a FIFO", inFile, files.dir.path("fifo"), smbios::kNotFileOrDevice},
+      {"memory a FIFO", inMemory, files.dir.path("fifo"), smbios::kNotFileOrDevice},
+      {"memory past the image", at(inMemory, 0x10000 - 8), files.memory, smbios::kEmptyOrOutside},
+      {"memory past the signed range", at(inMemory, 1ULL << 63), files.memory,
+       smbios::kEmptyOrOutside},
+      {"no UUID there", at(inMemory, 0x2000), files.memory, smbios::kNoUsableUuid},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    uuid.fill(0xA5);
+    EXPECT_EQ(smbios::readStructureTable(c.location, c.path.c_str(), uuid), c.result);
+  }
 }
 
 // --- EFI system table --------------------------------------------------------------------
@@ -440,6 +503,64 @@ TEST_F(SmbiosScan, UnusableTablesAreLeftForLaterSlots) {
   EXPECT_EQ(uuid, kSwappedUuid);
 }
 
+// Bytes this process has read through read and pread so far.
+std::uint64_t bytesReadSoFar() {
+  std::ifstream in("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (in >> key >> value)
+    if (key == "rchar:") return value;
+  return 0;
+}
+
+TEST_F(SmbiosScan, ATableIsReadOnceWhateverNumberOfEntryPointsNameIt) {
+  if (!std::ifstream("/proc/self/io")) GTEST_SKIP() << "no /proc/self/io";
+  // Every slot names the same 1 MiB table, which holds no usable UUID: the
+  // window and that table are read once each. Without the rule the scan
+  // would read the table until the byte bound stopped it, 16 times over.
+  constexpr std::uint32_t kLength = 1u << 20;
+  MemoryImage big(0x300000);
+  const Bytes ep = smbios3EntryPoint(3, 0, kLength, 0x200000);
+  for (std::uint64_t slot = 0; slot + 0x20 <= 0x10000; slot += 0x20) big.put(0xF0000 + slot, ep);
+  big.writeTo(files.memory);
+  const std::uint64_t before = bytesReadSoFar();
+  EXPECT_EQ(run(), -1);
+  // run() reads twice: plain, then watched; the watched run reads no more.
+  const std::uint64_t read = bytesReadSoFar() - before;
+  EXPECT_GE(read, 2 * (smbios::kScanWindowSize + kLength));
+  EXPECT_LT(read, 2 * (smbios::kScanWindowSize + kLength) + kLength);
+}
+
+TEST_F(SmbiosScan, TablesReadTogetherStayWithinTheLimit) {
+  // The first entry point's table takes the whole allowance and holds no
+  // UUID, so a good table behind a later entry point is passed over; one
+  // byte less for the first, and the later one is reached.
+  const Bytes good = type1(kRawUuid);
+  const auto goodLength = static_cast<std::uint32_t>(good.size());
+  for (const auto& [firstLength, result] :
+       {std::pair<std::uint32_t, int>{smbios::kMaxTableLength, -1},
+        {smbios::kMaxTableLength - goodLength, 0}}) {
+    SCOPED_TRACE(firstLength);
+    MemoryImage(0x2000000)
+        .put(0xF0000, smbios3EntryPoint(3, 0, firstLength, 0x1000000))
+        .put(0xF0100, smbios3EntryPoint(3, 0, goodLength, kTable))
+        .put(kTable, good)
+        .writeTo(files.memory);
+    EXPECT_EQ(run(), result);
+  }
+}
+
+TEST_F(SmbiosScan, EntryPointsStatingTooMuchArePassedOver) {
+  const Bytes good = type1(kRawUuid);
+  for (std::uint32_t length : {smbios::kMaxTableLength + 1, 1u << 30, 0xFFFFFFFFu})
+    image.put(0xF0000 + length % 0x100 * 0x10, smbios3EntryPoint(3, 0, length, 0));
+  image.put(0xFF000, smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(good.size()), kTable))
+      .put(kTable, good);
+  write();
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(uuid, kSwappedUuid);
+}
+
 // --- Product UUID text -------------------------------------------------------------------------
 
 TEST_F(SmbiosChain, ProductUuidTextIsTheLastResort) {
@@ -569,6 +690,34 @@ TEST_F(SmbiosChain, WatchedRunsRecordEveryAttempt) {
                     {UuidSource::kEfi, AttemptOutcome::kNotSmbiosEntryPoint, 0x9000},
                     {UuidSource::kMemoryScan, AttemptOutcome::kNotTried},
                     {UuidSource::kProductUuid, AttemptOutcome::kFound}}},
+      {.name = "a FIFO, a table over the limit, the same table named twice",
+       .write =
+           [&](ChainFiles& f) {
+             ASSERT_EQ(::mkfifo(f.entryPoint.c_str(), 0600), 0);
+             writeFile(f.efiSystab, "SMBIOS3=0x9000\n");
+             MemoryImage(kOneMiB)
+                 .put(0x9000, smbios3EntryPoint(3, 0, smbios::kMaxTableLength + 1, 0xA000))
+                 .writeTo(f.memory);
+             writeFile(f.productUuid, kRawText);
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kNotAFileOrDevice},
+                    {UuidSource::kEfi, AttemptOutcome::kTableOverLimit, 0x9000},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kNotTried},
+                    {UuidSource::kProductUuid, AttemptOutcome::kFound}}},
+      {.name = "the window names one table twice",
+       .write =
+           [&](ChainFiles& f) {
+             MemoryImage(kOneMiB)
+                 .put(0xF0000, smbios3EntryPoint(3, 0, ffLength, 0x3000))
+                 .put(0xF0100, smbios3EntryPoint(3, 0, ffLength, 0x3000))
+                 .put(0x3000, ffTable)
+                 .writeTo(f.memory);
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kMissing},
+                    {UuidSource::kEfi, AttemptOutcome::kMissing},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kUuidAllFF, 0xF0000},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kTableWalkedBefore, 0xF0100},
+                    {UuidSource::kProductUuid, AttemptOutcome::kMissing}}},
       {.name = "an EFI table without a key line, a short product text",
        .write =
            [&](ChainFiles& f) {
@@ -620,25 +769,67 @@ TEST(SmbiosLoadFileBytes, ReadsUpToTheMaximumOrTheFileSize) {
   const std::string path = dir.path("f");
   writeFile(path, std::string("0123456789"));
   std::size_t length = 4;
-  smbios::ByteBuffer bytes = smbios::loadFileBytes(path.c_str(), length);
+  smbios::ByteBuffer bytes;
+  ASSERT_EQ(smbios::loadFileBytes(path.c_str(), length, bytes), smbios::kLoaded);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(length, 4u);
   EXPECT_EQ(std::memcmp(bytes.get(), "0123", 4), 0);
 
   length = 0xFFFFFFFF;
-  bytes = smbios::loadFileBytes(path.c_str(), length);
+  ASSERT_EQ(smbios::loadFileBytes(path.c_str(), length, bytes), smbios::kLoaded);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(length, 10u);
   EXPECT_EQ(std::memcmp(bytes.get(), "0123456789", 10), 0);
 }
 
-TEST(SmbiosLoadFileBytes, NothingFromMissingEmptyOrUnreadableFiles) {
-  TempDir dir;
+// Things that are no firmware file, each refused with its own reason and
+// without blocking: a FIFO with no writer would hold an ordinary open for
+// ever, so a regression hangs here (and the suite's time limit fails it).
+struct OddPathCase {
+  const char* name;
+  std::string path;
+  int reason;
+};
+
+std::vector<OddPathCase> oddPathCases(const TempDir& dir) {
   writeFile(dir.path("empty"), std::string());
-  for (const std::string& path : {dir.path("missing"), dir.path("empty"), dir.path("")}) {
-    SCOPED_TRACE(path);
+  EXPECT_EQ(mkfifo(dir.path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(mkdir(dir.path("dir").c_str(), 0700), 0);
+  return {
+      {"missing", dir.path("missing"), smbios::kCannotOpen},
+      {"empty name", "", smbios::kCannotOpen},
+      {"empty file", dir.path("empty"), smbios::kEmptyOrOutside},
+      {"FIFO", dir.path("fifo"), smbios::kNotFileOrDevice},
+      {"directory", dir.path("dir"), smbios::kNotFileOrDevice},
+      // A character device reports no size: nothing to read as a file.
+      {"character device", "/dev/zero", smbios::kEmptyOrOutside},
+  };
+}
+
+TEST(SmbiosLoadFileBytes, NothingFromWhatIsNoOrdinaryFile) {
+  TempDir dir;
+  for (const OddPathCase& c : oddPathCases(dir)) {
+    SCOPED_TRACE(c.name);
     std::size_t length = 32;
-    EXPECT_FALSE(smbios::loadFileBytes(path.c_str(), length));
+    smbios::ByteBuffer bytes;
+    EXPECT_EQ(smbios::loadFileBytes(c.path.c_str(), length, bytes), c.reason);
+    EXPECT_FALSE(bytes);
+  }
+}
+
+TEST(SmbiosOpenFirmware, OnlyRegularFilesAndCharacterDevicesOpen) {
+  TempDir dir;
+  for (const OddPathCase& c : oddPathCases(dir)) {
+    SCOPED_TRACE(c.name);
+    struct stat status {};
+    const int fd = smbios::openFirmwareFile(c.path.c_str(), status);
+    const bool opens = c.reason == smbios::kEmptyOrOutside;
+    EXPECT_EQ(fd >= 0, opens);
+    if (fd >= 0) close(fd);
+    if (!opens) {
+      EXPECT_EQ(fd, c.reason);
+    }
+    EXPECT_EQ(smbios::openFirmwareStream(c.path.c_str()) != nullptr, opens);
   }
 }
 
@@ -654,7 +845,8 @@ TEST(SmbiosLoadPhysicalRange, ReadsInsideARegularFileOnly) {
   for (const auto& [address, length] :
        {std::pair<std::int64_t, std::size_t>{0xFF9, 0x20}, {0x2FF0, 0x10}, {0, 0x3000}}) {
     SCOPED_TRACE(address);
-    smbios::ByteBuffer bytes = smbios::loadPhysicalRange(address, length, path.c_str());
+    smbios::ByteBuffer bytes;
+    ASSERT_EQ(smbios::loadPhysicalRange(address, length, path.c_str(), bytes), smbios::kLoaded);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(std::memcmp(bytes.get(), pattern.data() + address, length), 0);
   }
@@ -667,23 +859,48 @@ TEST(SmbiosLoadPhysicalRange, ReadsInsideARegularFileOnly) {
                                         {maxAddress, 1},
                                         {-16, 16}}) {
     SCOPED_TRACE(std::to_string(address) + "+" + std::to_string(length));
-    EXPECT_FALSE(smbios::loadPhysicalRange(address, length, path.c_str()));
+    smbios::ByteBuffer bytes;
+    EXPECT_EQ(smbios::loadPhysicalRange(address, length, path.c_str(), bytes),
+              smbios::kEmptyOrOutside);
+    EXPECT_FALSE(bytes);
   }
-  EXPECT_FALSE(smbios::loadPhysicalRange(0, 16, dir.path("missing").c_str()));
+  TempDir odd;
+  for (const OddPathCase& c : oddPathCases(odd)) {
+    if (c.reason == smbios::kEmptyOrOutside) continue;  // covered above and below
+    SCOPED_TRACE(c.name);
+    smbios::ByteBuffer bytes;
+    EXPECT_EQ(smbios::loadPhysicalRange(0, 16, c.path.c_str(), bytes), c.reason);
+  }
 }
 
 TEST(SmbiosLoadPhysicalRange, DevicesThatCannotBeMappedAreRead) {
   // /dev/urandom has no mmap and ignores seeks: the read fallback serves
   // offset 0 and fails any other, as a seek to the wrong place must.
-  EXPECT_TRUE(smbios::loadPhysicalRange(0, 64, "/dev/urandom"));
-  EXPECT_FALSE(smbios::loadPhysicalRange(4096, 64, "/dev/urandom"));
+  smbios::ByteBuffer bytes;
+  EXPECT_EQ(smbios::loadPhysicalRange(0, 64, "/dev/urandom", bytes), smbios::kLoaded);
+  EXPECT_EQ(smbios::loadPhysicalRange(4096, 64, "/dev/urandom", bytes), smbios::kReadError);
   // /dev/null has nothing to read.
-  EXPECT_FALSE(smbios::loadPhysicalRange(0, 64, "/dev/null"));
+  EXPECT_EQ(smbios::loadPhysicalRange(0, 64, "/dev/null", bytes), smbios::kReadError);
   // /dev/zero maps.
-  smbios::ByteBuffer zeros = smbios::loadPhysicalRange(0x1234, 64, "/dev/zero");
-  ASSERT_TRUE(zeros);
-  EXPECT_EQ(zeros[0], 0);
-  EXPECT_EQ(zeros[63], 0);
+  ASSERT_EQ(smbios::loadPhysicalRange(0x1234, 64, "/dev/zero", bytes), smbios::kLoaded);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(bytes[0], 0);
+  EXPECT_EQ(bytes[63], 0);
+}
+
+TEST(SmbiosReadExactlyAt, ReadsAtTheOffsetAndFailsWhenTheFileEndsFirst) {
+  TempDir dir;
+  const std::string path = dir.path("f");
+  writeFile(path, std::string("0123456789"));
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  std::uint8_t buffer[8] = {};
+  EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 4, 6), 0);
+  EXPECT_EQ(std::memcmp(buffer, "6789", 4), 0);
+  // A file cut short after its size was taken: an error, not a signal.
+  EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 5, 6), -1);
+  EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 1, std::numeric_limits<std::uint64_t>::max()), -1);
+  close(fd);
 }
 
 class Pipe {

@@ -446,6 +446,12 @@ TEST(SmbiosSystab, StreamTakesTheFirstKeyedPiece) {
       // A value cut by the piece boundary converts only what the piece has.
       {"value cut at the boundary", "SMBIOS=0x" + std::string(53, '0') + "ABCDEF\n", 0, 0},
       {"value cut after digits", "SMBIOS=0x" + std::string(51, '0') + "12ABCD\n", 0, 0x12},
+      // The reader stops after kSystabMaxPieces pieces: every file up to that
+      // many bytes is read whole, and nothing past that many pieces.
+      {"key in the last piece read",
+       std::string(smbios::kSystabMaxPieces - 1, '\n') + "SMBIOS=0x77\n", 0, 0x77},
+      {"key one piece too late", std::string(smbios::kSystabMaxPieces, '\n') + "SMBIOS=0x77\n", -1,
+       0},
   };
   for (const SystabCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -460,6 +466,15 @@ TEST(SmbiosSystab, StreamTakesTheFirstKeyedPiece) {
     }
     std::fclose(stream);
   }
+}
+
+TEST(SmbiosSystab, AnEndlessStreamEnds) {
+  // A character device at the systab's path: zeros for ever, no line end.
+  std::FILE* stream = std::fopen("/dev/zero", "r");
+  ASSERT_NE(stream, nullptr);
+  std::uint64_t address = 0;
+  EXPECT_EQ(smbios::findSystabEntryPoint(stream, address), -1);
+  std::fclose(stream);
 }
 
 // --- Product UUID text ------------------------------------------------------------------
