@@ -4,18 +4,19 @@ firmware (SeaBIOS, OVMF) with emulated network cards, runs orlim inside the
 guest in several set-ups per boot and checks every token it prints; runs
 orlim-inspect beside each orlim run and checks that it agrees.
 
-    run_vm.py --orlim ORLIM --inspect ORLIM_INSPECT --decoder ORLIM_DECODE BOOT...
-    run_vm.py --orlim ORLIM --inspect ORLIM_INSPECT --decoder ORLIM_DECODE --demo
+    run_vm.py --orlim ORLIM --inspect ORLIM_INSPECT --decoder ORLIM_DECODE --kernel-cache DIR BOOT...
+    run_vm.py --orlim ORLIM --inspect ORLIM_INSPECT --decoder ORLIM_DECODE --kernel-cache DIR --demo
     run_vm.py --list
 
 The guest never reaches a network: its cards have no backend at all.
+The kernel is Debian's package, downloaded and unpacked by fetch-kernel into
+the cache folder (not installed on the host).
 Nothing here needs root: QEMU emulates in software and the initramfs is an
 ordinary cpio archive built in a temporary directory.
 """
 
 import argparse
 import dataclasses
-import glob
 import gzip
 import json
 import lzma
@@ -201,20 +202,18 @@ def need_tool(name):
     return path
 
 
-def newest_kernel():
-    """The newest installed kernel that has its modules beside it."""
-    def version_key(release):
-        return [int(n) if n.isdigit() else n for n in re.split(r"(\d+)", release)]
-    releases = [os.path.basename(p)[len("vmlinuz-"):] for p in glob.glob("/boot/vmlinuz-*")]
-    releases = [r for r in releases if os.path.isdir(f"/lib/modules/{r}")]
-    if not releases:
-        raise Failure("no /boot/vmlinuz-* with a /lib/modules directory: install "
-                      "the Debian package linux-image-amd64 (tools/deps.sh test does)")
-    release = max(releases, key=version_key)
-    kernel = f"/boot/vmlinuz-{release}"
-    if not os.access(kernel, os.R_OK):
-        raise Failure(f"{kernel} is not readable by this user")
-    return kernel, f"/lib/modules/{release}"
+FETCH_KERNEL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fetch-kernel")
+
+
+def guest_kernel(cache):
+    """Debian's stock kernel and its modules folder, downloaded into CACHE
+    (not installed) by fetch-kernel and reused from there."""
+    run = subprocess.run([sys.executable, FETCH_KERNEL, "amd64", cache],
+                         capture_output=True, text=True)
+    if run.returncode != 0:
+        raise Failure(run.stderr.strip() or f"fetch-kernel failed ({run.returncode})")
+    paths = dict(line.split("=", 1) for line in run.stdout.splitlines() if "=" in line)
+    return paths["kernel"], paths["modules"]
 
 
 def module_order(moddir, wanted):
@@ -288,9 +287,9 @@ def is_static(path):
                for i in range(0, len(table), size))
 
 
-def build_initramfs(work, boot, orlim, inspect):
+def build_initramfs(work, boot, orlim, inspect, kernel_cache):
     """Builds the guest's root in work and packs it; returns the kernel and the image."""
-    kernel, moddir = newest_kernel()
+    kernel, moddir = guest_kernel(kernel_cache)
     busybox = need_tool("busybox")
     dmidecode = need_tool("dmidecode")
     cpio = need_tool("cpio")
@@ -617,11 +616,11 @@ def check_boot(boot, steps, decoder, window):
     return problems, fields_by_step
 
 
-def run_boot(name, boot, orlim, inspect, decoder, keep=False, show_report=False):
+def run_boot(name, boot, orlim, inspect, decoder, kernel_cache, keep=False, show_report=False):
     """Boots once; returns the decoded tokens by step. Raises Failure."""
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix=f"orlim-vm-{name}-") as work:
-        kernel, initramfs = build_initramfs(work, boot, orlim, inspect)
+        kernel, initramfs = build_initramfs(work, boot, orlim, inspect, kernel_cache)
         built = time.monotonic()
         before = time.time()
         text = run_qemu(work, boot, kernel, initramfs)
@@ -650,11 +649,11 @@ def run_boot(name, boot, orlim, inspect, decoder, keep=False, show_report=False)
     return tokens
 
 
-def demo(orlim, inspect, decoder):
+def demo(orlim, inspect, decoder, kernel_cache):
     print(f"Booting a virtual machine: SeaBIOS, system UUID {DEMO.uuid},\n"
           f"one e1000 card with address {DEMO.cards[0].mac}. This takes 10-30 s.\n")
     with tempfile.TemporaryDirectory(prefix="orlim-vm-demo-") as work:
-        kernel, initramfs = build_initramfs(work, DEMO, orlim, inspect)
+        kernel, initramfs = build_initramfs(work, DEMO, orlim, inspect, kernel_cache)
         before = time.time()
         steps = parse_results(run_qemu(work, DEMO, kernel, initramfs))
         after = time.time()
@@ -688,6 +687,8 @@ def main():
     parser.add_argument("--decoder", help="orlim-decode binary to check the tokens")
     parser.add_argument("--show-report", action="store_true",
                         help="print orlim-inspect's text report of every step")
+    parser.add_argument("--kernel-cache", metavar="DIR",
+                        help="where fetch-kernel keeps the guest kernel (reused across runs)")
     parser.add_argument("--demo", action="store_true", help="one boot, shown step by step")
     parser.add_argument("--list", action="store_true", help="list the boots")
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
@@ -697,8 +698,8 @@ def main():
     if args.list:
         print("\n".join(BOOTS))
         return 0
-    if not args.orlim or not args.inspect or not args.decoder:
-        parser.error("--orlim, --inspect and --decoder are required")
+    if not args.orlim or not args.inspect or not args.decoder or not args.kernel_cache:
+        parser.error("--orlim, --inspect, --decoder and --kernel-cache are required")
     unknown = [b for b in args.boots if b not in BOOTS]
     if unknown:
         parser.error(f"unknown boot {unknown[0]}; known: {', '.join(BOOTS)}")
@@ -715,14 +716,14 @@ def main():
             if not is_static(path):
                 raise Failure(f"{path} is not statically linked")
         if args.demo:
-            demo(args.orlim, args.inspect, args.decoder)
+            demo(args.orlim, args.inspect, args.decoder, args.kernel_cache)
             return 0
         started = time.monotonic()
         failed = []
         for name in args.boots or BOOTS:
             try:
-                run_boot(name, BOOTS[name], args.orlim, args.inspect, args.decoder, args.keep,
-                         args.show_report)
+                run_boot(name, BOOTS[name], args.orlim, args.inspect, args.decoder,
+                         args.kernel_cache, args.keep, args.show_report)
             except Failure as e:
                 print(f"{name}: FAILED\n{e}", file=sys.stderr)
                 failed.append(name)
