@@ -81,6 +81,7 @@ endfunction()
 # One line per tool: a further root-only tool in the orlim package is a line
 # like the first (TARGET 8 orlim), with man/TARGET.8 beside the others.
 orlim_install_tool(orlim 8 orlim RPM_BINARY orlim-static)
+orlim_install_tool(orlim-inspect 8 orlim RPM_BINARY orlim-inspect-static)
 orlim_install_tool(orlim-decode 1 decode)
 
 # Each Debian package's copyright and changelog, in its own doc folder.
@@ -169,7 +170,11 @@ with the token key.
 
 Install it on every machine of a fleet; administrators run it as root and
 pass the line on to the key holder, who reads it with orlim-decode. The
-token identifies a machine but proves nothing: it is not signed.]])
+token identifies a machine but proves nothing: it is not signed.
+
+orlim-inspect shows where the identity comes from: the firmware table that
+gave the UUID, the network card chosen and why, and the fields a token
+made now would carry.]])
 set(CPACK_DEBIAN_DECODE_PACKAGE_NAME orlim-decode)
 set(CPACK_DEBIAN_DECODE_PACKAGE_SECTION "utils${orlim_multiarch}")
 set(CPACK_COMPONENT_DECODE_DESCRIPTION [[decoder for orlim machine-identity tokens
@@ -201,7 +206,8 @@ set(CPACK_RPM_PACKAGE_DESCRIPTION [[orlim prints one line of hexadecimal digits,
 identifies the machine it runs on: the SMBIOS system UUID, the time of the
 run and characters derived from the identifying network card, encrypted
 with the token key. Administrators run it as root and pass the line on to
-the key holder, who reads it with orlim-decode.
+the key holder, who reads it with orlim-decode. orlim-inspect shows where
+the identity comes from.
 
 This build is fully static and needs no library at run time.]])
 set(CPACK_RPM_RPM_PACKAGE_SUMMARY "${CPACK_RPM_PACKAGE_SUMMARY}")

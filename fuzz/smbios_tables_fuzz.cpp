@@ -44,9 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The legacy window search.
   const auto window = input.first(std::min(size, smbios::kScanWindowSize));
   std::array<std::uint8_t, 16> scanned{};
-  const int scan = smbios::scanWindowBytes(window, [&](const smbios::TableLocation& found) {
-    return smbiosfuzz::walkTableIn(input, found, scanned);
-  });
+  const int scan = smbios::scanWindowBytes(
+      window, [&](const smbios::TableLocation& found, std::size_t /*offset*/) {
+        return smbiosfuzz::walkTableIn(input, found, scanned);
+      });
   smbiosfuzz::checkResult(scan, scanned, false);
   return 0;
 }

@@ -179,22 +179,10 @@ char* putDecimal(char* p, std::uint64_t value) {
   return p;
 }
 
-constexpr std::size_t kUuidTextSize = 36;
-
 // The same text once more, from earlier in the record.
 char* putCopy(char* p, const char* from, std::size_t n) {
   std::memcpy(p, from, n);
   return p + n;
-}
-
-char* putUuid(char* p, const std::array<std::uint8_t, kTokenUuidSize>& b) {
-#pragma GCC unroll 16
-  for (std::size_t i = 0; i < kTokenUuidSize; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) *p++ = '-';
-    *p++ = kLowerDigits[b[i] >> 4];
-    *p++ = kLowerDigits[b[i] & 0xF];
-  }
-  return p;
 }
 
 char* putSealed(char* p, const std::array<std::uint8_t, kTokenRecordSize>& sealed) {
@@ -219,11 +207,6 @@ char* putTokenDigits(char* p, std::string_view digits) {
   for (std::size_t at = 0; at + 8 <= kTokenDigits; at += 8) eight(at);
   eight(kTokenDigits - 8);
   return p + kTokenDigits;
-}
-
-char* putLegacy(char* p, const TokenFields& fields) {
-  std::memcpy(p, fields.legacy.data(), kTokenLegacySize);
-  return p + kTokenLegacySize;
 }
 
 // Length of the UTF-8 sequence at text[at] if it is a valid one (no
@@ -438,11 +421,6 @@ std::string describeFailure(const DecodeResult& result) {
   return std::string(describe(result.status, result.badAt, result.digits).view());
 }
 
-std::string formatUuid(const std::array<std::uint8_t, kTokenUuidSize>& uuid) {
-  std::string text(36, '\0');
-  putUuid(text.data(), uuid);
-  return text;
-}
 
 TokenLine parseTokenLine(const CipherContext& cipher, std::string_view line) {
   TokenLine out;
@@ -614,13 +592,13 @@ void okRecord(Decoder& d, const TokenLine& line) {
     p += decodeinternal::kUtcTextSize;
     p = putLiteral(p, "\", \"uuid\": \"");
     char* const uuid = p;
-    p = putUuid(p, f.uuid);
+    p = putUuidText(p, f.uuid);
     p = putLiteral(p, "\", \"legacy\": \"");
-    p = putLegacy(p, f);
+    p = putLegacyText(p, f);
     p = putLiteral(p, "\", \"machine\": \"");
     p = putCopy(p, uuid, kUuidTextSize);
     *p++ = '/';
-    p = putLegacy(p, f);
+    p = putLegacyText(p, f);
     p = putLiteral(p, "\", \"warnings\": [");
     p = putWarnings(p, warnings, ", ", true);
     p = putLiteral(p, "]}\n");
@@ -642,13 +620,13 @@ void okRecord(Decoder& d, const TokenLine& line) {
     p = putDecimal(p, f.time);
     p = putLiteral(p, ")\nuuid:    ");
     char* const uuid = p;
-    p = putUuid(p, f.uuid);
+    p = putUuidText(p, f.uuid);
     p = putLiteral(p, "\nlegacy:  ");
-    p = putLegacy(p, f);
+    p = putLegacyText(p, f);
     p = putLiteral(p, "\nmachine: ");
     p = putCopy(p, uuid, kUuidTextSize);
     *p++ = '/';
-    p = putLegacy(p, f);
+    p = putLegacyText(p, f);
     *p++ = '\n';
     if (warnings != 0) {
       p = putLiteral(p, "warning: ");

@@ -15,6 +15,7 @@
 
 #include "common/owner.h"
 #include "token/token.h"
+#include "token/token_text.h"  // formatUuid, shared with orlim-inspect
 
 enum class DecodeStatus {
   kOk,
@@ -39,9 +40,6 @@ DecodeResult decodeToken(std::string_view text);
 
 // "not 58 hex digits (57)" and so on: what is wrong, for a message.
 std::string describeFailure(const DecodeResult& result);
-
-// The 16 UUID bytes in record order as 8-4-4-4-12 lower-case hex digits.
-std::string formatUuid(const std::array<std::uint8_t, kTokenUuidSize>& uuid);
 
 // One input line taken apart: a bare token, or a label (the first field) and
 // the token after it. The views point into the line.

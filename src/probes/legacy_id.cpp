@@ -56,26 +56,54 @@ int getIpv4AddressBytes(const char* name, MacAddressSpan address) {
   return -1;
 }
 
-int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access) {
+int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access,
+                          LegacyIdObservation* observation) {
   std::array<char, kInterfaceNameBufferSize> name{};
   std::int64_t signature = access.cpuSignature();
+  if (observation != nullptr) observation->signature = signature;
 
-  if (getFirstNetworkInterface(name, access.scan) != 0) {
-    std::fprintf(stderr, "[%s] No network card detected\n", "snprintLegacySystemId");
+  if (getFirstNetworkInterface(name, access.scan,
+                               observation != nullptr ? &observation->scan : nullptr) != 0) {
+    if (observation == nullptr)
+      std::fprintf(stderr, "[%s] No network card detected\n", "snprintLegacySystemId");
     return writeFallbackId(buffer, size);
+  }
+  if (observation != nullptr) {
+    observation->cardFound = true;
+    observation->card = name;
   }
 
   std::array<std::uint8_t, kMacAddressSize> address{};
   PermanentMacResult permanent = getPermanentMacAddress(name.data(), address, access.queries);
   bool found = permanent == PermanentMacResult::kFound;
+  AddressSource source = AddressSource::kPermanent;
+  if (observation != nullptr && found) {
+    observation->permanentFound = true;
+    observation->permanent = address;
+    observation->currentFound =
+        getCurrentMacAddress(name.data(), observation->current, access.queries) == 0;
+  }
   // Without a socket the current address cannot be asked for either.
-  if (!found && permanent == PermanentMacResult::kNotFound)
+  if (!found && permanent == PermanentMacResult::kNotFound) {
     found = getCurrentMacAddress(name.data(), address, access.queries) == 0;
-  if (!found) found = getIpv4AddressBytes(name.data(), address) == 0;
+    source = AddressSource::kCurrent;
+    if (observation != nullptr && found) {
+      observation->currentFound = true;
+      observation->current = address;
+    }
+  }
+  if (!found) {
+    found = getIpv4AddressBytes(name.data(), address) == 0;
+    source = AddressSource::kIpv4;
+  }
   if (!found) {
     static const char kNoAddress[] = "Error reading network cards info\n";
-    std::fwrite(kNoAddress, 1, sizeof kNoAddress - 1, stderr);
+    if (observation == nullptr) std::fwrite(kNoAddress, 1, sizeof kNoAddress - 1, stderr);
     return writeFallbackId(buffer, size);
+  }
+  if (observation != nullptr) {
+    observation->source = source;
+    observation->address = address;
   }
   return formatLegacySystemId(buffer, size, address, signature);
 }

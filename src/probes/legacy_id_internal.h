@@ -3,6 +3,7 @@
 // (cpu_signature.h), the formatting and the kernel access, each replaceable
 // by tests.
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -30,4 +31,25 @@ struct LegacyIdAccess {
   NetAccess queries;
   std::int64_t (*cpuSignature)() = getCpuSignature;
 };
-int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access);
+
+// Which query gave the address bytes the identifier was made from.
+enum class AddressSource { kNone, kPermanent, kCurrent, kIpv4 };
+
+// What a watched run saw, for orlim-inspect. A watched run prints nothing;
+// it also asks the chosen card for its current address when the permanent
+// one answered, to tell whether the two differ (the tool never asks).
+struct LegacyIdObservation {
+  ScanObservation scan;
+  std::int64_t signature = 0;
+  bool cardFound = false;
+  std::array<char, kInterfaceNameBufferSize> card{};
+  AddressSource source = AddressSource::kNone;
+  std::array<std::uint8_t, kMacAddressSize> address{};  // the bytes used (IPv4: 2 to 5)
+  bool permanentFound = false;
+  std::array<std::uint8_t, kMacAddressSize> permanent{};
+  bool currentFound = false;
+  std::array<std::uint8_t, kMacAddressSize> current{};
+};
+
+int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access,
+                          LegacyIdObservation* observation = nullptr);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -107,11 +108,14 @@ bool isDirectory(const char* root, const char* name, const char* suffix) {
   return ::stat(path.data(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool passesNameFilter(const char* name) {
-  return name[0] != '.' && std::strncmp(name, "lo", 2) != 0 && std::strncmp(name, "dummy", 5) != 0;
-}
-
 }  // namespace
+
+NameFilter classifyInterfaceName(const char* name) {
+  if (name[0] == '.') return NameFilter::kHidden;
+  if (std::strncmp(name, "lo", 2) == 0) return NameFilter::kLoopback;
+  if (std::strncmp(name, "dummy", 5) == 0) return NameFilter::kDummy;
+  return NameFilter::kPasses;
+}
 
 int realSocket(int domain, int type, int protocol) { return ::socket(domain, type, protocol); }
 
@@ -166,7 +170,7 @@ int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAcce
 }
 
 InterfaceVerdict judgeInterface(const char* name, const NetAccess& access) {
-  if (!passesNameFilter(name)) return InterfaceVerdict::kFilteredOut;
+  if (classifyInterfaceName(name) != NameFilter::kPasses) return InterfaceVerdict::kFilteredOut;
   std::array<std::uint8_t, kMacAddressSize> address;
   PermanentMacResult permanent = getPermanentMacAddress(name, address, access);
   bool hasAddress =
@@ -179,7 +183,7 @@ InterfaceVerdict judgeInterface(const char* name, const NetAccess& access) {
   return InterfaceVerdict::kNoDevice;
 }
 
-int getNetworkInterfaces(char*** names, const NetAccess& access) {
+int getNetworkInterfaces(char*** names, const NetAccess& access, ScanObservation* observation) {
   *names = nullptr;
   // The first interface with an address but no device behind it; it stands
   // in only when no real card turns up.
@@ -188,16 +192,29 @@ int getNetworkInterfaces(char*** names, const NetAccess& access) {
   struct dirent** entries = nullptr;
   int entryCount = ::scandir(access.classNetRoot, &entries, nullptr, compareInterfaceNames);
   if (entryCount <= 0) {
+    if (observation != nullptr) observation->error = entryCount < 0 ? errno : 0;
     std::free(entries);
-    std::puts("Unable to read interfaces list");
+    if (observation == nullptr) std::puts("Unable to read interfaces list");
     return -1;
   }
+  if (observation != nullptr) observation->listed = true;
   DirectoryListing listing(entries, entryCount);
   NameList accepted;
 
   for (int i = 0; i < listing.count(); ++i) {
     const char* name = listing.at(i)->d_name;
-    switch (judgeInterface(name, access)) {
+    const InterfaceVerdict verdict = judgeInterface(name, access);
+    if (observation != nullptr) {
+      if (observation->count < observation->interfaces.size()) {
+        JudgedInterface& seen = observation->interfaces[observation->count++];
+        std::snprintf(seen.name.data(), seen.name.size(), "%s", name);
+        seen.verdict = verdict;
+        seen.filter = classifyInterfaceName(name);
+      } else {
+        ++observation->dropped;
+      }
+    }
+    switch (verdict) {
       case InterfaceVerdict::kCard:
         if (!accepted.append(name)) return -1;
         break;
@@ -220,9 +237,9 @@ int getNetworkInterfaces(char*** names, const NetAccess& access) {
 }
 
 int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer,
-                             const NetAccess& access) {
+                             const NetAccess& access, ScanObservation* observation) {
   char** names = nullptr;
-  int count = getNetworkInterfaces(&names, access);
+  int count = getNetworkInterfaces(&names, access, observation);
   if (count <= 0) return -1;
   std::snprintf(buffer.data(), buffer.size(), "%s", names[0]);
   for (int i = 0; i < count; ++i) std::free(names[i]);

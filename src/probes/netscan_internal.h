@@ -8,6 +8,9 @@
 
 #include <dirent.h>
 
+#include <array>
+#include <cstddef>
+
 #include "probes/netscan.h"
 
 using SocketFunction = int (*)(int domain, int type, int protocol);
@@ -35,6 +38,31 @@ enum class InterfaceVerdict {
   kNoDevice,     // an address but no device: a stand-in when no card turns up
 };
 
+// Why a name passes the scan's name filter or not.
+enum class NameFilter {
+  kPasses,
+  kHidden,    // starts with "."
+  kLoopback,  // starts with "lo"
+  kDummy,     // starts with "dummy"
+};
+NameFilter classifyInterfaceName(const char* name);
+
+// What a watched scan saw, for orlim-inspect: every interface of the
+// listing in the order it was judged, with the verdict.
+struct JudgedInterface {
+  std::array<char, 256> name{};  // a directory entry's name, cut to 255 bytes
+  InterfaceVerdict verdict = InterfaceVerdict::kFilteredOut;
+  NameFilter filter = NameFilter::kPasses;
+};
+struct ScanObservation {
+  static constexpr std::size_t kMaxInterfaces = 128;
+  bool listed = false;  // the interface directory could be listed
+  int error = 0;        // errno when it could not
+  std::array<JudgedInterface, kMaxInterfaces> interfaces{};
+  std::size_t count = 0;
+  std::size_t dropped = 0;  // interfaces beyond kMaxInterfaces, not recorded
+};
+
 // The scan's decision on one interface: the name filter, the permanent
 // address, then (when that found nothing and a socket opened) the current
 // address, then the device / wireless directories.
@@ -44,6 +72,9 @@ InterfaceVerdict judgeInterface(const char* name, const NetAccess& access);
 PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address,
                                           const NetAccess& access);
 int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAccess& access);
-int getNetworkInterfaces(char*** names, const NetAccess& access);
+// A watched scan (observation not null) records what it saw instead of
+// printing that the listing failed.
+int getNetworkInterfaces(char*** names, const NetAccess& access,
+                         ScanObservation* observation = nullptr);
 int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer,
-                             const NetAccess& access);
+                             const NetAccess& access, ScanObservation* observation = nullptr);

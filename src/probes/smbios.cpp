@@ -5,54 +5,109 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <limits>
 
 #include "common/owner.h"
 #include "probes/smbios_internal.h"
 
 namespace smbios {
-
-int readStructureTable(const TableLocation& location, const char* path, UuidSpan uuid) {
-  if (location.length > kMaxTableLength) return kTableTooLarge;
-  ByteBuffer table;
-  std::size_t size = location.length;
-  int loaded = kLoaded;
-  if ((location.flags & kTableInFile) != 0) {
-    loaded = loadFileBytes(path, size, table);
-  } else {
-    // Physical addresses are file offsets of the memory device; one past the
-    // signed range can't be read there.
-    if (location.address > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-      return kEmptyOrOutside;
-    loaded = loadPhysicalRange(static_cast<std::int64_t>(location.address), size, path, table);
-  }
-  if (loaded != kLoaded) return loaded;
-  return walkStructureTable(ByteView(table.get(), size), location.count, location.version,
-                            location.flags, uuid) == 0
-             ? 0
-             : kNoUsableUuid;
-}
-
-int decodeSysfsEntryPoint(ByteView entryPoint, const char* tablePath, UuidSpan uuid) {
-  TableLocation location;
-  if (locateSysfsTable(entryPoint, location) != 0) return -1;
-  return readStructureTable(location, tablePath, uuid) == 0 ? 0 : -1;
-}
-
-int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid) {
-  std::uint64_t address = 0;
-  if (findSystabEntryPoint(stream, address) != 0) return -2;
-  if (address > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return -2;
-  ByteBuffer bytes;
-  if (loadPhysicalRange(static_cast<std::int64_t>(address), kEntryPointBufferSize, memoryPath,
-                        bytes) != kLoaded)
-    return -2;
-  TableLocation location;
-  if (locateSystabTable(ByteView(bytes.get(), kEntryPointBufferSize), location) != 0) return -1;
-  return readStructureTable(location, memoryPath, uuid) == 0 ? 0 : -1;
-}
-
 namespace {
+
+// --- Recording, for a watched run only ---------------------------------------
+
+// A new attempt in observation, or null when nobody watches (or the record
+// is full, which is counted). The memory scan, which may find thousands of
+// entry points in a crafted window, leaves the last place to the product
+// UUID text that comes after it.
+UuidAttempt* beginAttempt(UuidObservation* observation, UuidSource source, const char* path) {
+  if (observation == nullptr) return nullptr;
+  const std::size_t room = observation->attempts.size() - (source == UuidSource::kMemoryScan);
+  if (observation->count >= room) {
+    ++observation->dropped;
+    return nullptr;
+  }
+  UuidAttempt& attempt = observation->attempts[observation->count++];
+  attempt = UuidAttempt{};
+  attempt.source = source;
+  attempt.path = path;
+  return &attempt;
+}
+
+// A watched run clears errno before a file or device access, so that what
+// is left afterwards belongs to that access.
+void clearErrorIfWatched(const void* watcher) {
+  if (watcher != nullptr) errno = 0;
+}
+
+void record(UuidAttempt* attempt, AttemptOutcome outcome) {
+  if (attempt != nullptr) attempt->outcome = outcome;
+}
+
+// Why a load or a table read failed, from its code (and, for a file that
+// would not open, errno); readError is what a failed read of these bytes is
+// called.
+void recordFailure(UuidAttempt* attempt, int code, AttemptOutcome readError) {
+  if (attempt == nullptr) return;
+  switch (code) {
+    case kCannotOpen:
+      attempt->error = errno;
+      attempt->outcome = errno == ENOENT || errno == ENOTDIR || errno == ENXIO || errno == ENODEV
+                             ? AttemptOutcome::kMissing
+                         : errno == EACCES || errno == EPERM ? AttemptOutcome::kPermissionDenied
+                                                             : AttemptOutcome::kUnreadable;
+      break;
+    case kNotFileOrDevice:
+      attempt->outcome = AttemptOutcome::kNotAFileOrDevice;
+      break;
+    case kEmptyOrOutside:
+      attempt->outcome = AttemptOutcome::kEmptyOrOutsideImage;
+      break;
+    case kReadError:
+      attempt->error = errno;
+      attempt->outcome = readError;
+      break;
+    case kNoMemory:
+      attempt->outcome = AttemptOutcome::kOutOfMemory;
+      break;
+    case kTableTooLarge:
+      attempt->outcome = AttemptOutcome::kTableOverLimit;
+      break;
+    case kTableAlreadyWalked:
+      attempt->outcome = AttemptOutcome::kTableWalkedBefore;
+      break;
+    case kScanBytesSpent:
+      attempt->outcome = AttemptOutcome::kScanLimitReached;
+      break;
+    default:
+      attempt->outcome = readError;
+      break;
+  }
+}
+
+// Whether rejected entry point bytes had an anchor at all.
+AttemptOutcome entryPointRejection(ByteView entryPoint, bool legacyAllowed) {
+  if (startsWith(entryPoint, "_SM3_") || startsWith(entryPoint, "_SM_") ||
+      (legacyAllowed && startsWith(entryPoint, "_DMI_")))
+    return AttemptOutcome::kEntryPointInvalid;
+  return legacyAllowed ? AttemptOutcome::kNoEntryPoint : AttemptOutcome::kNotSmbiosEntryPoint;
+}
+
+AttemptOutcome walkOutcome(WalkEnd end) {
+  switch (end) {
+    case WalkEnd::kUuidFound:
+      return AttemptOutcome::kFound;
+    case WalkEnd::kNoSystemInformation:
+      return AttemptOutcome::kNoSystemInformation;
+    case WalkEnd::kUuidAllZero:
+      return AttemptOutcome::kUuidAllZero;
+    case WalkEnd::kUuidAllFF:
+      return AttemptOutcome::kUuidAllFF;
+    case WalkEnd::kMalformed:
+      return AttemptOutcome::kTableMalformed;
+  }
+  return AttemptOutcome::kTableMalformed;
+}
 
 bool sameWalk(const TableLocation& a, const TableLocation& b) {
   return a.address == b.address && a.length == b.length && a.count == b.count &&
@@ -61,10 +116,100 @@ bool sameWalk(const TableLocation& a, const TableLocation& b) {
 
 }  // namespace
 
-int scanMemoryWindow(const char* memoryPath, UuidSpan uuid) {
-  ByteBuffer window;
-  if (loadPhysicalRange(kScanWindowAddress, kScanWindowSize, memoryPath, window) != kLoaded)
+int readStructureTable(const TableLocation& location, const char* path, UuidSpan uuid,
+                       UuidAttempt* attempt) {
+  if (attempt != nullptr) {
+    attempt->located = true;
+    attempt->location = location;
+  }
+  if (location.length > kMaxTableLength) {
+    record(attempt, AttemptOutcome::kTableOverLimit);
+    return kTableTooLarge;
+  }
+  ByteBuffer table;
+  std::size_t size = location.length;
+  int loaded = kLoaded;
+  clearErrorIfWatched(attempt);
+  if ((location.flags & kTableInFile) != 0) {
+    loaded = loadFileBytes(path, size, table);
+  } else {
+    // Physical addresses are file offsets of the memory device; one past the
+    // signed range can't be read there.
+    if (location.address > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      record(attempt, AttemptOutcome::kAddressOutOfRange);
+      return kEmptyOrOutside;
+    }
+    loaded = loadPhysicalRange(static_cast<std::int64_t>(location.address), size, path, table);
+  }
+  if (loaded != kLoaded) {
+    recordFailure(attempt, loaded, AttemptOutcome::kTableUnreadable);
+    return loaded;
+  }
+  WalkObservation* walk = nullptr;
+  if (attempt != nullptr) {
+    attempt->walked = true;
+    attempt->location.length = static_cast<std::uint32_t>(size);  // what the file really held
+    walk = &attempt->walk;
+  }
+  const int walked = walkStructureTable(ByteView(table.get(), size), location.count,
+                                        location.version, location.flags, uuid, walk);
+  if (walk != nullptr) attempt->outcome = walkOutcome(walk->end);
+  return walked == 0 ? 0 : kNoUsableUuid;
+}
+
+int decodeSysfsEntryPoint(ByteView entryPoint, const char* tablePath, UuidSpan uuid,
+                          UuidAttempt* attempt) {
+  TableLocation location;
+  if (locateSysfsTable(entryPoint, location) != 0) {
+    record(attempt, entryPointRejection(entryPoint, true));
+    return -1;
+  }
+  if (attempt != nullptr) attempt->path = tablePath;
+  return readStructureTable(location, tablePath, uuid, attempt) == 0 ? 0 : -1;
+}
+
+int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid,
+                  UuidAttempt* attempt) {
+  std::uint64_t address = 0;
+  if (findSystabEntryPoint(stream, address) != 0) {
+    record(attempt, AttemptOutcome::kNoSmbiosLine);
     return -2;
+  }
+  if (attempt != nullptr) {
+    attempt->hasAddress = true;
+    attempt->address = address;
+    attempt->path = memoryPath;
+  }
+  if (address > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    record(attempt, AttemptOutcome::kAddressOutOfRange);
+    return -2;
+  }
+  ByteBuffer bytes;
+  clearErrorIfWatched(attempt);
+  const int loaded = loadPhysicalRange(static_cast<std::int64_t>(address), kEntryPointBufferSize,
+                                       memoryPath, bytes);
+  if (loaded != kLoaded) {
+    recordFailure(attempt, loaded, AttemptOutcome::kUnreadable);
+    return -2;
+  }
+  const ByteView entryPoint(bytes.get(), kEntryPointBufferSize);
+  TableLocation location;
+  if (locateSystabTable(entryPoint, location) != 0) {
+    record(attempt, entryPointRejection(entryPoint, false));
+    return -1;
+  }
+  return readStructureTable(location, memoryPath, uuid, attempt) == 0 ? 0 : -1;
+}
+
+int scanMemoryWindow(const char* memoryPath, UuidSpan uuid, UuidObservation* observation) {
+  ByteBuffer window;
+  clearErrorIfWatched(observation);
+  const int loaded = loadPhysicalRange(kScanWindowAddress, kScanWindowSize, memoryPath, window);
+  if (loaded != kLoaded) {
+    recordFailure(beginAttempt(observation, UuidSource::kMemoryScan, memoryPath), loaded,
+                  AttemptOutcome::kUnreadable);
+    return -2;
+  }
   // A window may hold an entry point in each of its 4096 slots, and each may
   // state up to kMaxTableLength. Real windows hold one to three anchors (an
   // _SM3_, an _SM_ and the _DMI_ inside it) whose tables are a few KiB each,
@@ -75,54 +220,115 @@ int scanMemoryWindow(const char* memoryPath, UuidSpan uuid) {
   std::array<TableLocation, kScanRememberedTables> walked{};
   std::size_t walkedCount = 0;
   std::uint64_t bytesLeft = kScanTableBytes;
-  return scanWindowBytes(ByteView(window.get(), kScanWindowSize),
-                         [&](const TableLocation& location) {
-                           if (location.length > kMaxTableLength) return kTableTooLarge;
-                           for (std::size_t i = 0; i < walkedCount; ++i)
-                             if (sameWalk(walked[i], location)) return kTableAlreadyWalked;
-                           if (location.length > bytesLeft) return kScanBytesSpent;
-                           bytesLeft -= location.length;
-                           if (walkedCount < walked.size()) walked[walkedCount++] = location;
-                           return readStructureTable(location, memoryPath, uuid);
-                         });
+  bool anyEntryPoint = false;
+  const int result = scanWindowBytes(
+      ByteView(window.get(), kScanWindowSize),
+      [&](const TableLocation& location, std::size_t offset) {
+        UuidAttempt* attempt = beginAttempt(observation, UuidSource::kMemoryScan, memoryPath);
+        if (attempt != nullptr) {
+          anyEntryPoint = true;
+          attempt->hasAddress = true;
+          attempt->address = static_cast<std::uint64_t>(kScanWindowAddress) + offset;
+          attempt->located = true;
+          attempt->location = location;
+        }
+        int passedOver = 0;
+        if (location.length > kMaxTableLength) passedOver = kTableTooLarge;
+        for (std::size_t i = 0; passedOver == 0 && i < walkedCount; ++i)
+          if (sameWalk(walked[i], location)) passedOver = kTableAlreadyWalked;
+        if (passedOver == 0 && location.length > bytesLeft) passedOver = kScanBytesSpent;
+        if (passedOver != 0) {
+          recordFailure(attempt, passedOver, AttemptOutcome::kTableUnreadable);
+          return passedOver;
+        }
+        bytesLeft -= location.length;
+        if (walkedCount < walked.size()) walked[walkedCount++] = location;
+        return readStructureTable(location, memoryPath, uuid, attempt);
+      });
+  if (result != 0 && observation != nullptr && !anyEntryPoint)
+    record(beginAttempt(observation, UuidSource::kMemoryScan, memoryPath),
+           AttemptOutcome::kNoEntryPoint);
+  return result;
 }
 
-int readProductUuid(const char* path, UuidSpan uuid) {
+int readProductUuid(const char* path, UuidSpan uuid, UuidAttempt* attempt) {
   std::size_t textSize = kProductUuidTextSize;
   ByteBuffer text;
-  if (loadFileBytes(path, textSize, text) != kLoaded || textSize != kProductUuidTextSize) return -1;
+  clearErrorIfWatched(attempt);
+  const int loaded = loadFileBytes(path, textSize, text);
+  if (loaded != kLoaded) {
+    recordFailure(attempt, loaded, AttemptOutcome::kUnreadable);
+    return -1;
+  }
+  if (textSize != kProductUuidTextSize) {
+    record(attempt, AttemptOutcome::kWrongTextLength);
+    return -1;
+  }
   parseProductUuidText(std::span<std::uint8_t, kProductUuidTextSize>(text.get(), textSize), uuid);
+  record(attempt, AttemptOutcome::kFound);
   return 0;
 }
 
-int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths) {
+int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* observation) {
   std::fill(uuid.begin(), uuid.end(), std::uint8_t{0});
+  const auto finish = [observation](int result) {
+    if (observation != nullptr) observation->result = result;
+    return result;
+  };
 
   // 1. The kernel's copy of the entry point and table. Whatever goes wrong
   //    here, the next source decides the result code.
+  UuidAttempt* sysfs = beginAttempt(observation, UuidSource::kSysfs, paths.entryPoint);
   std::size_t entryPointSize = kEntryPointBufferSize;
   ByteBuffer entryPoint;
-  if (loadFileBytes(paths.entryPoint, entryPointSize, entryPoint) == kLoaded) {
-    if (decodeSysfsEntryPoint(ByteView(entryPoint.get(), entryPointSize), paths.table, uuid) == 0)
-      return 0;
+  clearErrorIfWatched(sysfs);
+  const int loaded = loadFileBytes(paths.entryPoint, entryPointSize, entryPoint);
+  if (loaded == kLoaded) {
+    if (decodeSysfsEntryPoint(ByteView(entryPoint.get(), entryPointSize), paths.table, uuid,
+                              sysfs) == 0)
+      return finish(0);
+  } else {
+    recordFailure(sysfs, loaded, AttemptOutcome::kUnreadable);
   }
 
   // 2. The EFI system table; if one opens, the memory scan is never tried.
-  int result = -2;  // nothing could be read
+  int result = 0;
+  clearErrorIfWatched(observation);
   UniqueFile systab = openFirmwareStream(paths.efiSystab);
-  if (!systab) systab = openFirmwareStream(paths.procSystab);
-  if (systab) {
-    result = readViaSystab(systab.get(), paths.memory, uuid);
-    systab.reset();
-  } else if constexpr (kHasLegacyBiosArea) {
-    // 3. The legacy BIOS window.
-    result = scanMemoryWindow(paths.memory, uuid);
+  const char* systabPath = paths.efiSystab;
+  if (!systab) {
+    // Of two failed opens, the first one's reason says more, unless it is
+    // only that the file is missing.
+    const int firstError = errno;
+    systab = openFirmwareStream(paths.procSystab);
+    if (systab) systabPath = paths.procSystab;
+    else if (observation != nullptr && firstError != ENOENT) errno = firstError;
   }
-  if (result == 0) return 0;
+  UuidAttempt* efi = beginAttempt(observation, UuidSource::kEfi, systabPath);
+  if (systab) {
+    result = readViaSystab(systab.get(), paths.memory, uuid, efi);
+    systab.reset();
+    if (observation != nullptr)
+      beginAttempt(observation, UuidSource::kMemoryScan, paths.memory);  // kNotTried
+  } else {
+    // openFirmwareStream refuses what is no file or device with errno 0
+    // left by a successful open; anything else is the open's own errno.
+    recordFailure(efi, errno == 0 ? kNotFileOrDevice : kCannotOpen, AttemptOutcome::kUnreadable);
+    if constexpr (kHasLegacyBiosArea) {
+      // 3. The legacy BIOS window.
+      result = scanMemoryWindow(paths.memory, uuid, observation);
+    } else {
+      result = -2;  // nothing could be read
+      if (observation != nullptr)
+        beginAttempt(observation, UuidSource::kMemoryScan, paths.memory);  // kNotTried
+    }
+  }
+  if (result == 0) return finish(0);
 
   // 4. The kernel's text, which hides every earlier failure.
-  if (readProductUuid(paths.productUuid, uuid) != 0) return result;
-  return 0;
+  UuidAttempt* product = beginAttempt(observation, UuidSource::kProductUuid, paths.productUuid);
+  if (readProductUuid(paths.productUuid, uuid, product) != 0) return finish(result);
+  return finish(0);
 }
 
 }  // namespace smbios

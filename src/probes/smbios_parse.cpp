@@ -43,6 +43,8 @@ int parseSmbios3EntryPoint(ByteView entryPoint, std::uint32_t flags, TableLocati
   location.address = le::load64(entryPoint, kSmbios3TableAddressOffset);
   location.count = 0;  // SMBIOS 3 has no count; the length and type 127 end the walk
   location.flags = flags | kStopAtEndOfTable;
+  location.kind = EntryPointKind::kSmbios3;
+  location.declaredVersion = location.version;
   return 0;
 }
 
@@ -55,6 +57,7 @@ int parseSmbios2EntryPoint(ByteView entryPoint, std::uint32_t flags, TableLocati
   if (!startsWith(intermediate, "_DMI_") || !sumsToZero(intermediate)) return -1;
   std::uint32_t major = entryPoint[kSmbios2MajorOffset];
   std::uint32_t minor = entryPoint[kSmbios2MinorOffset];
+  location.declaredVersion = (major << 16) | (minor << 8);
   // Known firmware slips: some BIOSes store version 2.3 with minor 31 or 33,
   // and 2.6 with minor 51.
   if (major == 2 && (minor == 31 || minor == 33)) minor = 3;
@@ -64,6 +67,7 @@ int parseSmbios2EntryPoint(ByteView entryPoint, std::uint32_t flags, TableLocati
   location.address = le::load32(entryPoint, kSmbios2TableAddressOffset);
   location.count = le::load16(entryPoint, kSmbios2StructureCountOffset);
   location.flags = flags;
+  location.kind = EntryPointKind::kSmbios2;
   return 0;
 }
 
@@ -76,6 +80,8 @@ int parseDmiEntryPoint(ByteView entryPoint, std::uint32_t flags, TableLocation& 
   location.address = le::load32(entryPoint, kDmiTableAddressOffset);
   location.count = le::load16(entryPoint, kDmiStructureCountOffset);
   location.flags = flags;
+  location.kind = EntryPointKind::kDmi;
+  location.declaredVersion = location.version;
   return 0;
 }
 
@@ -104,7 +110,7 @@ int extractSystemUUID(RawUuid raw, std::uint16_t version, UuidSpan uuid) {
     return -1;
   }
   std::copy(raw.begin(), raw.end(), uuid.begin());
-  if (version > 0x0205) {
+  if (uuidFieldsLittleEndian(version)) {
     // SMBIOS 2.6 defined the first three UUID fields (time_low, time_mid,
     // time_hi_and_version) as little-endian, as RFC 4122's layout stores
     // them in memory on x86; earlier tables are taken byte for byte. Turn
@@ -117,32 +123,46 @@ int extractSystemUUID(RawUuid raw, std::uint16_t version, UuidSpan uuid) {
 }
 
 int walkStructureTable(ByteView table, std::uint16_t count, std::uint32_t version,
-                       std::uint32_t flags, UuidSpan uuid) {
+                       std::uint32_t flags, UuidSpan uuid, WalkObservation* observation) {
+  // Only a watched walk pays for saying how it ended.
+  const auto ended = [observation](WalkEnd end) {
+    if (observation != nullptr) observation->end = end;
+    return end == WalkEnd::kUuidFound ? 0 : -1;
+  };
   const std::size_t n = table.size();
-  if (n < kStructureHeaderLength) return -1;
+  if (n < kStructureHeaderLength) return ended(WalkEnd::kMalformed);
   const auto uuidVersion = static_cast<std::uint16_t>((version >> 8) & 0xFFFF);
   // invariant: p + kStructureHeaderLength <= n, so the header is in the table
   std::size_t p = 0;
   unsigned examined = 0;
+  WalkEnd end = WalkEnd::kNoSystemInformation;
   for (;;) {
     const std::uint8_t type = table[p];
     const std::uint8_t length = table[p + 1];
-    if (length < kStructureHeaderLength) return -1;
+    if (length < kStructureHeaderLength) return ended(WalkEnd::kMalformed);
     ++examined;
+    if (observation != nullptr) observation->examined = examined;
     // The string set ends with two zero bytes; the search never reads the
     // last byte as a pair's first, and starts past the end for a formatted
     // area that runs out of the table.
     std::size_t q = p + length;
     while (q + 1 < n && (table[q] != 0 || table[q + 1] != 0)) ++q;
-    if (q + 2 > n) return -1;  // no terminator inside the table
+    if (q + 2 > n) return ended(WalkEnd::kMalformed);  // no terminator inside the table
     if (type == kTypeSystemInformation && length >= kSystemInformationMinLength) {
-      if (extractSystemUUID(table.subspan(p + kSystemUuidOffset).first<16>(), uuidVersion, uuid) ==
-          0)
-        return 0;
+      const RawUuid raw = table.subspan(p + kSystemUuidOffset).first<16>();
+      if (observation != nullptr) {
+        observation->systemInformationSeen = true;
+        observation->index = examined - 1;
+        observation->handle = le::load16(table, p + 2);
+        observation->length = length;
+        observation->offset = p;
+      }
+      if (extractSystemUUID(raw, uuidVersion, uuid) == 0) return ended(WalkEnd::kUuidFound);
+      end = allBytesAre(raw, 0x00) ? WalkEnd::kUuidAllZero : WalkEnd::kUuidAllFF;
     }
-    if (type == kTypeEndOfTable && (flags & kStopAtEndOfTable) != 0) return -1;
-    if (count != 0 && examined >= count) return -1;
-    if (q + 2 + kStructureHeaderLength > n) return -1;
+    if (type == kTypeEndOfTable && (flags & kStopAtEndOfTable) != 0) return ended(end);
+    if (count != 0 && examined >= count) return ended(end);
+    if (q + 2 + kStructureHeaderLength > n) return ended(end);
     p = q + 2;
   }
 }

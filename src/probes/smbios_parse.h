@@ -77,6 +77,13 @@ inline constexpr std::size_t kSystabMaxPieces = 0x10000;
 // checked before anything is allocated, mapped or read.
 inline constexpr std::uint32_t kMaxTableLength = 16u << 20;
 
+enum class EntryPointKind : std::uint8_t {
+  kNone,
+  kSmbios3,  // "_SM3_"
+  kSmbios2,  // "_SM_" with its "_DMI_" part
+  kDmi,      // legacy "_DMI_" alone
+};
+
 // Where an entry point says its structure table is, and how to walk it.
 struct TableLocation {
   std::uint64_t address = 0;
@@ -84,6 +91,31 @@ struct TableLocation {
   std::uint16_t count = 0;    // 0: no limit
   std::uint32_t version = 0;  // (major << 16) | (minor << 8) | revision
   std::uint32_t flags = 0;
+  EntryPointKind kind = EntryPointKind::kNone;
+  // The version as the entry point states it, before any known slip is
+  // corrected; differs from version only when a correction applied.
+  std::uint32_t declaredVersion = 0;
+};
+
+// How a structure-table walk ended, for whoever asked to watch it.
+enum class WalkEnd : std::uint8_t {
+  kUuidFound,
+  kNoSystemInformation,  // the table ended without a usable type-1 structure
+  kUuidAllZero,          // the last type-1 UUID seen was all 0x00
+  kUuidAllFF,            // ... or all 0xFF
+  kMalformed,            // a structure shorter than its header, or no string-set end
+};
+
+// What a walk saw: the structures it examined and the type-1 structure that
+// gave the UUID (or the last one it rejected).
+struct WalkObservation {
+  WalkEnd end = WalkEnd::kNoSystemInformation;
+  unsigned examined = 0;
+  bool systemInformationSeen = false;
+  unsigned index = 0;  // 0-based position of that type-1 structure
+  std::uint16_t handle = 0;
+  std::uint8_t length = 0;
+  std::size_t offset = 0;  // its offset in the table
 };
 
 inline bool startsWith(ByteView bytes, const char* anchor) {
@@ -113,22 +145,28 @@ int locateSystabTable(ByteView entryPoint, TableLocation& location);
 
 // --- Structure table ------------------------------------------------------
 
+// Whether a table of this version ((major << 8) | minor) stores the UUID's
+// first three fields little-endian, so that they are turned around: from
+// SMBIOS 2.6 on.
+inline bool uuidFieldsLittleEndian(std::uint16_t version) { return version > 0x0205; }
+
 // 0 with the UUID in uuid, or -1 with uuid zeroed when the raw bytes are
 // all 0x00 or all 0xFF. version is (major << 8) | minor.
 int extractSystemUUID(RawUuid raw, std::uint16_t version, UuidSpan uuid);
 
 // Walks a table already in memory; 0 when a usable type-1 UUID was written.
+// observation, when given, records what the walk saw.
 int walkStructureTable(ByteView table, std::uint16_t count, std::uint32_t version,
-                       std::uint32_t flags, UuidSpan uuid);
+                       std::uint32_t flags, UuidSpan uuid, WalkObservation* observation = nullptr);
 
 // --- The legacy window ------------------------------------------------------
 
 // Searches a window already read (window.size() may be less than 64 KiB for
 // tests; slot rules are relative to the window's end) for entry points, in
 // the order they are preferred: SMBIOS 3 anywhere first, then 2.1 and legacy
-// ones slot by slot. For each one that parses, walkTable(location) reads
-// and walks its table; the first 0 it returns ends the search with 0.
-// Otherwise -1.
+// ones slot by slot. For each one that parses, walkTable(location, offset)
+// reads and walks its table (offset: where the anchor is in the window); the
+// first 0 it returns ends the search with 0. Otherwise -1.
 template <typename WalkTable>
 int scanWindowBytes(ByteView window, WalkTable&& walkTable) {
   TableLocation location;
@@ -136,7 +174,7 @@ int scanWindowBytes(ByteView window, WalkTable&& walkTable) {
        offset += kScanWindowSlot) {
     const ByteView slot = window.subspan(offset);
     if (startsWith(slot, "_SM3_") && parseSmbios3EntryPoint(slot, 0, location) == 0 &&
-        walkTable(location) == 0)
+        walkTable(location, offset) == 0)
       return 0;
   }
   for (std::size_t offset = 0; offset + kScanWindowSlot <= window.size();
@@ -147,7 +185,7 @@ int scanWindowBytes(ByteView window, WalkTable&& walkTable) {
       parsed = parseSmbios2EntryPoint(slot, 0, location);
     else if (startsWith(slot, "_DMI_"))
       parsed = parseDmiEntryPoint(slot, 0, location);
-    if (parsed == 0 && walkTable(location) == 0) return 0;
+    if (parsed == 0 && walkTable(location, offset) == 0) return 0;
   }
   return -1;
 }

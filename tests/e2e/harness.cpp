@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "decode/decode.h"
 #include "support/namespace.h"
 #include "support/smbios_builders.h"
 
@@ -43,8 +45,8 @@ void makeDirs(Setup& s, const std::string& path) {
   }
 }
 
-void writeFile(Setup& s, const std::string& path, const std::string& bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+void writeFile(Setup& s, const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return s.fail("create " + path);
   if (!bytes.empty() &&
       ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
@@ -153,12 +155,13 @@ void setUpOddFiles(Setup& s, const Scenario& scenario) {
 void setUpFirmware(Setup& s, const Scenario& scenario) {
   mountTmpfs(s, "/sys/firmware");
   if (scenario.smbiosEntryPoint || scenario.dmiTable) makeDirs(s, "/sys/firmware/dmi/tables");
+  // Root-only, as the kernel makes them.
   if (scenario.smbiosEntryPoint)
-    writeFile(s, "/sys/firmware/dmi/tables/smbios_entry_point", *scenario.smbiosEntryPoint);
-  if (scenario.dmiTable) writeFile(s, "/sys/firmware/dmi/tables/DMI", *scenario.dmiTable);
+    writeFile(s, "/sys/firmware/dmi/tables/smbios_entry_point", *scenario.smbiosEntryPoint, 0400);
+  if (scenario.dmiTable) writeFile(s, "/sys/firmware/dmi/tables/DMI", *scenario.dmiTable, 0400);
   if (scenario.efiSystab) {
     makeDirs(s, "/sys/firmware/efi");
-    writeFile(s, "/sys/firmware/efi/systab", *scenario.efiSystab);
+    writeFile(s, "/sys/firmware/efi/systab", *scenario.efiSystab, 0400);
   }
 
   const std::string stage = "/dev/.virtual";
@@ -178,7 +181,7 @@ void setUpFirmware(Setup& s, const Scenario& scenario) {
   }
   if (scenario.productUuid) {
     makeDirs(s, "/sys/devices/virtual/dmi/id");
-    writeFile(s, "/sys/devices/virtual/dmi/id/product_uuid", *scenario.productUuid);
+    writeFile(s, "/sys/devices/virtual/dmi/id/product_uuid", *scenario.productUuid, 0400);
   }
 }
 
@@ -208,10 +211,12 @@ RunResult runCommand(const Command& command) {
         (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
       ::_exit(126);
     std::vector<char*> argv;
-    // A cross build's tool runs in the emulator that runs the tests (given
+    // A cross build's tools run in the emulator that runs the tests (given
     // as words separated by spaces, the program first); the host's own
     // tools, such as dmidecode, run as they are.
-    std::string emulator = command.argv.front() == orlimBinary() ? ORLIM_E2E_EMULATOR : "";
+    const bool built = command.argv.front() == orlimBinary() ||
+                       command.argv.front() == inspectBinary();
+    std::string emulator = built ? ORLIM_E2E_EMULATOR : "";
     for (char* word = std::strtok(emulator.data(), " "); word != nullptr;
          word = std::strtok(nullptr, " "))
       argv.push_back(word);
@@ -291,11 +296,62 @@ std::string orlimBinary() {
   return chosen && *chosen ? chosen : ORLIM_BINARY;
 }
 
+std::string inspectBinary() {
+#ifdef ORLIM_INSPECT_STATIC_BINARY
+  // The static run of the suite asks the static build of both tools.
+  if (orlimBinary() != ORLIM_BINARY) return ORLIM_INSPECT_STATIC_BINARY;
+#endif
+  return ORLIM_INSPECT_BINARY;
+}
+
 RunResult runOrlim(const Scenario& scenario, const std::vector<std::string>& args, bool asNobody) {
   Command command{{orlimBinary()}, asNobody};
   command.argv.insert(command.argv.end(), args.begin(), args.end());
-  std::vector<RunResult> results = runScenario(scenario, {command});
+  // Every scenario also asks orlim-inspect, which must agree with the run.
+  std::vector<RunResult> results =
+      runScenario(scenario, {command, {{inspectBinary(), "--json"}, asNobody}});
+  if (results.size() == 2) expectInspectAgrees(results[0], results[1], asNobody);
   return results.empty() ? RunResult{} : results.front();
+}
+
+std::optional<Json> expectInspectAgrees(const RunResult& orlim, const RunResult& inspect,
+                                        bool asNobody) {
+  SCOPED_TRACE("orlim-inspect --json: " + inspect.out + inspect.err);
+  EXPECT_EQ(inspect.status, 0);
+  EXPECT_EQ(inspect.err, "");
+  std::optional<Json> report = parseJson(inspect.out);
+  EXPECT_TRUE(report.has_value()) << "not one JSON object";
+  if (!report) return report;
+  EXPECT_EQ(report->at("root").boolean, !asNobody);
+  const Json& fields = report->at("token_fields");
+
+  const bool tokenPrinted = orlim.out.size() == 59 && orlim.out.back() == '\n';
+  if (tokenPrinted) {
+    // Never the token itself.
+    EXPECT_EQ(inspect.out.find(orlim.out.substr(0, 58)), std::string::npos);
+    DecodeResult token = decodeToken(orlim.out);
+    EXPECT_EQ(token.status, DecodeStatus::kOk) << orlim.out;
+    EXPECT_FALSE(fields.isNull());
+    EXPECT_EQ(fields.at("version").text, std::to_string(token.fields.version));
+    EXPECT_EQ(fields.at("uuid").text, formatUuid(token.fields.uuid));
+    EXPECT_EQ(fields.at("legacy").text, formatLegacy(token.fields));
+    EXPECT_EQ(report->at("uuid.result").text, "0");
+    EXPECT_EQ(report->at("uuid.value").text, formatUuid(token.fields.uuid));
+    EXPECT_EQ(report->at("legacy").text.substr(0, kTokenLegacySize), formatLegacy(token.fields));
+  }
+  // "Failure reading system ID (uuid/legacy)": no token, and the same two numbers.
+  const std::string failure = "Failure reading system ID (";
+  const std::size_t at = orlim.err.find(failure);
+  if (at != std::string::npos) {
+    EXPECT_TRUE(fields.isNull());
+    const std::string numbers = orlim.err.substr(at + failure.size());
+    EXPECT_EQ(numbers, report->at("uuid.result").text + "/" +
+                           std::to_string(report->at("legacy").text.size()) + ")\n");
+  }
+  if (asNobody) {
+    EXPECT_TRUE(fields.isNull());
+  }
+  return report;
 }
 
 }  // namespace orlimtest

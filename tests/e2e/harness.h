@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/json.h"
 #include "support/netns.h"
 #include "support/smbios_builders.h"
 
@@ -63,8 +64,21 @@ std::vector<RunResult> runScenario(const Scenario& scenario, const std::vector<C
 // The built binary under test.
 std::string orlimBinary();
 
-// Shorthand: runs the built binary with args in the scenario.
+// The built orlim-inspect under test.
+std::string inspectBinary();
+
+// Shorthand: runs the built binary with args in the scenario, then
+// `orlim-inspect --json` there, and expects the two to agree (see below).
 RunResult runOrlim(const Scenario& scenario, const std::vector<std::string>& args,
                    bool asNobody = false);
+
+// Checks (with gtest expectations) that an `orlim-inspect --json` run agrees
+// with an orlim run in the same scenario: exit 0, nothing on stderr, one JSON
+// object; token_fields equal to what the decoder reads from orlim's token,
+// or null when orlim printed none; uuid.result and the legacy length equal
+// to the numbers orlim -v printed; never the token itself. The report, when
+// it parsed.
+std::optional<Json> expectInspectAgrees(const RunResult& orlim, const RunResult& inspect,
+                                        bool asNobody = false);
 
 }  // namespace orlimtest

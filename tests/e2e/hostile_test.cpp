@@ -222,14 +222,21 @@ TEST(Hostile, EachRowEndsQuicklyInLittleMemoryWithItsOutcome) {
     SCOPED_TRACE(c.name);
     Command quiet{{orlimBinary(), "-u"}};
     Command verbose{{orlimBinary(), "-u", "-v"}};
-    quiet.deadlineSeconds = verbose.deadlineSeconds = kDeadlineSeconds;
-    const std::vector<RunResult> runs = runScenario(c.scenario, {quiet, verbose});
-    if (runs.size() != 2) {
+    // orlim-inspect runs the same probes: the same bounds hold for it, and
+    // it must agree with orlim.
+    Command inspect{{inspectBinary(), "--json"}};
+    quiet.deadlineSeconds = verbose.deadlineSeconds = inspect.deadlineSeconds = kDeadlineSeconds;
+    const std::vector<RunResult> runs = runScenario(c.scenario, {quiet, verbose, inspect});
+    if (runs.size() != 3) {
       ADD_FAILURE() << runs.front().err;
       continue;
     }
     checkRun(c, runs[0], false);
     checkRun(c, runs[1], true);
+    SCOPED_TRACE("orlim-inspect");
+    EXPECT_EQ(runs[2].signal, 0);
+    EXPECT_LE(runs[2].peakKiB, kPeakCeilingKiB);
+    expectInspectAgrees(runs[1], runs[2]);
   }
 }
 

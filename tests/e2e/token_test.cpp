@@ -58,6 +58,7 @@ struct SourceCase {
   // How dmidecode reaches the same table, for an independent reading of
   // the UUID; empty where it has no such way (the product UUID text).
   std::vector<std::string> dmidecodeArgs;
+  const char* inspectSource;  // what orlim-inspect names as uuid.source
 };
 
 std::vector<SourceCase> sourceCases() {
@@ -65,21 +66,23 @@ std::vector<SourceCase> sourceCases() {
   const Bytes tableBytes = smbiostest::type1(kRawUuid) + smbiostest::endOfTable();
   const auto length16 = static_cast<std::uint16_t>(tableBytes.size());
 
-  cases.push_back({"SysfsTables", workingMachine(), kSwappedUuid, {"-t", "1"}});
+  cases.push_back({"SysfsTables", workingMachine(), kSwappedUuid, {"-t", "1"}, "sysfs"});
 
   Scenario efi;
   efi.efiSystab = "ACPI20=0x7ffd0000\nSMBIOS=0x7ff00000\n";
   efi.devMem = smbiostest::MemoryImage(0x80000000)
                    .put(0x7ff00000, smbiostest::smbios2EntryPoint(2, 4, length16, 0x7ff10000, 2))
                    .put(0x7ff10000, tableBytes);
-  cases.push_back({"EfiSystemTable", efi, kRawUuid, {"--no-sysfs", "-t", "1"}});  // 2.4: raw order
+  // 2.4: raw order
+  cases.push_back({"EfiSystemTable", efi, kRawUuid, {"--no-sysfs", "-t", "1"}, "efi"});
 
   if constexpr (smbios::kHasLegacyBiosArea)
-    cases.push_back({"MemoryScan", legacyWindow(), kSwappedUuid, {"--no-sysfs", "-t", "1"}});
+    cases.push_back(
+        {"MemoryScan", legacyWindow(), kSwappedUuid, {"--no-sysfs", "-t", "1"}, "memory-scan"});
 
   Scenario text;
   text.productUuid = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
-  cases.push_back({"ProductUuidText", text, kRawUuid, {}});
+  cases.push_back({"ProductUuidText", text, kRawUuid, {}, "product-uuid"});
 
   for (SourceCase& c : cases) c.scenario.interfaces = oneCard();
   return cases;
@@ -94,6 +97,7 @@ TEST(Token, EachSourceAloneDecodesToTheScenario) {
       commands.back().argv.insert(commands.back().argv.end(), c.dmidecodeArgs.begin(),
                                   c.dmidecodeArgs.end());
     }
+    commands.push_back({{inspectBinary(), "--json"}});
     auto before = static_cast<std::uint32_t>(std::time(nullptr));
     std::vector<RunResult> runs = runScenario(c.scenario, commands);
     auto after = static_cast<std::uint32_t>(std::time(nullptr));
@@ -111,8 +115,14 @@ TEST(Token, EachSourceAloneDecodesToTheScenario) {
     EXPECT_LE(token.fields.time, after);
     EXPECT_EQ(formatUuid(token.fields.uuid), formatUuid(c.expected));
     EXPECT_EQ(std::string(token.fields.legacy.begin(), token.fields.legacy.end()), kMacLegacy);
-    if (runs.size() > 1) {
+    if (runs.size() > 2) {
       EXPECT_EQ(dmidecodeUuid(runs[1].out), formatUuid(c.expected)) << runs[1].out;
+    }
+    std::optional<Json> report = expectInspectAgrees(r, runs.back());
+    if (report) {
+      EXPECT_EQ(report->at("uuid.source").text, c.inspectSource);
+      EXPECT_EQ(report->at("network.card").text, "eth0");
+      EXPECT_EQ(report->at("network.address_source").text, "current");
     }
   }
 }

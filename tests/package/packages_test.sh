@@ -45,18 +45,18 @@ for deb in "$field" "$decoder"; do
   # The same dependencies dpkg-shlibdeps computes from the build tree's
   # binary: a hand-written libc6 version misses what static libstdc++ needs.
   case $name in
-    orlim) binary=$build/src/cli/orlim ;;
-    orlim-decode) binary=$build/src/decode/orlim-decode ;;
+    orlim) binaries=("$build/src/cli/orlim" "$build/src/inspect/orlim-inspect") ;;
+    orlim-decode) binaries=("$build/src/decode/orlim-decode") ;;
   esac
   mkdir -p "$work/shlibs/debian"
   printf 'Source: orlim\n\nPackage: orlim\nArchitecture: any\n' >"$work/shlibs/debian/control"
-  computed=$(cd "$work/shlibs" && dpkg-shlibdeps -O -e "$binary" 2>/dev/null |
+  computed=$(cd "$work/shlibs" && dpkg-shlibdeps -O "${binaries[@]/#/-e}" 2>/dev/null |
              sed -n 's/^shlibs:Depends=//p')
   declared=$(dpkg-deb -f "$deb" Depends)
   [ -n "$computed" ] && [ "$declared" = "$computed" ] ||
     fail "$name: Depends '$declared', dpkg-shlibdeps says '$computed'"
   # Whatever the binary asks of glibc, the dependency covers.
-  needed=$(objdump -T "$binary" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1)
+  needed=$(objdump -T "${binaries[@]}" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1)
   floor=$(sed -n 's/.*libc6 (>= \([0-9.]*\)).*/\1/p' <<<"$declared")
   dpkg --compare-versions "$floor" ge "$needed" ||
     fail "$name: depends on libc6 >= $floor but uses GLIBC_$needed"
@@ -69,6 +69,7 @@ expect_files() {  # expect_files LISTING FILE...
   for file in "$@"; do grep -qx "$file" <<<"$listing" || fail "missing $file"; done
 }
 expect_files "$(contents "$field")" ./usr/sbin/orlim ./usr/share/man/man8/orlim.8.gz \
+  ./usr/sbin/orlim-inspect ./usr/share/man/man8/orlim-inspect.8.gz \
   ./usr/share/doc/orlim/copyright ./usr/share/doc/orlim/changelog.gz
 expect_files "$(contents "$decoder")" ./usr/bin/orlim-decode \
   ./usr/share/man/man1/orlim-decode.1.gz \
@@ -83,6 +84,7 @@ grep -qx 'License *: MIT' <<<"$info" || fail "RPM licence: $info"
 grep -qx 'Summary *: Machine-identity token tool' <<<"$info" || fail "RPM summary: $info"
 if grep -qi 'built using CMake' <<<"$info"; then fail "RPM says 'built using CMake'"; fi
 expect_files "$(rpm -qpl "$rpm" 2>/dev/null)" /usr/sbin/orlim /usr/share/man/man8/orlim.8.gz \
+  /usr/sbin/orlim-inspect /usr/share/man/man8/orlim-inspect.8.gz \
   /usr/share/licenses/orlim/LICENSE
 rpm --root "$work/rpmroot" --initdb 2>/dev/null
 rpm --root "$work/rpmroot" --nodeps -i "$rpm" 2>"$work/rpm.log" || { cat "$work/rpm.log"; fail "rpm -i"; }
@@ -94,6 +96,10 @@ grep -q 'static-pie linked' <<<"$description" || fail "RPM's orlim is not static
 grep -q ', stripped' <<<"$description" || fail "RPM's orlim is not stripped: $description"
 [ "$("$installed" -h | head -n 1)" = "Usage: orlim [-h]" ] || fail "RPM's orlim -h"
 [ -f "$work/rpmroot/usr/share/man/man8/orlim.8.gz" ] || fail "RPM's manual page"
+description=$(file -b "$work/rpmroot/usr/sbin/orlim-inspect")
+grep -q 'static-pie linked' <<<"$description" || fail "RPM's orlim-inspect is not static: $description"
+"$work/rpmroot/usr/sbin/orlim-inspect" --version | grep -q "^orlim-inspect " ||
+  fail "RPM's orlim-inspect --version"
 
 mkdir -p "$work/ov"
 unshare --mount --propagation private bash -euo pipefail -c '
@@ -107,7 +113,9 @@ unshare --mount --propagation private bash -euo pipefail -c '
   usage=$(/usr/sbin/orlim -h)
   [ "$(printf "%s\n" "$usage" | head -n 1)" = "Usage: orlim [-h]" ] || { echo "installed orlim -h: $usage"; exit 1; }
   /usr/bin/orlim-decode --version | grep -q "^orlim-decode "
-  for page in man8/orlim.8 man1/orlim-decode.1; do
+  /usr/sbin/orlim-inspect --version | grep -q "^orlim-inspect "
+  /usr/sbin/orlim-inspect --json | grep -q "\"token_fields\": "
+  for page in man8/orlim.8 man1/orlim-decode.1 man8/orlim-inspect.8; do
     file=/usr/share/man/$page.gz
     warnings=$(MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "man $page: $warnings"; exit 1; }
@@ -117,6 +125,7 @@ unshare --mount --propagation private bash -euo pipefail -c '
   # By name and section, as an administrator would look them up.
   MANWIDTH=80 man 8 orlim 2>/dev/null | grep -q "^NAME"
   MANWIDTH=80 man 1 orlim-decode 2>/dev/null | grep -q "^NAME"
+  MANWIDTH=80 man 8 orlim-inspect 2>/dev/null | grep -q "^NAME"
 ' inner "$work" "$field" "$decoder" || fail "installed packages"
 
 echo "packages pass lintian, install and work"

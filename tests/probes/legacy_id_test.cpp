@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -223,16 +224,23 @@ struct ChainRun {
   std::string affinityMoved;
   std::string socketsOpened;
   std::string leaks;
+  // The same call watched, as orlim-inspect makes it: what differed from the
+  // plain call, what it printed (nothing) and what it says about the address.
+  std::string watchedDiffers;
+  std::string watchedOutput;
+  std::string watchedSource;
+  std::string watchedCard;
 };
 
 std::string packRun(const ChainRun& run) {
   return orlimtest::packFields({run.result, run.buffer, run.out, run.err, run.signature,
-                                run.affinityMoved, run.socketsOpened, run.leaks});
+                                run.affinityMoved, run.socketsOpened, run.leaks, run.watchedDiffers,
+                                run.watchedOutput, run.watchedSource, run.watchedCard});
 }
 
 bool unpackRun(const std::string& packed, ChainRun& run) {
   std::vector<std::string> f = orlimtest::unpackFields(packed);
-  if (f.size() != 8) return false;
+  if (f.size() != 12) return false;
   run = {.result = f[0],
          .buffer = f[1],
          .out = f[2],
@@ -240,8 +248,26 @@ bool unpackRun(const std::string& packed, ChainRun& run) {
          .signature = f[4],
          .affinityMoved = f[5],
          .socketsOpened = f[6],
-         .leaks = f[7]};
+         .leaks = f[7],
+         .watchedDiffers = f[8],
+         .watchedOutput = f[9],
+         .watchedSource = f[10],
+         .watchedCard = f[11]};
   return true;
+}
+
+const char* addressSourceName(AddressSource source) {
+  switch (source) {
+    case AddressSource::kNone:
+      return "none";
+    case AddressSource::kPermanent:
+      return "permanent";
+    case AddressSource::kCurrent:
+      return "current";
+    case AddressSource::kIpv4:
+      return "ipv4";
+  }
+  return "?";
 }
 
 class LegacyIdChain : public ::testing::TestWithParam<ChainCase> {};
@@ -267,14 +293,29 @@ TEST_P(LegacyIdChain, BuildsTheIdentifierOrTheFallback) {
     orlimtest::CapturedOutput output = orlimtest::captureOutput(
         [&] { result = snprintLegacySystemId(buffer.data(), c.size, access); });
     cpu_set_t after = orlimtest::currentAffinity();
+    const std::string socketsOpened = std::to_string(g_socketsOpened);
+
+    auto seen = std::make_unique<LegacyIdObservation>();
+    std::array<char, 24> watchedBuffer;
+    watchedBuffer.fill('#');
+    watchedBuffer.back() = '\0';
+    int watchedResult = 0;
+    orlimtest::CapturedOutput watchedOutput = orlimtest::captureOutput([&] {
+      watchedResult = snprintLegacySystemId(watchedBuffer.data(), c.size, access, seen.get());
+    });
+    const bool differs = watchedResult != result || watchedBuffer != buffer;
     return packRun({.result = std::to_string(result),
                     .buffer = std::string(buffer.data(), 23),
                     .out = output.out,
                     .err = output.err,
                     .signature = hex8(orlimtest::referenceSignature()),
                     .affinityMoved = CPU_EQUAL(&before, &after) ? "" : "moved",
-                    .socketsOpened = std::to_string(g_socketsOpened),
-                    .leaks = orlimtest::leaksFound() ? "leaks" : ""});
+                    .socketsOpened = socketsOpened,
+                    .leaks = orlimtest::leaksFound() ? "leaks" : "",
+                    .watchedDiffers = differs ? "differs" : "",
+                    .watchedOutput = watchedOutput.out + watchedOutput.err,
+                    .watchedSource = addressSourceName(seen->source),
+                    .watchedCard = seen->cardFound ? seen->card.data() : ""});
   });
   pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);
 
@@ -293,6 +334,19 @@ TEST_P(LegacyIdChain, BuildsTheIdentifierOrTheFallback) {
     EXPECT_EQ(run.socketsOpened, "1") << "the current address was asked for";
   }
   EXPECT_EQ(run.leaks, "");
+
+  // Watched, the call gives the same identifier, prints nothing, and names
+  // the query that gave the bytes: the permanent address where the request
+  // answers, the IPv4 address where no hardware address comes, else the
+  // current one.
+  EXPECT_EQ(run.watchedDiffers, "");
+  EXPECT_EQ(run.watchedOutput, "");
+  const char* source = c.result != 16                          ? "none"
+                       : c.queries == Queries::kPermanentFound ? "permanent"
+                       : c.queries == Queries::kReal           ? "current"
+                                                               : "ipv4";
+  EXPECT_EQ(run.watchedSource, source);
+  EXPECT_EQ(run.watchedCard, c.cards.empty() ? "" : c.cards.front().name);
 }
 
 FakeInterface backedTap(const char* name, const char* mac) {

@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -50,10 +52,23 @@ class SmbiosChain : public ::testing::Test {
           .writeTo(files.memory);
     }
   }
-  int run() { return files.run(uuid); }
+  // Every run is made twice: plain, as orlim makes it, and watched, as
+  // orlim-inspect makes it; the two must agree on the result and the UUID.
+  // The watched run's record stays in seen for the tests that look at it.
+  int run() {
+    const int result = files.run(uuid);
+    Uuid watched;
+    watched.fill(0xA5);
+    seen = smbios::UuidObservation{};
+    EXPECT_EQ(smbios::readSystemUUID(watched, files.paths(), &seen), result);
+    EXPECT_EQ(watched, uuid);
+    EXPECT_EQ(seen.result, result);
+    return result;
+  }
 
   ChainFiles files;
   Uuid uuid{};
+  smbios::UuidObservation seen;
 };
 
 // --- Sysfs entry point and table ---------------------------------------------------
@@ -537,9 +552,12 @@ TEST_F(SmbiosScan, ATableIsReadOnceWhateverNumberOfEntryPointsNameIt) {
   big.writeTo(files.memory);
   const std::uint64_t before = bytesReadSoFar();
   EXPECT_EQ(run(), -1);
+  // run() reads twice through the chain: plain, then watched; the watched
+  // run reads no more. Where the chain doesn't scan, run() scans once.
+  const std::uint64_t runs = smbios::kHasLegacyBiosArea ? 2 : 1;
   const std::uint64_t read = bytesReadSoFar() - before;
-  EXPECT_GE(read, smbios::kScanWindowSize + kLength);
-  EXPECT_LT(read, smbios::kScanWindowSize + 2 * kLength);
+  EXPECT_GE(read, runs * (smbios::kScanWindowSize + kLength));
+  EXPECT_LT(read, runs * (smbios::kScanWindowSize + kLength) + kLength);
 }
 
 TEST_F(SmbiosScan, TablesReadTogetherStayWithinTheLimit) {
@@ -596,6 +614,188 @@ TEST_F(SmbiosChain, ProductUuidTextIsTheLastResort) {
   }
   std::remove(files.productUuid.c_str());
   EXPECT_EQ(run(), -2);
+}
+
+// --- What a watched run records ---------------------------------------------------------------
+
+using smbios::AttemptOutcome;
+using smbios::EntryPointKind;
+using smbios::UuidSource;
+
+struct Recorded {
+  UuidSource source;
+  AttemptOutcome outcome;
+  std::uint64_t address = 0;  // where hasAddress: the EFI or anchor address
+};
+
+struct ObservationCase {
+  const char* name;
+  std::function<void(ChainFiles&)> write;
+  std::vector<Recorded> attempts;
+  // The winning attempt's entry point, versions and type-1 structure.
+  EntryPointKind kind = EntryPointKind::kNone;
+  std::uint32_t version = 0;
+  std::uint32_t declaredVersion = 0;
+  unsigned index = 0;
+  std::uint16_t handle = 0;
+};
+
+TEST_F(SmbiosChain, WatchedRunsRecordEveryAttempt) {
+  // A table whose type-1 structure is the second, with handle 0x1234.
+  const Bytes bios = structure(0, 24, {"BIOS"});
+  Bytes table = bios + type1(kRawUuid);
+  table[bios.size() + 2] = 0x34;
+  table[bios.size() + 3] = 0x12;
+  const auto length = static_cast<std::uint16_t>(table.size());
+  const Bytes ffTable = type1(uuidFilledWith(0xFF));
+  const auto ffLength = static_cast<std::uint16_t>(ffTable.size());
+
+  const ObservationCase cases[] = {
+      {.name = "sysfs",
+       .write =
+           [&](ChainFiles& f) {
+             writeFile(f.entryPoint, smbios3EntryPoint(3, 2, length, 0));
+             writeFile(f.table, table);
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kFound}},
+       .kind = EntryPointKind::kSmbios3,
+       .version = 0x030200,
+       .declaredVersion = 0x030200,
+       .index = 1,
+       .handle = 0x1234},
+      {.name = "EFI after a sysfs checksum failure; no memory scan",
+       .write =
+           [&](ChainFiles& f) {
+             Bytes bad = smbios3EntryPoint(3, 2, length, 0);
+             bad[5] = static_cast<std::uint8_t>(bad[5] + 1);
+             writeFile(f.entryPoint, bad);
+             writeFile(f.table, table);
+             writeFile(f.efiSystab, "SMBIOS=0x9000\n");
+             MemoryImage(kOneMiB)
+                 .put(0x9000, smbios2EntryPoint(2, 8, length, 0xA000, 2))
+                 .put(0xA000, table)
+                 .writeTo(f.memory);
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kEntryPointInvalid},
+                    {UuidSource::kEfi, AttemptOutcome::kFound, 0x9000},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kNotTried}},
+       .kind = EntryPointKind::kSmbios2,
+       .version = 0x020800,
+       .declaredVersion = 0x020800,
+       .index = 1,
+       .handle = 0x1234},
+      {.name = "memory scan past an all-FF table, with a version slip",
+       .write =
+           [&](ChainFiles& f) {
+             MemoryImage(kOneMiB)
+                 .put(0xF0100, smbios2EntryPoint(2, 8, ffLength, 0x3000, 1))
+                 .put(0x3000, ffTable)
+                 .put(0xF0200, smbios2EntryPoint(2, 31, length, 0x4000, 2))
+                 .put(0x4000, table)
+                 .writeTo(f.memory);
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kMissing},
+                    {UuidSource::kEfi, AttemptOutcome::kMissing},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kUuidAllFF, 0xF0100},
+                    // The _SM_ entry point's own _DMI_ part is tried on its own.
+                    {UuidSource::kMemoryScan, AttemptOutcome::kUuidAllFF, 0xF0110},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kFound, 0xF0200}},
+       .kind = EntryPointKind::kSmbios2,
+       .version = 0x020300,
+       .declaredVersion = 0x021F00,
+       .index = 1,
+       .handle = 0x1234},
+      {.name = "every failure, then the product text",
+       .write =
+           [&](ChainFiles& f) {
+             writeFile(f.entryPoint, Bytes{'_', 'X', 'X', '_'});
+             writeFile(f.efiSystab, "SMBIOS=0x9000\n");
+             MemoryImage(kOneMiB)
+                 .put(0x9000, dmiEntryPoint(0x21, length, 0xA000, 2))
+                 .writeTo(f.memory);
+             writeFile(f.productUuid, kRawText);
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kNoEntryPoint},
+                    {UuidSource::kEfi, AttemptOutcome::kNotSmbiosEntryPoint, 0x9000},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kNotTried},
+                    {UuidSource::kProductUuid, AttemptOutcome::kFound}}},
+      {.name = "a FIFO, a table over the limit, the same table named twice",
+       .write =
+           [&](ChainFiles& f) {
+             ASSERT_EQ(::mkfifo(f.entryPoint.c_str(), 0600), 0);
+             writeFile(f.efiSystab, "SMBIOS3=0x9000\n");
+             MemoryImage(kOneMiB)
+                 .put(0x9000, smbios3EntryPoint(3, 0, smbios::kMaxTableLength + 1, 0xA000))
+                 .writeTo(f.memory);
+             writeFile(f.productUuid, kRawText);
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kNotAFileOrDevice},
+                    {UuidSource::kEfi, AttemptOutcome::kTableOverLimit, 0x9000},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kNotTried},
+                    {UuidSource::kProductUuid, AttemptOutcome::kFound}}},
+      {.name = "the window names one table twice",
+       .write =
+           [&](ChainFiles& f) {
+             MemoryImage(kOneMiB)
+                 .put(0xF0000, smbios3EntryPoint(3, 0, ffLength, 0x3000))
+                 .put(0xF0100, smbios3EntryPoint(3, 0, ffLength, 0x3000))
+                 .put(0x3000, ffTable)
+                 .writeTo(f.memory);
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kMissing},
+                    {UuidSource::kEfi, AttemptOutcome::kMissing},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kUuidAllFF, 0xF0000},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kTableWalkedBefore, 0xF0100},
+                    {UuidSource::kProductUuid, AttemptOutcome::kMissing}}},
+      {.name = "an EFI table without a key line, a short product text",
+       .write =
+           [&](ChainFiles& f) {
+             writeFile(f.efiSystab, "ACPI20=0x9000\n");
+             writeFile(f.productUuid, kRawText.substr(0, 20));
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kMissing},
+                    {UuidSource::kEfi, AttemptOutcome::kNoSmbiosLine},
+                    {UuidSource::kMemoryScan, AttemptOutcome::kNotTried},
+                    {UuidSource::kProductUuid, AttemptOutcome::kWrongTextLength}}},
+  };
+  for (const ObservationCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const std::string* path : {&files.entryPoint, &files.table, &files.efiSystab,
+                                    &files.procSystab, &files.memory, &files.productUuid})
+      std::remove(path->c_str());
+    // Where there is no legacy BIOS area (ARM) the window is never read: rows
+    // that reach it have no counterpart there.
+    const bool reachesWindow =
+        std::any_of(c.attempts.begin(), c.attempts.end(), [](const Recorded& r) {
+          return r.source == UuidSource::kMemoryScan && r.outcome != AttemptOutcome::kNotTried;
+        });
+    if (!smbios::kHasLegacyBiosArea && reachesWindow) continue;
+    c.write(files);
+    run();
+    ASSERT_EQ(seen.count, c.attempts.size());
+    EXPECT_EQ(seen.dropped, 0u);
+    for (std::size_t i = 0; i < c.attempts.size(); ++i) {
+      SCOPED_TRACE(i);
+      const smbios::UuidAttempt& a = seen.attempts[i];
+      EXPECT_EQ(a.source, c.attempts[i].source);
+      EXPECT_EQ(a.outcome, c.attempts[i].outcome);
+      EXPECT_EQ(a.hasAddress ? a.address : 0, c.attempts[i].address);
+    }
+    const smbios::UuidAttempt* found = nullptr;
+    for (std::size_t i = 0; i < seen.count; ++i)
+      if (seen.attempts[i].outcome == AttemptOutcome::kFound) found = &seen.attempts[i];
+    if (c.kind != EntryPointKind::kNone) {
+      ASSERT_NE(found, nullptr);
+      const smbios::UuidAttempt& last = *found;
+      EXPECT_EQ(last.location.kind, c.kind);
+      EXPECT_EQ(last.location.version, c.version);
+      EXPECT_EQ(last.location.declaredVersion, c.declaredVersion);
+      EXPECT_TRUE(last.walk.systemInformationSeen);
+      EXPECT_EQ(last.walk.index, c.index);
+      EXPECT_EQ(last.walk.handle, c.handle);
+      EXPECT_EQ(last.walk.length, 27);
+    }
+  }
 }
 
 // --- Loaders -------------------------------------------------------------------------------------

@@ -2,12 +2,13 @@
 """Boots a stock Debian kernel under QEMU (software emulation) on real
 firmware (SeaBIOS, OVMF, and AAVMF for 64-bit ARM) with emulated network
 cards, runs orlim inside the guest in several set-ups per boot and checks
-every token it prints.
+every token it prints; runs orlim-inspect beside each orlim run and checks
+that it agrees.
 
-    run_vm.py --orlim ORLIM --decoder ORLIM_DECODE --kernel-cache DIR BOOT...
-    run_vm.py --orlim ORLIM --decoder ORLIM_DECODE --kernel-cache DIR --demo
-    run_vm.py --arch arm64 --orlim ORLIM_ARM64 --decoder ORLIM_DECODE --kernel-cache DIR \
-              --guest-root DIR aavmf-virt
+    run_vm.py --orlim ORLIM --inspect ORLIM_INSPECT --decoder ORLIM_DECODE --kernel-cache DIR BOOT...
+    run_vm.py --orlim ORLIM --inspect ORLIM_INSPECT --decoder ORLIM_DECODE --kernel-cache DIR --demo
+    run_vm.py --arch arm64 --orlim ORLIM_ARM64 --inspect ORLIM_INSPECT_ARM64 \
+              --decoder ORLIM_DECODE --kernel-cache DIR --guest-root DIR aavmf-virt
     run_vm.py --list [--arch x86|arm64]
 
 The x86 guests take busybox and dmidecode from the host. An arm64 guest
@@ -380,7 +381,7 @@ def elf_machine(path):
         return int.from_bytes(f.read(20)[18:20], "little")
 
 
-def build_initramfs(work, boot, orlim, kernel_cache, guest_root=None):
+def build_initramfs(work, boot, orlim, inspect, kernel_cache, guest_root=None):
     """Builds the guest's root in work and packs it; returns the kernel and the image."""
     cpio = need_tool("cpio")
     root = os.path.join(work, "root")
@@ -397,6 +398,7 @@ def build_initramfs(work, boot, orlim, kernel_cache, guest_root=None):
         copy_foreign(guest_file(guest_root, "/usr/sbin/dmidecode"), root, "/sbin/dmidecode",
                      ARM64_SYSROOT)
     shutil.copy2(orlim, root + "/bin/orlim")
+    shutil.copy2(inspect, root + "/bin/orlim-inspect")
     wanted = list(RESULTS_MODULES[boot.arch])
     for card in boot.cards:
         wanted += [m for m in CARD_MODULES[card.model] if m not in wanted]
@@ -474,6 +476,13 @@ run_orlim() {
   sed 's/^/@@OUT /' /tmp/out >&3
   sed 's/^/@@ERR /' /tmp/err >&3
   /sbin/dmidecode -s system-uuid 2>/dev/null | sed 's/^/@@DMI /' >&3
+  /bin/orlim-inspect --json >/tmp/out 2>/tmp/err
+  say INSPECT_RC $?
+  sed 's/^/@@INSPECT /' /tmp/out >&3
+  sed 's/^/@@INSPECT_ERR /' /tmp/err >&3
+  /bin/orlim-inspect >/tmp/out 2>&1
+  say REPORT_RC $?
+  sed 's/^/@@REPORT /' /tmp/out >&3
   for f in $SOURCES; do [ -e $f ] && say SEEN $f; done
   for d in /sys/class/net/*; do say NET ${d##*/} $(cat $d/address); done
 }
@@ -572,10 +581,12 @@ def parse_results(text):
             raise Failure("guest: " + value)
         if kind == "STEP":
             current = steps.setdefault(value, {"OUT": [], "ERR": [], "DMI": [], "NET": [],
-                                               "SEEN": [], "UPTIME": []})
-        elif kind == "RC" and current is not None:
-            current["RC"] = int(value)
-        elif kind in ("OUT", "ERR", "DMI", "NET", "SEEN", "UPTIME") and current is not None:
+                                               "SEEN": [], "INSPECT": [], "INSPECT_ERR": [],
+                                               "REPORT": [], "UPTIME": []})
+        elif kind in ("RC", "INSPECT_RC", "REPORT_RC") and current is not None:
+            current[kind] = int(value)
+        elif kind in ("OUT", "ERR", "DMI", "NET", "SEEN", "INSPECT", "INSPECT_ERR",
+                      "REPORT", "UPTIME") and current is not None:
             current[kind].append(value)
         elif kind == "END":
             current = None
@@ -600,6 +611,76 @@ def decode(decoder, tokens):
         raise Failure(f"orlim-decode failed ({run.returncode}): {run.stderr}")
     decoded = [json.loads(line) for line in run.stdout.splitlines() if line.strip()]
     return {d["token"].upper(): d for d in decoded}
+
+
+def expected_source(boot, step):
+    """The UUID source orlim-inspect must name: the first one not hidden."""
+    if step.card is None:
+        return None
+    if "dmi" not in step.hide:
+        return "sysfs"
+    if boot.firmware == "ovmf" and "efi" not in step.hide:
+        return "efi"
+    if boot.firmware == "seabios" and "devmem" not in step.hide:
+        return "memory-scan"
+    return "product-uuid"
+
+
+def card_name(boot, step, got):
+    """The guest's name for the card the step expects in the token."""
+    if step.card in step.names:
+        return step.names[step.card]
+    mac = boot.cards[step.card].mac
+    for line in got["NET"]:
+        name, _, address = line.partition(" ")
+        if address == mac:
+            return name
+    return None
+
+
+def check_inspect(boot, step, got, fields):
+    """What orlim-inspect said in the step against orlim's run there; fields
+    are what orlim-decode read from orlim's token, or None."""
+    where = f"{step.name}: orlim-inspect"
+    if got.get("INSPECT_RC") != 0 or got["INSPECT_ERR"] or len(got["INSPECT"]) != 1:
+        return [f"{where} --json: exit status {got.get('INSPECT_RC')}, "
+                f"out={got['INSPECT']} err={got['INSPECT_ERR']}"]
+    if got.get("REPORT_RC") != 0 or not got["REPORT"]:
+        return [f"{where}: text report failed ({got.get('REPORT_RC')}): {got['REPORT']}"]
+    try:
+        report = json.loads(got["INSPECT"][0])
+    except ValueError as e:
+        return [f"{where}: not JSON ({e}): {got['INSPECT'][0]}"]
+    problems = []
+    token_fields = report.get("token_fields")
+    if fields is None:
+        if token_fields is not None:
+            problems.append(f"{where}: token_fields {token_fields}, but orlim printed no token")
+        if step.failure is not None and report["uuid"]["result"] != step.failure:
+            problems.append(f"{where}: uuid.result {report['uuid']['result']}, "
+                            f"expected {step.failure}")
+    else:
+        wanted = {k: fields[k] for k in ("version", "uuid", "legacy")}
+        if token_fields != wanted:
+            problems.append(f"{where}: token_fields {token_fields}, the token holds {wanted}")
+        if fields["token"] in got["INSPECT"][0] or fields["token"] in "".join(got["REPORT"]):
+            problems.append(f"{where}: printed the token")
+    if report["uuid"]["source"] != expected_source(boot, step):
+        problems.append(f"{where}: uuid.source {report['uuid']['source']!r}, "
+                        f"expected {expected_source(boot, step)!r}")
+    if step.card is not None:
+        name = card_name(boot, step, got)
+        if report["network"]["card"] != name:
+            problems.append(f"{where}: network.card {report['network']['card']!r}, "
+                            f"expected {name!r}")
+        # Emulated cards have factory addresses, which the identifier uses.
+        if report["network"]["address_source"] != "permanent":
+            problems.append(f"{where}: network.address_source "
+                            f"{report['network']['address_source']!r}, expected 'permanent'")
+        differ = report["network"].get("addresses_differ")
+        if differ != (step.new_mac is not None):
+            problems.append(f"{where}: addresses_differ {differ!r}")
+    return problems
 
 
 def check_boot(boot, steps, decoder, window):
@@ -654,6 +735,10 @@ def check_boot(boot, steps, decoder, window):
         if step.dmidecode and [u.lower() for u in got["DMI"]] != [boot.uuid.lower()]:
             problems.append(f"{where}: dmidecode in the guest says {got['DMI']}, "
                             f"expected {boot.uuid}")
+    for step in boot.steps:
+        got = steps.get(step.name)
+        if got is not None and "RC" in got:
+            problems += check_inspect(boot, step, got, fields_by_step.get(step.name))
     return problems, fields_by_step
 
 
@@ -666,11 +751,12 @@ def step_seconds(got):
         return "   ?   "
 
 
-def run_boot(name, boot, orlim, decoder, kernel_cache, keep=False, guest_root=None):
+def run_boot(name, boot, orlim, inspect, decoder, kernel_cache, keep=False, show_report=False,
+             guest_root=None):
     """Boots once; returns the decoded tokens by step. Raises Failure."""
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix=f"orlim-vm-{name}-") as work:
-        kernel, initramfs = build_initramfs(work, boot, orlim, kernel_cache, guest_root)
+        kernel, initramfs = build_initramfs(work, boot, orlim, inspect, kernel_cache, guest_root)
         built = time.monotonic()
         before = time.time()
         text = run_qemu(work, boot, kernel, initramfs)
@@ -692,16 +778,19 @@ def run_boot(name, boot, orlim, decoder, kernel_cache, keep=False, guest_root=No
                   f"legacy {result['legacy']} time {result['time_utc']}")
         elif step.card is None and step.name in steps:
             print(f"  {step.name:20} {took} no token: {' '.join(steps[step.name]['ERR'])}")
+        if show_report and step.name in steps:
+            print(f"  --- orlim-inspect in step {step.name} ---")
+            print("".join("  | " + line + "\n" for line in steps[step.name]["REPORT"]), end="")
     if problems:
         raise Failure("\n".join(problems))
     return tokens
 
 
-def demo(orlim, decoder, kernel_cache):
+def demo(orlim, inspect, decoder, kernel_cache):
     print(f"Booting a virtual machine: SeaBIOS, system UUID {DEMO.uuid},\n"
           f"one e1000 card with address {DEMO.cards[0].mac}. This takes 10-30 s.\n")
     with tempfile.TemporaryDirectory(prefix="orlim-vm-demo-") as work:
-        kernel, initramfs = build_initramfs(work, DEMO, orlim, kernel_cache)
+        kernel, initramfs = build_initramfs(work, DEMO, orlim, inspect, kernel_cache)
         before = time.time()
         steps = parse_results(run_qemu(work, DEMO, kernel, initramfs))
         after = time.time()
@@ -711,6 +800,8 @@ def demo(orlim, decoder, kernel_cache):
         print("  " + line)
     print("The guest's own view:   dmidecode -s system-uuid: " + " ".join(got["DMI"]))
     print("                        cards: " + ", ".join(got["NET"]))
+    print("\nIn the guest, as root:  orlim-inspect")
+    print("".join("  " + line + "\n" for line in got["REPORT"]), end="")
     if len(got["OUT"]) != 1:
         raise Failure("no token")
     print("\nOn the host, with the token key:  orlim-decode " + got["OUT"][0])
@@ -729,7 +820,10 @@ def demo(orlim, decoder, kernel_cache):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--orlim", help="orlim binary to run in the guest (static)")
+    parser.add_argument("--inspect", help="orlim-inspect binary to run in the guest (static)")
     parser.add_argument("--decoder", help="orlim-decode binary to check the tokens")
+    parser.add_argument("--show-report", action="store_true",
+                        help="print orlim-inspect's text report of every step")
     parser.add_argument("--kernel-cache", metavar="DIR",
                         help="where fetch-kernel keeps the guest kernel (reused across runs)")
     parser.add_argument("--demo", action="store_true", help="one boot, shown step by step")
@@ -746,8 +840,8 @@ def main():
     if args.list:
         print("\n".join(boots))
         return 0
-    if not args.orlim or not args.decoder or not args.kernel_cache:
-        parser.error("--orlim, --decoder and --kernel-cache are required")
+    if not args.orlim or not args.inspect or not args.decoder or not args.kernel_cache:
+        parser.error("--orlim, --inspect, --decoder and --kernel-cache are required")
     unknown = [b for b in args.boots if b not in boots]
     if unknown:
         parser.error(f"unknown {args.arch} boot {unknown[0]}; known: {', '.join(boots)}")
@@ -755,24 +849,25 @@ def main():
     # path so that the temporary directory and QEMU go too.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
     try:
-        for path in (args.orlim, args.decoder):
+        for path in (args.orlim, args.inspect, args.decoder):
             if not os.access(path, os.X_OK):
                 raise Failure(f"{path} is not an executable")
         # What ships to mixed fleets is the static build; the guest holds
         # no C library for it, so a dynamic one must not slip through.
-        if not is_static(args.orlim):
-            raise Failure(f"{args.orlim} is not statically linked")
-        if elf_machine(args.orlim) != ELF_MACHINES[args.arch]:
-            raise Failure(f"{args.orlim} is not built for {args.arch}")
+        for path in (args.orlim, args.inspect):
+            if not is_static(path):
+                raise Failure(f"{path} is not statically linked")
+            if elf_machine(path) != ELF_MACHINES[args.arch]:
+                raise Failure(f"{path} is not built for {args.arch}")
         if args.demo:
-            demo(args.orlim, args.decoder, args.kernel_cache)
+            demo(args.orlim, args.inspect, args.decoder, args.kernel_cache)
             return 0
         started = time.monotonic()
         failed = []
         for name in args.boots or boots:
             try:
-                run_boot(name, BOOTS[name], args.orlim, args.decoder, args.kernel_cache, args.keep,
-                         args.guest_root)
+                run_boot(name, BOOTS[name], args.orlim, args.inspect, args.decoder,
+                         args.kernel_cache, args.keep, args.show_report, args.guest_root)
             except Failure as e:
                 print(f"{name}: FAILED\n{e}", file=sys.stderr)
                 failed.append(name)

@@ -1,0 +1,44 @@
+#pragma once
+// orlim-inspect's report: the probes orlim runs, run once more with their
+// observers, and what they saw as text for a person or as one JSON object.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "probes/legacy_id_internal.h"
+#include "probes/smbios_internal.h"
+#include "token/token.h"
+
+struct InspectReport {
+  bool root = false;  // orlim runs only for root; others get no token
+  std::array<std::uint8_t, kTokenUuidSize> uuid{};
+  int uuidResult = -2;
+  smbios::UuidObservation uuidSeen;
+  std::array<char, kLegacySystemIdLength + 1> legacy{};
+  int legacyLength = 0;
+  LegacyIdObservation legacySeen;
+};
+
+// What an inspection reads: the paths and kernel access of the probes, the
+// fixed ones unless a test says otherwise.
+struct InspectSources {
+  smbios::SmbiosPaths smbios;
+  LegacyIdAccess legacy;
+};
+
+// Runs both probes, each once, as orlim does: the UUID first, then the
+// legacy identifier.
+void gatherReport(InspectReport& report, const InspectSources& sources = InspectSources{});
+
+// Whether orlim, run now by root, would print a token; then fields holds
+// what that token would carry (its time aside).
+bool tokenWouldBeMade(const InspectReport& report, TokenFields& fields);
+
+std::string formatReportText(const InspectReport& report);
+std::string formatReportJson(const InspectReport& report);
+
+// JSON string contents: quotes, backslashes and every byte outside printable
+// ASCII escaped (bytes from 0x80 as \u0080 to \u00FF, since names need not be
+// UTF-8).
+std::string jsonEscape(const char* text);
