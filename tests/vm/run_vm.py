@@ -619,7 +619,7 @@ def expected_source(boot, step):
         return None
     if "dmi" not in step.hide:
         return "sysfs"
-    if boot.firmware == "ovmf" and "efi" not in step.hide:
+    if boot.uefi and "efi" not in step.hide:
         return "efi"
     if boot.firmware == "seabios" and "devmem" not in step.hide:
         return "memory-scan"
