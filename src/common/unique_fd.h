@@ -15,6 +15,12 @@ class UniqueFd {
   }
   int get() const noexcept { return fd_; }
   bool valid() const noexcept { return fd_ >= 0; }
+  // Hands the descriptor to a new owner (a stdio stream, a caller).
+  int release() noexcept {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_;

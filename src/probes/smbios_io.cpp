@@ -45,25 +45,18 @@ int openFirmwareFile(const char* path, struct stat& status) {
   // O_NONBLOCK only matters for what is refused below (a FIFO's open would
   // wait for a writer); regular files ignore it, and so does the memory
   // device.
-  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return kCannotOpen;
-  if (fstat(fd, &status) != 0) {
-    close(fd);
-    return kCannotOpen;
-  }
-  if (!S_ISREG(status.st_mode) && !S_ISCHR(status.st_mode)) {
-    close(fd);
-    return kNotFileOrDevice;
-  }
-  return fd;
+  UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd.valid() || fstat(fd.get(), &status) != 0) return kCannotOpen;
+  if (!S_ISREG(status.st_mode) && !S_ISCHR(status.st_mode)) return kNotFileOrDevice;
+  return fd.release();
 }
 
 UniqueFile openFirmwareStream(const char* path) {
   struct stat status {};
-  const int fd = openFirmwareFile(path, status);
-  if (fd < 0) return nullptr;
-  UniqueFile stream(fdopen(fd, "r"));
-  if (!stream) close(fd);
+  UniqueFd fd(openFirmwareFile(path, status));
+  if (!fd.valid()) return nullptr;
+  UniqueFile stream(fdopen(fd.get(), "r"));
+  if (stream) fd.release();
   return stream;
 }
 
