@@ -5,8 +5,8 @@
 # the real orlim in its own end-to-end scenario (working, placeholder UUID,
 # no firmware) or acting as a hostile host: shell greetings around the
 # token, noise on standard error, a terminal forced on the session (CRLF),
-# two token lines, a command that never ends, a server that accepts and
-# never speaks, a refused connection, an unknown name, control characters.
+# two token lines, a command that never ends, one that never stops
+# talking, a server that accepts and never speaks, a refused connection, an unknown name, control characters.
 # Both forms run against the same hosts, the ansible one over
 # ansible_connection=ssh; each row checks the HOST TOKEN lines, the
 # per-host report, the exit status and the records orlim-decode makes.
@@ -36,11 +36,12 @@ motd-04    -                  greeting+working           working
 noisy-05   -                  stderr+working             working
 crlf-06    RequestTTY=force   working                    working
 twice-07   -                  twice                      no token: 2 token lines in the answer to 'orlim -u'; 'orlim -u -v' \(status 0\) said: [0-9A-F]{58} \| [0-9A-F]{58}$
-hung-08    -                  hang                       no token: no answer within the deadline of 15 s \(waiting for 'orlim -u'\)$
+hung-08    -                  hang                       no token: no answer to 'orlim -u' within the deadline of 15 s$
 silent-09  Port=2998          -                          no token: ssh failed: Connection timed out during banner exchange \| Connection to 127.0.0.1 port 2998 timed out$
 refused-10 Port=2999          -                          no token: ssh failed: ssh: connect to host 127.0.0.1 port 2999: Connection refused$
 nosuch.invalid  -             -                          no token: ssh failed: ssh: Could not resolve hostname nosuch.invalid: .*$
 escape-11  -                  escape                     no token: 'orlim -u' exited with status 3; 'orlim -u -v' \(status 3\) said: \\x1B\[31mred\\x1B\]0;title\\x07 \| back\\\\slash \| \\xC2\\x9B2J$
+flood-12   -                  flood                      no token: the answer to 'orlim -u' was longer than 65536 bytes; 'orlim -u -v' \(status 153\) said: y \| y \| y
 HOSTS
 )
 while read -r host options _; do
@@ -84,6 +85,7 @@ case \$what in
     what=working ;;
   twice) "$scenario" working "$orlim" "\$@"; what=working ;;
   hang) exec sleep 1000 ;;
+  flood) exec yes ;;
   escape) printf '\033[31mred\033]0;title\007\nback\\\\slash\n\302\2332J\n'; exit 3 ;;
 esac
 exec "$scenario" "\$what" "$orlim" "\$@"
@@ -264,7 +266,12 @@ ROWS
   check "orlim-collect ansible: status non-zero" test "$status" != 0
   check_tokens "orlim-collect ansible" "$lab/out" web-01:working noisy-05:working
   check "orlim-collect ansible: box-03 reported" grep -q '^fatal: \[box-03\]: FAILED!' "$lab/err"
-  "$collect" ansible -o "$lab/named" 'web*' -i "$lab/inventory" >"$lab/out" 2>"$lab/err"
+  # As installed: the script in PREFIX/bin finds the playbook in PREFIX/share.
+  mkdir -p "$lab/prefix/bin" "$lab/prefix/share/orlim-collect"
+  cp "$collect" "$lab/prefix/bin/"
+  cp "$contrib/orlim-collect.yml" "$lab/prefix/share/orlim-collect/"
+  "$lab/prefix/bin/orlim-collect" ansible -o "$lab/named" 'web*' -i "$lab/inventory" \
+    >"$lab/out" 2>"$lab/err"
   status=$?
   check "orlim-collect ansible -o: status 0" test "$status" = 0
   check "orlim-collect ansible -o: nothing on stdout" test ! -s "$lab/out"
