@@ -266,6 +266,7 @@ ROWS
   check "orlim-collect ansible: status non-zero" test "$status" != 0
   check_tokens "orlim-collect ansible" "$lab/out" web-01:working noisy-05:working
   check "orlim-collect ansible: box-03 reported" grep -q '^fatal: \[box-03\]: FAILED!' "$lab/err"
+  [ "$failures" = 0 ] || cat "$lab/err"
   # As installed: the script in PREFIX/bin finds the playbook in PREFIX/share.
   mkdir -p "$lab/prefix/bin" "$lab/prefix/share/orlim-collect"
   cp "$collect" "$lab/prefix/bin/"
