@@ -4,8 +4,10 @@
 # each answering with a token after a fixed DELAY (default 0.2 s). Reports
 # the collection's wall time at the default parallelism and at -j 1 against
 # the serial time (hosts x delay) and the goal, 1.3 x (hosts / jobs) x
-# delay; then the same list with one host that never answers, whose cost
-# should be no more than its deadline.
+# delay, and the CPU time spent by the collector (the control node's share)
+# and by the sshd (the machines' share, all on this one machine here); then
+# the same list with one host that never answers, whose cost should be no
+# more than its deadline.
 # usage: bench/collect-ssh.sh [HOSTS [DELAY]]   (as root; needs openssh-server)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -32,46 +34,51 @@ echo $token
 ANSWER
 chmod +x "$lab/answer"
 
-# cpu: CPU seconds used so far by this script's children (the collector
-# and all it ran) and by the sshd's finished connections.
+# cpu FILE: CPU seconds used so far by the collector (the children of the
+# shell that runs this, all they ran included) and by the sshd's finished
+# connections (the machines' side of a real fleet), as two numbers in FILE.
+# `times` runs in the calling shell itself: a subshell has its own count.
 cpu() {
-  local ticks
-  ticks=$(getconf CLK_TCK)
-  {
-    times | tail -n 1 | tr -d 'ms' | awk '{ print $1 + $2 }'
-    awk -v t="$ticks" '{ print ($16 + $17) / t }' "/proc/$lab_sshd/stat"
-  } | paste -sd+ | bc -l
+  times >"$1"
+  tail -n 1 "$1" | tr -d 'ms' | awk '{ printf "%s ", $1 + $2 }' >"$1.sum"
+  awk -v t="$(getconf CLK_TCK)" '{ print ($16 + $17) / t }' "/proc/$lab_sshd/stat" >>"$1.sum"
 }
 
-# run ARG...: one collection; its wall time and the CPU time it cost, in
-# seconds, on stdout.
+# run ARG...: one collection; its wall time, the collector's CPU time and
+# the sshd's, in seconds, on stdout.
 run() {
-  local start end status cpu0
-  cpu0=$(cpu)
-  start=$(date +%s.%N)
+  local start end mine0 theirs0 mine theirs
+  cpu "$lab/cpu0"
+  start=$EPOCHREALTIME
   "$collect" ssh -c "$lab/answer" "$@" >"$lab/out" 2>"$lab/err"
-  status=$?
-  end=$(date +%s.%N)
-  printf '%.2f %.2f\n' "$(echo "$end - $start" | bc -l)" "$(echo "$(cpu) - $cpu0" | bc -l)"
-  [ "$status" = 0 ] || [ "$(grep -c . "$lab/err")" -le 1 ] || cat "$lab/err" >&2
+  end=$EPOCHREALTIME
+  cpu "$lab/cpu1"
+  read -r mine0 theirs0 <"$lab/cpu0.sum"
+  read -r mine theirs <"$lab/cpu1.sum"
+  printf '%.2f %.2f %.2f\n' "$(echo "$end - $start" | bc -l)" "$(echo "$mine - $mine0" | bc -l)" \
+    "$(echo "$theirs - $theirs0" | bc -l)"
 }
 
 # One connection's cost without any delay, for reading the figures.
-start=$(date +%s.%N)
+start=$EPOCHREALTIME
 for i in 1 2 3 4 5 6 7 8 9 10; do ssh -n host-001 true; done
-one=$(echo "($(date +%s.%N) - $start) / 10" | bc -l | xargs printf '%.3f')
+one=$(echo "($EPOCHREALTIME - $start) / 10" | bc -l | xargs printf '%.3f')
 echo "one ssh connection, serially: $one s; load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) processors"
 serial=$(echo "$hosts * $delay" | bc -l)
 echo "serial time: $hosts hosts x $delay s = $serial s"
-printf '%-30s %8s %8s %8s %8s %s\n' "run" "wall/s" "ideal/s" "goal/s" "cpu/s" "tokens"
-for jobs in ${BENCH_JOBS:-32 16 1}; do
+printf '%-32s %7s %7s %7s %9s %9s %s\n' "run" "wall/s" "ideal/s" "goal/s" "cpu-ssh/s" \
+  "cpu-sshd/s" "tokens"
+for jobs in ${BENCH_JOBS:-32 1}; do
   ideal=$(echo "($hosts / $jobs) * $delay" | bc -l)
-  read -r wall used < <(run -j "$jobs" -- "${names[@]}")
-  printf '%-30s %8s %8.2f %8.2f %8s %s\n' "-j $jobs$([ "$jobs" = 32 ] && echo ' (default)')" \
-    "$wall" "$ideal" "$(echo "1.3 * $ideal" | bc -l)" "$used" "$(grep -c . "$lab/out")/$hosts"
+  read -r wall mine theirs < <(run -j "$jobs" -- "${names[@]}")
+  printf '%-32s %7s %7.2f %7.2f %9s %9s %s\n' \
+    "-j $jobs$([ "$jobs" = 32 ] && echo ' (default)')" "$wall" "$ideal" \
+    "$(echo "1.3 * $ideal" | bc -l)" "$mine" "$theirs" "$(grep -c . "$lab/out")/$hosts"
 done
-for deadline in ${BENCH_DEADLINES-5 10}; do
-  read -r wall used < <(run -d "$deadline" -- hung "${names[@]}")
-  printf '%-30s %8s %8s %8s %8s %s\n' "-j 32, one host hung, -d $deadline" "$wall" - - "$used" \
-    "$(grep -c . "$lab/out")/$hosts"
+# A host that never answers holds one place for its deadline, no longer:
+# the run takes the longer of the two.
+for deadline in ${BENCH_DEADLINES-30}; do
+  read -r wall mine theirs < <(run -d "$deadline" -- hung "${names[@]}")
+  printf '%-32s %7s %7s %7s %9s %9s %s\n' "-j 32, one host hung, -d $deadline" "$wall" - - \
+    "$mine" "$theirs" "$(grep -c . "$lab/out")/$hosts"
 done
