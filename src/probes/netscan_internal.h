@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstddef>
+#include <vector>
 
 #include "probes/netscan.h"
 
@@ -23,6 +24,9 @@ struct NetAccess {
   const char* classNetRoot = kClassNetRoot;  // must end with '/'
   SocketFunction openSocket = realSocket;
   IoctlFunction ioctl = realIoctl;
+  // Whether the scan says on stdout that the listing failed, as the tool
+  // does; a caller that reports on its own (orlim-inspect) turns it off.
+  bool printMessages = true;
 };
 
 // scandir ordering: "ath" names first, then "eth" names, then everything in
@@ -48,19 +52,18 @@ enum class NameFilter {
 NameFilter classifyInterfaceName(const char* name);
 
 // What a watched scan saw, for orlim-inspect: every interface of the
-// listing in the order it was judged, with the verdict.
+// listing in the order it was judged, with the verdict. All of them: a
+// container host has hundreds, and a report that leaves some out would
+// hide the very ones it is asked about.
 struct JudgedInterface {
   std::array<char, 256> name{};  // a directory entry's name, cut to 255 bytes
   InterfaceVerdict verdict = InterfaceVerdict::kFilteredOut;
   NameFilter filter = NameFilter::kPasses;
 };
 struct ScanObservation {
-  static constexpr std::size_t kMaxInterfaces = 128;
   bool listed = false;  // the interface directory could be listed
   int error = 0;        // errno when it could not
-  std::array<JudgedInterface, kMaxInterfaces> interfaces{};
-  std::size_t count = 0;
-  std::size_t dropped = 0;  // interfaces beyond kMaxInterfaces, not recorded
+  std::vector<JudgedInterface> interfaces;
 };
 
 // The scan's decision on one interface: the name filter, the permanent
@@ -72,8 +75,8 @@ InterfaceVerdict judgeInterface(const char* name, const NetAccess& access);
 PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address,
                                           const NetAccess& access);
 int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAccess& access);
-// A watched scan (observation not null) records what it saw instead of
-// printing that the listing failed.
+// A watched scan (observation not null) records what it saw; whether the
+// scan prints anything is access.printMessages alone.
 int getNetworkInterfaces(char*** names, const NetAccess& access,
                          ScanObservation* observation = nullptr);
 int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer,
