@@ -385,13 +385,16 @@ void appendNetworkBlock(std::string& out, const InspectReport& r) {
   } else {
     out += "  Interfaces, in the order the scan considers them:\n";
     bool chosenSeen = false;
-    for (const JudgedInterface& seen : l.scan.interfaces) {
+    for (const JudgedInterface& seen : l.scan.judged()) {
       if (isDirectoryEntry(seen)) continue;
       const Judgement j = judge(r, seen, chosenSeen);
       out += "    " + shown(seen.name.data()) + ": ";
       out += enumPhrase(kVerdictNames, j.verdict);
       out += " (" + reasonText(r, j.reason) + ")\n";
     }
+    if (l.scan.dropped > 0)
+      out += "    (" + std::to_string(l.scan.dropped) +
+             " more interfaces not listed: no memory to keep them)\n";
   }
   if (!l.cardFound) {
     out += "  Chosen card:  none\n\n";
@@ -642,7 +645,7 @@ void writeNetworkJson(JsonWriter& w, const InspectReport& r) {
   jsonKey(w, "interfaces");
   jsonBeginArray(w);
   bool chosenSeen = false;
-  for (const JudgedInterface& seen : l.scan.interfaces) {
+  for (const JudgedInterface& seen : l.scan.judged()) {
     if (isDirectoryEntry(seen)) continue;
     const Judgement j = judge(r, seen, chosenSeen);
     jsonBeginObject(w);
@@ -657,6 +660,9 @@ void writeNetworkJson(JsonWriter& w, const InspectReport& r) {
     jsonEndObject(w);
   }
   jsonEndArray(w);
+  // Only memory running out leaves interfaces out; they are counted.
+  jsonKey(w, "interfaces_not_listed");
+  jsonInt(w, static_cast<std::int64_t>(l.scan.dropped));
   jsonEndObject(w);
 }
 

@@ -78,6 +78,24 @@ NameFilter classifyInterfaceName(const char* name) {
   return NameFilter::kPasses;
 }
 
+JudgedInterface* addJudgedInterface(ScanObservation& observation) {
+  if (observation.count == observation.capacity) {
+    const std::size_t capacity = observation.capacity == 0 ? 64 : 2 * observation.capacity;
+    auto* grown = static_cast<JudgedInterface*>(
+        std::realloc(observation.interfaces.get(), capacity * sizeof(JudgedInterface)));
+    if (grown == nullptr) {
+      ++observation.dropped;
+      return nullptr;
+    }
+    (void)observation.interfaces.release();  // realloc has taken the old array over
+    observation.interfaces.reset(grown);
+    observation.capacity = capacity;
+  }
+  JudgedInterface* entry = &observation.interfaces[observation.count++];
+  *entry = JudgedInterface{};
+  return entry;
+}
+
 int realSocket(int domain, int type, int protocol) { return ::socket(domain, type, protocol); }
 
 int realIoctl(int fd, unsigned long request, void* argument) {
@@ -168,11 +186,11 @@ int getNetworkInterfaces(char*** names, const NetAccess& access, ScanObservation
   for (int i = 0; i < entryCount; ++i) {
     const char* name = listing.get()[i]->d_name;
     const InterfaceVerdict verdict = judgeInterface(name, access);
-    if (observation != nullptr) {
-      JudgedInterface& seen = observation->interfaces.emplace_back();
-      std::snprintf(seen.name.data(), seen.name.size(), "%s", name);
-      seen.verdict = verdict;
-      seen.filter = classifyInterfaceName(name);
+    JudgedInterface* seen = observation != nullptr ? addJudgedInterface(*observation) : nullptr;
+    if (seen != nullptr) {
+      std::snprintf(seen->name.data(), seen->name.size(), "%s", name);
+      seen->verdict = verdict;
+      seen->filter = classifyInterfaceName(name);
     }
     switch (verdict) {
       case InterfaceVerdict::kCard:

@@ -10,7 +10,9 @@
 
 #include <array>
 #include <cstddef>
-#include <vector>
+#include <span>
+
+#include "common/owner.h"
 
 #include "probes/netscan.h"
 
@@ -52,9 +54,12 @@ enum class NameFilter {
 NameFilter classifyInterfaceName(const char* name);
 
 // What a watched scan saw, for orlim-inspect: every interface of the
-// listing in the order it was judged, with the verdict. All of them: a
-// container host has hundreds, and a report that leaves some out would
-// hide the very ones it is asked about.
+// listing in the order it was judged, with the verdict. All of them, in an
+// array that grows as needed: a container host has hundreds, and a report
+// that left some out would hide the very ones it is asked about. Only
+// memory running out leaves interfaces unrecorded, and they are counted.
+// (Plain malloc, not a standard container: the scan is linked into orlim,
+// whose start-up cost the container's support code would raise.)
 struct JudgedInterface {
   std::array<char, 256> name{};  // a directory entry's name, cut to 255 bytes
   InterfaceVerdict verdict = InterfaceVerdict::kFilteredOut;
@@ -63,8 +68,17 @@ struct JudgedInterface {
 struct ScanObservation {
   bool listed = false;  // the interface directory could be listed
   int error = 0;        // errno when it could not
-  std::vector<JudgedInterface> interfaces;
+  UniqueMalloc<JudgedInterface[]> interfaces;
+  std::size_t count = 0;
+  std::size_t capacity = 0;
+  std::size_t dropped = 0;  // interfaces not recorded: no memory for them
+
+  std::span<const JudgedInterface> judged() const { return {interfaces.get(), count}; }
 };
+
+// A new, cleared entry at the end of observation, or null (counted in
+// dropped) when memory runs out.
+JudgedInterface* addJudgedInterface(ScanObservation& observation);
 
 // The scan's decision on one interface: the name filter, the permanent
 // address, then (when that found nothing and a socket opened) the current

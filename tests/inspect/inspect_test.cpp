@@ -39,7 +39,7 @@ std::unique_ptr<InspectReport> madeUpReport(const char* cardName) {
   LegacyIdObservation& l = r->legacySeen;
   l.scan.listed = true;
   for (const char* name : {cardName, "eth1"}) {
-    JudgedInterface& seen = l.scan.interfaces.emplace_back();
+    JudgedInterface& seen = *addJudgedInterface(l.scan);
     std::snprintf(seen.name.data(), seen.name.size(), "%s", name);
     seen.verdict = InterfaceVerdict::kCard;
   }
@@ -139,9 +139,8 @@ TEST(InspectReport, CpuSignatureAsTheTextShowsIt) {
 // both forms.
 TEST(InspectReport, EveryInterfaceListed) {
   std::unique_ptr<InspectReport> r = madeUpReport("eth0");
-  std::vector<JudgedInterface>& seen = r->legacySeen.scan.interfaces;
   for (int i = 0; i < 201; ++i) {
-    JudgedInterface& veth = seen.emplace_back();
+    JudgedInterface& veth = *addJudgedInterface(r->legacySeen.scan);
     std::snprintf(veth.name.data(), veth.name.size(), "veth%03d", i);
     veth.verdict = InterfaceVerdict::kNoDevice;
   }
@@ -151,10 +150,19 @@ TEST(InspectReport, EveryInterfaceListed) {
   ASSERT_EQ(listed.size(), 203u);
   EXPECT_EQ(listed.back().at("name").text, "veth200");
   EXPECT_EQ(listed.back().at("reason_id").text, "no-device");
+  EXPECT_EQ(report->at("network.interfaces_not_listed").text, "0");
   const std::string text = formatReportText(*r);
   EXPECT_NE(text.find("    veth200: passed over (no device (virtual interface))\n"),
             std::string::npos);
   EXPECT_EQ(text.find("not listed"), std::string::npos);
+
+  // Only memory running out leaves some out, and then they are counted.
+  r->legacySeen.scan.dropped = 3;
+  report = parseJson(formatReportJson(*r));
+  ASSERT_TRUE(report.has_value());
+  EXPECT_EQ(report->at("network.interfaces").items.size(), 203u);
+  EXPECT_EQ(report->at("network.interfaces_not_listed").text, "3");
+  EXPECT_NE(formatReportText(*r).find("    (3 more interfaces not listed"), std::string::npos);
 }
 
 // "permission denied" only where a source said so.
