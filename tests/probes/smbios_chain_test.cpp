@@ -976,7 +976,12 @@ TEST(SmbiosReadExactlyAt, ReadsAtTheOffsetAndFailsWhenTheFileEndsFirst) {
   EXPECT_EQ(std::memcmp(buffer, "6789", 4), 0);
   // A file cut short after its size was taken: an error, not a signal.
   EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 5, 6), -1);
-  EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 1, std::numeric_limits<std::uint64_t>::max()), -1);
+  int cause = 0;
+  EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 5, 6, &cause), -1);
+  EXPECT_EQ(cause, -EIO);
+  EXPECT_EQ(
+      smbios::readExactlyAt(fd, buffer, 1, std::numeric_limits<std::uint64_t>::max(), &cause), -1);
+  EXPECT_EQ(cause, -EOVERFLOW);
   close(fd);
 }
 
@@ -1007,7 +1012,11 @@ TEST(SmbiosReadExactly, CountsEndOfFileAndErrorsAsFailure) {
   Pipe p;
   p.write("abc");
   p.closeWrite();
-  EXPECT_EQ(smbios::readExactly(p.readEnd(), buffer, 4), -1);
+  int cause = 0;
+  EXPECT_EQ(smbios::readExactly(p.readEnd(), buffer, 4, &cause), -1);
+  EXPECT_EQ(cause, -EIO) << "an early end";
+  EXPECT_EQ(smbios::readExactly(-1, buffer, 1, &cause), -1);
+  EXPECT_EQ(cause, -EBADF) << "the read's own errno";
 }
 
 std::atomic<int> signalsSeen{0};
