@@ -403,20 +403,23 @@ void appendNetworkBlock(std::string& out, const InspectReport& r) {
   out += "  Chosen card:  " + shown(l.card.data()) + "\n";
   switch (l.source) {
     case AddressSource::kPermanent:
-      out += "  Address:      " + macText(l.address) + ", its permanent (factory) address\n";
+      out += "  Address:      " + macText(l.address) + ", ";
+      out += enumPhrase(kAddressSourceNames, l.source);
+      out += "\n";
       if (l.currentFound)
         out += "  Current:      " + macText(l.current) +
                (l.current == l.permanent ? ", the same\n"
                                          : ", differs from the permanent one (not used)\n");
       break;
     case AddressSource::kCurrent:
-      out += "  Address:      " + macText(l.address) +
-             ", its current address (the card gives no permanent one)\n";
+      out += "  Address:      " + macText(l.address) + ", ";
+      out += enumPhrase(kAddressSourceNames, l.source);
+      out += " (the card gives no permanent one)\n";
       break;
     case AddressSource::kIpv4:
-      out +=
-          "  Address:      its first IPv4 address (no hardware address answered), "
-          "in bytes 2 to 5\n";
+      out += "  Address:      ";
+      out += enumPhrase(kAddressSourceNames, l.source);
+      out += " (no hardware address answered), in bytes 2 to 5\n";
       break;
     case AddressSource::kNone:
       out += "  Address:      none could be read (no hardware address and no IPv4 address)\n";
