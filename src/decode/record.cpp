@@ -135,7 +135,6 @@ char* putTokenRecord(char* p, bool json, bool first, const InputOrigin& origin,
   const TokenFields& f = line.fields;
   if (!json && !first) *p++ = '\n';
   RecordWriter w{p, json};
-  originField(w, origin);
   if (!line.label.empty()) untrustedField(w, kLabel, line.label);
   beginField(w, kToken, true);
   w.p = putTokenDigits(w.p, line.input);
@@ -175,16 +174,17 @@ char* putTokenRecord(char* p, bool json, bool first, const InputOrigin& origin,
   w.p = putLegacyText(w.p, f);
   endField(w, true);
   warningsField(w, warnings);
+  originField(w, origin);
   return endRecord(w);
 }
 
 char* putErrorRecord(char* p, const InputOrigin& origin, std::string_view label,
                      std::string_view input, std::string_view message) {
   RecordWriter w{p, true};
-  originField(w, origin);
   if (!label.empty()) untrustedField(w, kLabel, label);
   untrustedField(w, kInput, input);
   untrustedField(w, kError, message);
+  originField(w, origin);
   return endRecord(w);
 }
 

@@ -26,8 +26,8 @@ struct InputOrigin {
 };
 
 // A decoded token's record. In text, records after the first are set apart
-// by a blank line; JSON records start with the origin, so that a consumer
-// never has to count lines.
+// by a blank line; JSON records end with the origin, so that a consumer
+// never has to count lines (and the keys before it read as they always did).
 char* putTokenRecord(char* p, bool json, bool first, const InputOrigin& origin,
                      const TokenLine& line, unsigned warnings);
 

@@ -178,8 +178,8 @@ TokenFields withTime(std::uint32_t time) {
   return fields;
 }
 
-// "{"line": N, ...": the start of the JSON record of input line N.
-std::string onLine(std::size_t line) { return "{\"line\": " + std::to_string(line) + ", "; }
+// ", "line": N}": the end of the JSON record of input line N.
+std::string atLine(std::size_t line) { return ", \"line\": " + std::to_string(line) + "}\n"; }
 
 // The records a sample token gives on input line `line`, with its time and
 // UUID text as given.
@@ -188,10 +188,10 @@ std::string jsonRecord(std::size_t line, const std::string& token, const std::st
                        std::uint32_t time = 1796861430,
                        const std::string& timeUtc = "2026-12-10T00:10:30Z",
                        const std::string& uuid = "00112233-4455-6677-8899-aabbccddeeff") {
-  return onLine(line) + (label.empty() ? "" : "\"label\": \"" + label + "\", ") + "\"token\": \"" + token +
+  return "{" + (label.empty() ? "" : "\"label\": \"" + label + "\", ") + "\"token\": \"" + token +
          "\", \"version\": 1, \"time\": " + std::to_string(time) + ", \"time_utc\": \"" + timeUtc +
          "\", \"uuid\": \"" + uuid + "\", \"legacy\": \"33F3A401\", \"machine\": \"" + uuid +
-         "/33F3A401\", \"warnings\": [" + warnings + "]}\n";
+         "/33F3A401\", \"warnings\": [" + warnings + "]" + atLine(line);
 }
 
 std::string textRecord(const std::string& token, const std::string& label = "",
@@ -242,10 +242,10 @@ TEST(DecodeStream, OneRecordPerLine) {
        textRecord(t, "h\\x1b[2J\\\\\xc3\xa9\\xff\\xc2\\x85"), "", 0},
       {"BadInTheMiddle", t + "\n\nb XYZ\n   \n" + t.substr(1) + "\nc " + other + "\n" + t + "\n",
        true,
-       jsonRecord(1, t) + onLine(3) + "\"label\": \"b\", \"input\": \"XYZ\", \"error\": \"character 3 is not a hex digit\"}\n" +
-           onLine(5) + "\"input\": \"" + t.substr(1) + "\", \"error\": \"not 58 hex digits (57)\"}\n" +
-           onLine(6) + "\"label\": \"c\", \"input\": \"" + other +
-           "\", \"error\": \"not a token of this key, or corrupted\"}\n" + jsonRecord(7, t),
+       jsonRecord(1, t) + "{\"label\": \"b\", \"input\": \"XYZ\", \"error\": \"character 3 is not a hex digit\"" + atLine(3) +
+           "{\"input\": \"" + t.substr(1) + "\", \"error\": \"not 58 hex digits (57)\"" + atLine(5) +
+           "{\"label\": \"c\", \"input\": \"" + other +
+           "\", \"error\": \"not a token of this key, or corrupted\"" + atLine(6) + jsonRecord(7, t),
        "orlim-decode: line 3 (b): character 3 is not a hex digit\n"
        "orlim-decode: line 5: not 58 hex digits (57)\n"
        "orlim-decode: line 6 (c): not a token of this key, or corrupted\n",
@@ -253,8 +253,8 @@ TEST(DecodeStream, OneRecordPerLine) {
       {"BadInTheMiddleText", t + "\nXYZ\n" + t + "\n", false, textRecord(t) + "\n" + textRecord(t),
        "orlim-decode: line 2: character 1 is not a hex digit\n", 1},
       {"ThreeFieldsPointAtTheSecondSpace", "a b " + t + "\n", true,
-       onLine(1) + "\"label\": \"a\", \"input\": \"b " + t +
-           "\", \"error\": \"character 4 is not a hex digit\"}\n",
+       "{\"label\": \"a\", \"input\": \"b " + t +
+           "\", \"error\": \"character 4 is not a hex digit\"" + atLine(1),
        "orlim-decode: line 1 (a): character 4 is not a hex digit\n", 1},
       {"PlaceholderUuid", placeholder + "\n", true,
        jsonRecord(1, placeholder, "", "\"placeholder-uuid\"", 1796861430, "2026-12-10T00:10:30Z",
@@ -286,12 +286,12 @@ TEST(DecodeStream, OneRecordPerLine) {
            "warning: time-before-2005\n",
        "", 0},
       {"LineTooLong", longLine + "\n" + t + "\n", true,
-       onLine(1) + "\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"}\n" + jsonRecord(2, t),
+       "{\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"" + atLine(1) + jsonRecord(2, t),
        "orlim-decode: line 1: longer than 1024 bytes\n", 1},
       {"LineJustShortEnough", std::string(kMaxLineBytes - t.size() - 1, 'L') + " " + t + "\n",
        true, jsonRecord(1, t, std::string(kMaxLineBytes - t.size() - 1, 'L')), "", 0},
       {"LongLineAtTheEnd", t + "\n" + longLine, true,
-       jsonRecord(1, t) + onLine(2) + "\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"}\n",
+       jsonRecord(1, t) + "{\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"" + atLine(2),
        "orlim-decode: line 2: longer than 1024 bytes\n", 1},
   };
   for (const Case& c : cases) {
@@ -345,26 +345,26 @@ TEST(DecodeStream, InputAsReceived) {
       {"Utf8MarkLaterIsLabelText", t + "\n\xEF\xBB\xBF" "db " + t + "\n", true,
        jsonRecord(1, t) + jsonRecord(2, t, "\xEF\xBB\xBF" "db"), "", 0},
       {"Utf16LittleEndianWithMark", "\xFF\xFE" + utf16(lines, true), true,
-       onLine(1) + "\"input\": \"\", \"error\": \"" + utf16Error + "\"}\n",
+       "{\"input\": \"\", \"error\": \"" + utf16Error + "\"" + atLine(1),
        "orlim-decode: line 1: " + utf16Error + "\n", 1},
       {"Utf16LittleEndianText", utf16(lines, true), false, "",
        "orlim-decode: line 1: " + utf16Error + "\n", 1},
       {"Utf16BigEndianWithMark", "\xFE\xFF" + utf16(lines, false), true,
-       onLine(1) + "\"input\": \"\", \"error\": \"" + utf16BigError + "\"}\n",
+       "{\"input\": \"\", \"error\": \"" + utf16BigError + "\"" + atLine(1),
        "orlim-decode: line 1: " + utf16BigError + "\n", 1},
       {"Utf16BigEndianNoMark", utf16(t, false), false, "",
        "orlim-decode: line 1: " + utf16BigError + "\n", 1},
       {"TwoTokensOnALine", t + "\n" + t + " \t" + lower(t) + "\n" + t + "\n", true,
-       jsonRecord(1, t) + onLine(2) + "\"input\": \"" + t + " \\t" + lower(t) +
-           "\", \"error\": \"two tokens on one line\"}\n" + jsonRecord(3, t),
+       jsonRecord(1, t) + "{\"input\": \"" + t + " \\t" + lower(t) +
+           "\", \"error\": \"two tokens on one line\"" + atLine(2) + jsonRecord(3, t),
        "orlim-decode: line 2: two tokens on one line\n", 1},
       {"TwoTokensText", "  " + t + " " + t + "  \n", false, "",
        "orlim-decode: line 1: two tokens on one line\n", 1},
       // A label of 58 hex digits before something that is no token is
       // still taken as a label, and the rest named.
       {"TokenLikeLabelBeforeAShortToken", t + " " + t.substr(1) + "\n", true,
-       onLine(1) + "\"label\": \"" + t + "\", \"input\": \"" + t.substr(1) +
-           "\", \"error\": \"not 58 hex digits (57)\"}\n",
+       "{\"label\": \"" + t + "\", \"input\": \"" + t.substr(1) +
+           "\", \"error\": \"not 58 hex digits (57)\"" + atLine(1),
        "orlim-decode: line 1 (" + t + "): not 58 hex digits (57)\n", 1},
   };
   for (const Case& c : cases) {
@@ -387,8 +387,8 @@ TEST(DecodeStream, MaxAgeRefusesStaleTokens) {
   RunOutput r = runText("h1 " + day1 + "\nh2 " + day2 + "\n", options);
   EXPECT_EQ(r.out, jsonRecord(1, day1, "h1", "", static_cast<std::uint32_t>(kNow - 86400),
                               "2026-12-09T12:00:00Z") +
-                       onLine(2) + "\"label\": \"h2\", \"input\": \"" + day2 +
-                       "\", \"error\": \"older than 1 days (made 2026-12-09T11:59:59Z)\"}\n");
+                       "{\"label\": \"h2\", \"input\": \"" + day2 +
+                       "\", \"error\": \"older than 1 days (made 2026-12-09T11:59:59Z)\"" + atLine(2));
   EXPECT_EQ(r.err, "orlim-decode: line 2 (h2): older than 1 days (made 2026-12-09T11:59:59Z)\n");
   EXPECT_EQ(r.status, 1);
 }
@@ -460,9 +460,8 @@ TEST(DecodeStream, MessagesInOrderOnOneFile) {
   EXPECT_EQ(finishDecoder(*decoder), 1);
   scripted = nullptr;
   EXPECT_EQ(both.contents(),
-            jsonRecord(1, t) + onLine(2) +
-                "\"input\": \"XYZ\", \"error\": \"character 1 is not a hex digit\"}\n"
-                "orlim-decode: line 2: character 1 is not a hex digit\n" +
+            jsonRecord(1, t) + "{\"input\": \"XYZ\", \"error\": \"character 1 is not a hex digit\"" +
+                atLine(2) + "orlim-decode: line 2: character 1 is not a hex digit\n" +
                 jsonRecord(3, t));
 }
 
