@@ -1,5 +1,7 @@
 #include "fleet/fleet.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "common/io.h"
 #include "fleet/fleet_compare.h"
 #include "fleet/fleet_record.h"
 #include "fleet/fleet_render.h"
@@ -25,27 +28,15 @@ struct FleetRun {
   std::string messages;  // for err, written after each input
   std::size_t badLines = 0;
   bool readFailed = false;
-  int writeErrno = 0;
+  int writeError = 0;  // -errno
   std::unique_ptr<char[]> buffer;
   ParsedRecord parsed;
   std::string scratch;
 };
 
-void writeAll(int fd, const char* data, std::size_t size, int& error) {
-  while (size != 0 && error == 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno != EINTR) error = errno;
-      continue;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-}
-
 void flushMessages(FleetRun& run) {
-  int ignored = 0;
-  writeAll(run.io.err, run.messages.data(), run.messages.size(), ignored);
+  // Nothing more can be said when standard error fails.
+  (void)writeAll(run.io.err, run.messages);
   run.messages.clear();
 }
 
@@ -96,6 +87,9 @@ void readLine(FleetRun& run, const FleetSource& source, Collection& c, std::stri
 }
 
 void readCollection(FleetRun& run, const FleetSource& source, Collection& c) {
+  struct stat file {};
+  if (fstat(source.fd, &file) == 0 && S_ISREG(file.st_mode))
+    reserveFor(c, static_cast<std::size_t>(file.st_size));
   char* const buffer = run.buffer.get();
   std::size_t have = 0;      // the start of a line, carried over from the last block
   bool longLine = false;     // the line went past the limit: its rest is passed over
@@ -103,13 +97,12 @@ void readCollection(FleetRun& run, const FleetSource& source, Collection& c) {
   char lengthMessage[64];
   std::snprintf(lengthMessage, sizeof lengthMessage, "longer than %zu bytes", kMaxLineBytes);
   for (;;) {
-    const ssize_t n = run.io.read(source.fd, buffer + have, kReadBlock);
+    const ssize_t n = readSome(source.fd, {buffer + have, kReadBlock}, run.io.read);
     if (n < 0) {
-      if (errno == EINTR) continue;
       run.messages += "orlim-fleet: ";
       report::appendTextEscaped(run.messages, displayName(source.name));
       run.messages += ": read error: ";
-      run.messages += std::strerror(errno);
+      run.messages += std::strerror(static_cast<int>(-n));
       run.messages += '\n';
       run.readFailed = true;
       break;
@@ -150,7 +143,7 @@ void readCollection(FleetRun& run, const FleetSource& source, Collection& c) {
 
 void flushOutput(Output& out) {
   auto* run = static_cast<FleetRun*>(out.context);
-  writeAll(run->io.out, out.text.data(), out.text.size(), run->writeErrno);
+  if (run->writeError == 0) run->writeError = writeAll(run->io.out, out.text);
   out.text.clear();
 }
 
@@ -180,9 +173,9 @@ int runFleet(const FleetOptions& options, const FleetSource& now, const FleetSou
   else
     renderText(view, out);
   flushOutput(out);
-  if (run.writeErrno != 0) {
+  if (run.writeError != 0) {
     run.messages = "orlim-fleet: write error: ";
-    run.messages += std::strerror(run.writeErrno);
+    run.messages += std::strerror(-run.writeError);
     run.messages += '\n';
     flushMessages(run);
     return 1;

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "common/io.h"
+
 namespace fleet {
 
 // Lines longer than this are not records (a decoder's longest is about
@@ -26,7 +28,7 @@ struct FleetSource {
 
 // Where a run writes; read is the seam the tests use to make input fail.
 struct FleetIo {
-  ssize_t (*read)(int fd, void* buffer, std::size_t size) = ::read;
+  ReadFunction read = ::read;
   int out = STDOUT_FILENO;
   int err = STDERR_FILENO;
 };

@@ -1,5 +1,7 @@
 #include "fleet/fleet_compare.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -85,41 +87,93 @@ std::uint32_t keyHash(std::string_view key, bool labelled) {
   return hashBytes(key.data(), key.size()) ^ (labelled ? 0x5BD1E995u : 0u);
 }
 
-// Tables are kept at most half full, and grow by doubling.
-void growIfFull(std::vector<Slot>& table, std::size_t used) {
-  if (2 * (used + 1) <= table.size()) return;
-  std::vector<Slot> bigger(table.empty() ? 1024 : 2 * table.size());
-  const std::size_t mask = bigger.size() - 1;
-  for (const Slot& s : table) {
-    if (s.index == 0) continue;
-    std::size_t i = s.hash & mask;
-    while (bigger[i].index != 0) i = (i + 1) & mask;
-    bigger[i] = s;
+// Large tables are filled in huge pages where the system offers them on
+// request: a page fault costs more here than the work it precedes, and a
+// million labels would take some sixty thousand of them in small pages.
+void adviseHugePages(void* data, std::size_t size) {
+  constexpr std::uintptr_t kHuge = 2u << 20;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+template <typename T>
+void assignTable(std::vector<T>& table, std::size_t size) {
+  table.clear();
+  table.reserve(size);
+  adviseHugePages(table.data(), size * sizeof(T));
+  table.assign(size, T{});
+}
+
+std::string_view slotKey(const Collection& c, const KeySlot& s) {
+  return std::string_view(c.arena).substr(s.text, s.size);
+}
+
+bool unlabelledError(const Record& r) {
+  return (r.flags & (kFlagError | kFlagLabelled)) == kFlagError;
+}
+
+// Rounds up to a power of two, at least twice n: tables stay half empty.
+std::size_t tableSize(std::size_t n) {
+  std::size_t size = 16;
+  while (size < 2 * n) size *= 2;
+  return size;
+}
+
+// How far ahead the loops below ask for the memory they will probe: the
+// random accesses of a million-label table overlap instead of queueing.
+constexpr std::size_t kPrefetchDistance = 16;
+
+// Builds the key table: marks each key's first record and chains the
+// others after it.
+void indexKeys(Collection& c) {
+  const std::size_t n = c.records.size();
+  std::vector<std::uint32_t> hashes(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const Record& r = c.records[i];
+    hashes[i] = keyHash(recordKey(c, r), (r.flags & kFlagLabelled) != 0);
   }
-  table.swap(bigger);
+  assignTable(c.keys, tableSize(n));
+  const std::size_t mask = c.keys.size() - 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i + kPrefetchDistance < n) __builtin_prefetch(&c.keys[hashes[i + kPrefetchDistance] & mask]);
+    Record& r = c.records[i];
+    // An unlabelled error record has nothing to be known by: a key of its own.
+    if (unlabelledError(r)) {
+      r.flags |= kFlagHead;
+      continue;
+    }
+    const std::uint32_t hash = hashes[i];
+    const std::string_view key = recordKey(c, r);
+    const std::uint8_t labelled = (r.flags & kFlagLabelled) != 0 ? 1 : 0;
+    std::size_t at = hash & mask;
+    for (; c.keys[at].record != 0; at = (at + 1) & mask) {
+      const KeySlot& s = c.keys[at];
+      if (s.hash == hash && s.labelled == labelled && slotKey(c, s) == key) break;
+    }
+    KeySlot& slot = c.keys[at];
+    if (slot.record == 0) {
+      slot = KeySlot{hash, static_cast<std::uint32_t>(i + 1), r.text, r.keySize, labelled};
+      r.flags |= kFlagHead;
+      continue;
+    }
+    Record& head = c.records[slot.record - 1];
+    r.next = head.next;
+    head.next = static_cast<std::uint32_t>(i);
+  }
 }
 
-bool sameKey(const Collection& c, const Record& r, std::string_view key, bool labelled) {
-  return ((r.flags & kFlagLabelled) != 0) == labelled && recordKey(c, r) == key;
-}
-
-// The first record of the key, or kNone.
+// The first record of the key in c, or kNone.
 std::uint32_t findKey(const Collection& c, std::string_view key, bool labelled,
                       std::uint32_t hash) {
   if (c.keys.empty()) return kNone;
   const std::size_t mask = c.keys.size() - 1;
-  for (std::size_t i = hash & mask; c.keys[i].index != 0; i = (i + 1) & mask) {
-    const Slot& s = c.keys[i];
-    if (s.hash == hash && sameKey(c, c.records[s.index - 1], key, labelled)) return s.index - 1;
+  const std::uint8_t flag = labelled ? 1 : 0;
+  for (std::size_t i = hash & mask; c.keys[i].record != 0; i = (i + 1) & mask) {
+    const KeySlot& s = c.keys[i];
+    if (s.hash == hash && s.labelled == flag && slotKey(c, s) == key) return s.record - 1;
   }
   return kNone;
-}
-
-void insertKey(Collection& c, std::uint32_t hash, std::uint32_t index) {
-  const std::size_t mask = c.keys.size() - 1;
-  std::size_t i = hash & mask;
-  while (c.keys[i].index != 0) i = (i + 1) & mask;
-  c.keys[i] = Slot{hash, index + 1};
 }
 
 // The number of a warning's name, added to the table when new; kNone when
@@ -196,7 +250,7 @@ Status judge(const Record& now, const Record* old) {
 // Groups the token verdicts of NOW by UUID; groups of one are dropped.
 void groupByUuid(Comparison& c, const Collection& now) {
   std::vector<Slot> table;
-  std::size_t used = 0;
+  assignTable(table, tableSize(c.verdicts.size()));
   std::vector<std::uint32_t> nextInGroup(c.verdicts.size(), kNone);
   std::vector<std::uint32_t> firstOf;  // heads of groups of two or more
   for (std::uint32_t v = 0; v < c.verdicts.size(); ++v) {
@@ -204,7 +258,6 @@ void groupByUuid(Comparison& c, const Collection& now) {
     if (verdict.now == kNone || !isToken(now.records[verdict.now])) continue;
     const Uuid& uuid = now.records[verdict.now].uuid;
     const std::uint32_t hash = hashBytes(uuid.data(), uuid.size());
-    growIfFull(table, used);
     const std::size_t mask = table.size() - 1;
     std::size_t i = hash & mask;
     for (; table[i].index != 0; i = (i + 1) & mask) {
@@ -213,7 +266,6 @@ void groupByUuid(Comparison& c, const Collection& now) {
     }
     if (table[i].index == 0) {
       table[i] = Slot{hash, v + 1};
-      ++used;
       continue;
     }
     // Into the group, after its head.
@@ -266,6 +318,14 @@ std::string_view recordError(const Collection& c, const Record& r) {
                                           r.errorSize);
 }
 
+void reserveFor(Collection& c, std::size_t inputBytes) {
+  // A decoder's token record is some 300 bytes, its label a tenth of that.
+  c.records.reserve(inputBytes / 250);
+  c.arena.reserve(inputBytes / 8);
+  adviseHugePages(c.records.data(), c.records.capacity() * sizeof(Record));
+  adviseHugePages(c.arena.data(), c.arena.capacity());
+}
+
 AddResult addRecord(Collection& c, const ParsedRecord& parsed, std::uint32_t line,
                     WarningNames& names) {
   Record r;
@@ -282,7 +342,8 @@ AddResult addRecord(Collection& c, const ParsedRecord& parsed, std::uint32_t lin
   }
   const std::size_t keyAt = c.arena.size();
   if (parsed.label.size() > kMaxTextBytes || parsed.input.size() > kMaxTextBytes ||
-      parsed.error.size() > kMaxTextBytes || keyAt > 0xFFFFFFFFu - 3 * kMaxTextBytes)
+      parsed.error.size() > kMaxTextBytes || keyAt > 0xFFFFFFFFu - 3 * kMaxTextBytes ||
+      c.records.size() >= kNone - 1)
     return AddResult::kTooMuchText;
   r.text = static_cast<std::uint32_t>(keyAt);
   if (parsed.hasLabel)
@@ -296,32 +357,6 @@ AddResult addRecord(Collection& c, const ParsedRecord& parsed, std::uint32_t lin
     r.inputSize = static_cast<std::uint16_t>(parsed.input.size());
     r.errorSize = static_cast<std::uint16_t>(parsed.error.size());
   }
-  const auto index = static_cast<std::uint32_t>(c.records.size());
-  // An unlabelled error record has nothing to be known by: a label of its own.
-  if (!parsed.hasLabel && parsed.kind == RecordKind::kError) {
-    r.flags |= kFlagHead;
-    c.records.push_back(r);
-    return AddResult::kAdded;
-  }
-  const std::string_view key = std::string_view(c.arena).substr(keyAt, r.keySize);
-  const std::uint32_t hash = keyHash(key, parsed.hasLabel);
-  const std::uint32_t head = findKey(c, key, parsed.hasLabel, hash);
-  if (head == kNone) {
-    r.flags |= kFlagHead;
-    growIfFull(c.keys, c.keysUsed);
-    insertKey(c, hash, index);
-    ++c.keysUsed;
-    c.records.push_back(r);
-    return AddResult::kAdded;
-  }
-  // A label met before: a token record shares the first record's key; an
-  // error record keeps its own copy, with its input and message after it.
-  if (parsed.kind == RecordKind::kToken) {
-    c.arena.resize(keyAt);
-    r.text = c.records[head].text;
-  }
-  r.next = c.records[head].next;
-  c.records[head].next = index;
   c.records.push_back(r);
   return AddResult::kAdded;
 }
@@ -350,20 +385,42 @@ std::vector<std::uint32_t> otherRecords(const Collection& now, const Verdict& v)
 }
 
 Comparison compare(Collection& now, Collection& old) {
+  indexKeys(now);
+  indexKeys(old);
   Comparison c;
   std::vector<bool> oldMatched(old.records.size(), false);
-  c.verdicts.reserve(now.records.size());
+  // NOW's keys, and where each is in OLD's table, asked for ahead.
+  std::vector<std::uint32_t> heads;
+  std::vector<std::uint32_t> hashes;
+  heads.reserve(now.keys.size() / 2);
+  hashes.reserve(now.keys.size() / 2);
   for (std::uint32_t i = 0; i < now.records.size(); ++i) {
+    const Record& r = now.records[i];
+    if ((r.flags & kFlagHead) == 0) continue;
+    heads.push_back(i);
+    hashes.push_back(keyHash(recordKey(now, r), (r.flags & kFlagLabelled) != 0));
+  }
+  const std::size_t oldMask = old.keys.size() - 1;
+  c.verdicts.reserve(heads.size() + old.records.size() / 8);
+  for (std::size_t k = 0; k < heads.size(); ++k) {
+    if (k + kPrefetchDistance < heads.size())
+      __builtin_prefetch(&old.keys[hashes[k + kPrefetchDistance] & oldMask]);
+    if (k + kPrefetchDistance / 2 < heads.size()) {
+      const KeySlot& s = old.keys[hashes[k + kPrefetchDistance / 2] & oldMask];
+      if (s.record != 0) {
+        __builtin_prefetch(old.arena.data() + s.text);
+        __builtin_prefetch(&old.records[s.record - 1]);
+      }
+    }
+    const std::uint32_t i = heads[k];
     const Record& head = now.records[i];
-    if ((head.flags & kFlagHead) == 0) continue;
     Verdict v;
     v.nowHead = i;
     v.now = speaker(now, i);
     const Record& speaking = now.records[v.now];
-    if (!((head.flags & kFlagError) != 0 && (head.flags & kFlagLabelled) == 0)) {
+    if (!unlabelledError(head)) {
       const bool labelled = (head.flags & kFlagLabelled) != 0;
-      const std::string_view key = recordKey(now, head);
-      const std::uint32_t oldHead = findKey(old, key, labelled, keyHash(key, labelled));
+      const std::uint32_t oldHead = findKey(old, recordKey(now, head), labelled, hashes[k]);
       if (oldHead != kNone) {
         oldMatched[oldHead] = true;
         v.old = speaker(old, oldHead);

@@ -80,12 +80,25 @@ struct Slot {
   std::uint32_t index = 0;
 };
 
+// A slot of the key table: the key's text is there, so that a probe costs
+// one memory access before the text compared.
+struct KeySlot {
+  std::uint32_t hash = 0;
+  std::uint32_t record = 0;  // the key's first record, plus one; 0: empty
+  std::uint32_t text = 0;
+  std::uint16_t size = 0;
+  std::uint8_t labelled = 0;
+};
+
 struct Collection {
   std::vector<Record> records;
   std::string arena;
-  std::vector<Slot> keys;  // key -> its first record
-  std::size_t keysUsed = 0;
+  std::vector<KeySlot> keys;  // made by compare
 };
+
+// Room for the records of an input of about this many bytes, made at once
+// rather than by growing.
+void reserveFor(Collection& collection, std::size_t inputBytes);
 
 enum class AddResult { kAdded, kTooManyWarnings, kTooMuchText };
 
@@ -125,6 +138,8 @@ struct Comparison {
   bool needsLook = false;  // any verdict that needs a look, or any warning
 };
 
+// Indexes both collections by key (the records of one label chained after
+// its first) and compares them.
 Comparison compare(Collection& now, Collection& old);
 
 // A label's records in NOW other than the one that speaks, in line order.

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "fleet/fleet_record.h"
@@ -13,6 +14,11 @@ namespace fleet::internal {
 // machine's stored UUID on either side of the SMBIOS 2.6 byte-order rule
 // gives.
 Uuid byteReversed(const Uuid& uuid);
+
+// The record reader without its fast path for the decoder's own layout:
+// parseRecord must give the same for every line.
+bool parseRecordGenerally(std::string_view line, ParsedRecord& out, std::string& scratch,
+                          RecordError& error);
 
 // The hash the label and UUID tables use.
 std::uint32_t hashBytes(const void* data, std::size_t size);

@@ -382,17 +382,19 @@ void textCounts(const FleetView& view, std::string& out) {
 std::string_view statusName(Status status) { return report::enumId(kStatusNames, status); }
 
 void renderJson(const FleetView& view, Output& out) {
-  report::JsonWriter w;
-  for (std::uint32_t i = 0; i < view.comparison.verdicts.size(); ++i) {
-    jsonVerdict(view, i, w);
-    out.text += w.out;
+  // One writer per line, each writing straight into the output.
+  const auto line = [&](auto write) {
+    report::JsonWriter w;
+    w.out = std::move(out.text);
+    write(w);
+    out.text = std::move(w.out);
     out.text += '\n';
-    w.out.clear();
+  };
+  for (std::uint32_t i = 0; i < view.comparison.verdicts.size(); ++i) {
+    line([&](report::JsonWriter& w) { jsonVerdict(view, i, w); });
     flushIfFull(out);
   }
-  jsonSummary(view, w);
-  out.text += w.out;
-  out.text += '\n';
+  line([&](report::JsonWriter& w) { jsonSummary(view, w); });
 }
 
 void renderText(const FleetView& view, Output& out) {
