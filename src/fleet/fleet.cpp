@@ -121,7 +121,7 @@ void readCollection(FleetRun& run, const FleetSource& source, Collection& c) {
       if (newline == nullptr) break;
       const auto stop = static_cast<std::size_t>(newline - buffer);
       ++number;
-      if (longLine) {
+      if (longLine || stop - start > kMaxLineBytes) {
         reportLine(run, source.name, number, 0, lengthMessage);
         longLine = false;
       } else {
