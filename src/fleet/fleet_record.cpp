@@ -363,6 +363,7 @@ struct Values {
 
 bool readMember(Reader& r, Key key, ParsedRecord& out, Values& v) {
   std::uint64_t number = 0;
+  if (key == kUnknown) return skipValue(r, 1);
   v.at[key] = r.at;
   switch (key) {
     case kLabel:
