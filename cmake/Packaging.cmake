@@ -83,6 +83,7 @@ endfunction()
 orlim_install_tool(orlim 8 orlim RPM_BINARY orlim-static)
 orlim_install_tool(orlim-inspect 8 orlim RPM_BINARY orlim-inspect-static)
 orlim_install_tool(orlim-decode 1 decode)
+orlim_install_tool(orlim-fleet 1 decode)
 
 # Each Debian package's copyright and changelog, in its own doc folder.
 orlim_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
