@@ -186,18 +186,6 @@ std::uint32_t warningBit(WarningNames& names, std::string_view name) {
   return static_cast<std::uint32_t>(names.names.size() - 1);
 }
 
-// The machine text an unlabelled token record is known by.
-void appendMachine(std::string& out, const Uuid& uuid, const Legacy& legacy) {
-  constexpr char kDigits[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < uuid.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-    out += kDigits[uuid[i] >> 4];
-    out += kDigits[uuid[i] & 0xF];
-  }
-  out += '/';
-  out.append(legacy.data(), legacy.size());
-}
-
 bool isToken(const Record& r) { return (r.flags & kFlagError) == 0; }
 
 bool sameMachine(const Record& a, const Record& b) {
@@ -300,6 +288,17 @@ void groupByUuid(Comparison& c, const Collection& now) {
 
 }  // namespace
 
+void appendMachineText(std::string& out, const Uuid& uuid, const Legacy& legacy) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < uuid.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+    out += kDigits[uuid[i] >> 4];
+    out += kDigits[uuid[i] & 0xF];
+  }
+  out += '/';
+  out.append(legacy.data(), legacy.size());
+}
+
 bool needsLook(Status status) {
   return status == Status::kCardChanged || status == Status::kUuidChanged ||
          status == Status::kReplaced || status == Status::kFailed;
@@ -349,7 +348,7 @@ AddResult addRecord(Collection& c, const ParsedRecord& parsed, std::uint32_t lin
   if (parsed.hasLabel)
     c.arena += parsed.label;
   else if (parsed.kind == RecordKind::kToken)
-    appendMachine(c.arena, parsed.uuid, parsed.legacy);
+    appendMachineText(c.arena, parsed.uuid, parsed.legacy);
   r.keySize = static_cast<std::uint16_t>(c.arena.size() - keyAt);
   if (parsed.kind == RecordKind::kError) {
     c.arena += parsed.input;

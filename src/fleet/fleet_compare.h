@@ -106,6 +106,11 @@ enum class AddResult { kAdded, kTooManyWarnings, kTooMuchText };
 AddResult addRecord(Collection& collection, const ParsedRecord& parsed, std::uint32_t line,
                     WarningNames& names);
 
+// A machine as the decoder writes it: the UUID's 16 bytes as 8-4-4-4-12
+// lower-case hex digits, '/', the network characters.
+inline constexpr std::size_t kMachineTextSize = 36 + 1 + kLegacyChars;
+void appendMachineText(std::string& out, const Uuid& uuid, const Legacy& legacy);
+
 // The record's texts.
 std::string_view recordKey(const Collection& c, const Record& r);
 std::string_view recordInput(const Collection& c, const Record& r);

@@ -320,7 +320,7 @@ bool readUuid(Reader& r, std::size_t at, std::string_view text, Uuid& uuid) {
     }
     const std::uint8_t high = kHexValue[static_cast<unsigned char>(text[i])];
     const std::uint8_t low = kHexValue[static_cast<unsigned char>(text[i + 1])];
-    good = (high | low) != 0xFF && high != 0xFF && low != 0xFF;
+    good = high != 0xFF && low != 0xFF;
     uuid[byte++] = static_cast<std::uint8_t>(high << 4 | (low & 0xF));
     i += 2;
   }

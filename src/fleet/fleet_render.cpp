@@ -29,22 +29,11 @@ constexpr std::array<Status, kStatusCount> kTextOrder = {
     Status::kUuidByteOrder, Status::kNew, Status::kGone,        Status::kSame,
 };
 
-constexpr std::size_t kMachineTextSize = 36 + 1 + 8;
-
 void flushIfFull(Output& out) {
   if (out.flush != nullptr && out.text.size() >= kOutputBlock) out.flush(out);
 }
 
-void appendMachine(std::string& out, const Record& r) {
-  constexpr char kDigits[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < r.uuid.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-    out += kDigits[r.uuid[i] >> 4];
-    out += kDigits[r.uuid[i] & 0xF];
-  }
-  out += '/';
-  out.append(r.legacy.data(), r.legacy.size());
-}
+void appendMachine(std::string& out, const Record& r) { appendMachineText(out, r.uuid, r.legacy); }
 
 std::string machineText(const Record& r) {
   std::string text;
@@ -244,6 +233,8 @@ void appendLabelCell(const FleetView& view, const Verdict& v, std::string& out) 
     out += '-';
 }
 
+// A machine and its token's time, or a dash in each; the last cell of a
+// row is not padded.
 void textMachineCells(std::string& out, const Record* r, bool last) {
   if (r != nullptr && isToken(*r)) {
     appendMachine(out, *r);
@@ -251,17 +242,12 @@ void textMachineCells(std::string& out, const Record* r, bool last) {
     const std::size_t at = out.size();
     out.resize(at + internal::kUtcTextSize);
     internal::writeUtc(out.data() + at, r->time);
-  } else {
-    out += '-';
-    if (!last) {
-      pad(out, 1, kMachineTextSize);
-      out += "  -";
-      pad(out, 1, internal::kUtcTextSize);
-    } else {
-      pad(out, 1, kMachineTextSize);
-      out += "  -";
-    }
+    return;
   }
+  out += '-';
+  pad(out, 1, kMachineTextSize);
+  out += "  -";
+  if (!last) pad(out, 1, internal::kUtcTextSize);
 }
 
 void textVerdict(const FleetView& view, std::uint32_t index, TextTable& table, std::string& out) {
