@@ -23,7 +23,7 @@ package="dpkg-dev lintian rpm mandoc bsdextrautils file"
 # tests under user-mode emulation, its VM tests on AAVMF. (The arm64 guest's
 # kernel, busybox and dmidecode are downloaded by the tests, not installed.)
 arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64"
-test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq ansible-core $package $vm $arm64"
+test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq ansible-core openssh-server $package $vm $arm64"
 packaging="$build dpkg-dev rpm"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq"
 

@@ -486,7 +486,8 @@ bool readMembers(Reader& r, ParsedRecord& out, Values& values, unsigned seen, bo
 // keys in its order, one space after each ':' and ','. Those lines are read
 // by matching that layout (about four times faster); at the first byte that
 // differs, the line is read again the general way, which gives the same
-// result or the error. Keys after "warnings" are read the general way.
+// result or the error. A line number or argument position may come first;
+// keys after "warnings" are read the general way.
 
 struct Layout {
   std::string_view text;
@@ -520,6 +521,13 @@ struct Layout {
 
 bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
   if (!l.literal("{")) return false;
+  // The decoder's line number or argument position, first: passed over.
+  if (l.literal("\"line\": ") || l.literal("\"argument\": ")) {
+    const std::size_t digits = l.at;
+    while (l.at < l.text.size() && l.text[l.at] >= '0' && l.text[l.at] <= '9') ++l.at;
+    if (l.at == digits || (l.at - digits > 1 && l.text[digits] == '0') || !l.literal(", "))
+      return false;
+  }
   if (l.literal("\"label\": \"")) {
     v.at[kLabel] = l.at - 1;
     if (!l.plainString(out.label) || out.label.empty() || !l.literal(", ")) return false;
