@@ -83,6 +83,7 @@ endfunction()
 orlim_install_tool(orlim 8 orlim RPM_BINARY orlim-static)
 orlim_install_tool(orlim-inspect 8 orlim RPM_BINARY orlim-inspect-static)
 orlim_install_tool(orlim-decode 1 decode)
+orlim_install_tool(orlim-fleet 1 decode)
 
 # Each Debian package's copyright and changelog, in its own doc folder.
 orlim_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
@@ -180,9 +181,11 @@ set(CPACK_DEBIAN_DECODE_PACKAGE_SECTION "utils${orlim_multiarch}")
 set(CPACK_COMPONENT_DECODE_DESCRIPTION [[decoder for orlim machine-identity tokens
 orlim-decode turns tokens printed by orlim back into the time of the run,
 the system UUID and the characters derived from the network card, as text
-or as JSON lines for scripts.
+or as JSON lines for scripts. orlim-fleet compares two collections of
+those JSON lines: which machines are new, gone, the same or changed, and
+which share an identity.
 
-It carries the token key and is meant for the key holder only; the
+orlim-decode carries the token key and is meant for the key holder only; the
 machines that print tokens need just the orlim package.]])
 
 # RPM: the field tool alone, from the static binary, which runs on any

@@ -25,7 +25,7 @@ package="dpkg-dev lintian rpm mandoc bsdextrautils file"
 arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64"
 test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq ansible-core openssh-server $package $vm $arm64"
 packaging="$build dpkg-dev rpm"
-bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
+bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq"
 
 clang="$test"
 fuzz="$build clang libclang-rt-14-dev"

@@ -27,17 +27,19 @@ for deb in "$field" "$decoder"; do
   [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "$name: Architecture is not $arch"
   case $name in
     orlim) binary=$build/src/cli/orlim ;;
-    orlim-decode) binary=$build/src/decode/orlim-decode ;;
+    orlim-decode) binary="$build/src/decode/orlim-decode $build/src/fleet/orlim-fleet" ;;
   esac
-  # Whatever the binary asks of glibc, the dependency covers.
+  # Whatever the binaries ask of glibc, the dependency covers.
   declared=$(dpkg-deb -f "$deb" Depends)
-  needed=$("$objdump" -T "$binary" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1)
+  # shellcheck disable=SC2086 # the package's binaries, one word each
+  needed=$("$objdump" -T $binary | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1)
   floor=$(sed -n 's/.*libc6 (>= \([0-9.]*\)).*/\1/p' <<<"$declared")
   [ -n "$floor" ] && dpkg --compare-versions "$floor" ge "$needed" ||
     fail "$name: depends on '$declared' but uses GLIBC_$needed"
 done
 dpkg-deb -c "$field" | awk '{print $6}' | grep -qx ./usr/sbin/orlim || fail "orlim not in sbin"
 dpkg-deb -c "$decoder" | awk '{print $6}' | grep -qx ./usr/bin/orlim-decode || fail "decoder not in bin"
+dpkg-deb -c "$decoder" | awk '{print $6}' | grep -qx ./usr/bin/orlim-fleet || fail "orlim-fleet not in bin"
 
 mkdir -p "$work/ov"
 unshare --mount --propagation private bash -euo pipefail -c '
@@ -53,6 +55,7 @@ unshare --mount --propagation private bash -euo pipefail -c '
   usage=$("${run[@]}" /usr/sbin/orlim -h)
   [ "$(printf "%s\n" "$usage" | head -n 1)" = "Usage: orlim [-h]" ] || { echo "installed orlim -h: $usage"; exit 1; }
   "${run[@]}" /usr/bin/orlim-decode --version | grep -q "^orlim-decode "
+  "${run[@]}" /usr/bin/orlim-fleet --version | grep -q "^orlim-fleet "
   MANWIDTH=80 man 8 orlim 2>/dev/null | grep -q "^NAME"
   MANWIDTH=80 man 1 orlim-decode 2>/dev/null | grep -q "^NAME"
 ' inner "$work" "$field" "$decoder" || fail "installed packages"

@@ -46,7 +46,7 @@ for deb in "$field" "$decoder"; do
   # binary: a hand-written libc6 version misses what static libstdc++ needs.
   case $name in
     orlim) binaries=("$build/src/cli/orlim" "$build/src/inspect/orlim-inspect") ;;
-    orlim-decode) binaries=("$build/src/decode/orlim-decode") ;;
+    orlim-decode) binaries=("$build/src/decode/orlim-decode" "$build/src/fleet/orlim-fleet") ;;
   esac
   mkdir -p "$work/shlibs/debian"
   printf 'Source: orlim\n\nPackage: orlim\nArchitecture: any\n' >"$work/shlibs/debian/control"
@@ -72,7 +72,7 @@ expect_files "$(contents "$field")" ./usr/sbin/orlim ./usr/share/man/man8/orlim.
   ./usr/sbin/orlim-inspect ./usr/share/man/man8/orlim-inspect.8.gz \
   ./usr/share/doc/orlim/copyright ./usr/share/doc/orlim/changelog.gz
 expect_files "$(contents "$decoder")" ./usr/bin/orlim-decode \
-  ./usr/share/man/man1/orlim-decode.1.gz \
+  ./usr/share/man/man1/orlim-decode.1.gz ./usr/bin/orlim-fleet ./usr/share/man/man1/orlim-fleet.1.gz \
   ./usr/share/doc/orlim-decode/copyright ./usr/share/doc/orlim-decode/changelog.gz
 if contents "$field" | grep -q decode; then fail "the orlim package carries the decoder"; fi
 if contents "$decoder" | grep -q '/sbin/'; then fail "the decoder package carries orlim"; fi
@@ -113,9 +113,10 @@ unshare --mount --propagation private bash -euo pipefail -c '
   usage=$(/usr/sbin/orlim -h)
   [ "$(printf "%s\n" "$usage" | head -n 1)" = "Usage: orlim [-h]" ] || { echo "installed orlim -h: $usage"; exit 1; }
   /usr/bin/orlim-decode --version | grep -q "^orlim-decode "
+  /usr/bin/orlim-fleet --version | grep -q "^orlim-fleet "
   /usr/sbin/orlim-inspect --version | grep -q "^orlim-inspect "
   /usr/sbin/orlim-inspect --json | grep -q "\"token_fields\": "
-  for page in man8/orlim.8 man1/orlim-decode.1 man8/orlim-inspect.8; do
+  for page in man8/orlim.8 man1/orlim-decode.1 man1/orlim-fleet.1 man8/orlim-inspect.8; do
     file=/usr/share/man/$page.gz
     warnings=$(MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "man $page: $warnings"; exit 1; }
@@ -125,6 +126,7 @@ unshare --mount --propagation private bash -euo pipefail -c '
   # By name and section, as an administrator would look them up.
   MANWIDTH=80 man 8 orlim 2>/dev/null | grep -q "^NAME"
   MANWIDTH=80 man 1 orlim-decode 2>/dev/null | grep -q "^NAME"
+  MANWIDTH=80 man 1 orlim-fleet 2>/dev/null | grep -q "^NAME"
   MANWIDTH=80 man 8 orlim-inspect 2>/dev/null | grep -q "^NAME"
 ' inner "$work" "$field" "$decoder" || fail "installed packages"
 

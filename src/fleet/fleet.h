@@ -1,0 +1,45 @@
+#pragma once
+// orlim-fleet: a fleet's identities across two collections of the records
+// orlim-decode --json prints. Needs no token key.
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <string_view>
+
+#include "common/io.h"
+
+namespace fleet {
+
+// Lines longer than this are not records (a decoder's longest is about
+// 13 KB: a label and an input of 1024 bytes each, every byte escaped).
+inline constexpr std::size_t kMaxLineBytes = 0xFFFF;
+
+struct FleetOptions {
+  bool json = false;
+};
+
+// An input: its name as given ("-" is standard input) and an open descriptor.
+struct FleetSource {
+  std::string_view name;
+  int fd = -1;
+};
+
+// Where a run writes; read is the seam the tests use to make input fail.
+struct FleetIo {
+  ReadFunction read = ::read;
+  int out = STDOUT_FILENO;
+  int err = STDERR_FILENO;
+};
+
+// Reads NOW and, when given, the previous collection, compares them and
+// prints the verdicts. Lines that are not records are reported on err by
+// file and line, and the rest is compared. Returns the exit status: 0 when
+// every label is same, new, gone or uuid-byte-order without a warning, 1
+// when anything needs a look, a line was not a record, input could not be
+// read or output not written.
+int runFleet(const FleetOptions& options, const FleetSource& now, const FleetSource* previous,
+             const FleetIo& io);
+
+}  // namespace fleet

@@ -1,0 +1,30 @@
+#pragma once
+// What only the tests of orlim-fleet use besides the units' headers.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fleet/fleet_record.h"
+
+namespace fleet::internal {
+
+// The UUID with its first three fields byte-reversed: what reading one
+// machine's stored UUID on either side of the SMBIOS 2.6 byte-order rule
+// gives.
+Uuid byteReversed(const Uuid& uuid);
+
+// The record reader without its fast path for the decoder's own layout:
+// parseRecord must give the same for every line.
+bool parseRecordGenerally(std::string_view line, ParsedRecord& out, std::string& scratch,
+                          RecordError& error);
+
+// The hash the label and UUID tables use.
+std::uint32_t hashBytes(const void* data, std::size_t size);
+
+// Seconds since 1970 as "2026-12-10T00:10:30Z" (kUtcTextSize characters).
+inline constexpr std::size_t kUtcTextSize = 20;
+void writeUtc(char* out, std::uint32_t seconds);
+
+}  // namespace fleet::internal

@@ -1,0 +1,59 @@
+#pragma once
+// One line of orlim-decode --json output read back: a token record (the
+// fields that identify the machine, its time and the decoder's warnings) or
+// an error record (the input that gave no token and why). A small strict
+// JSON reader, no more than these records need: one object per line,
+// strings (escapes included), integers, arrays of strings, null, true and
+// false. Keys it does not know are passed over, whatever their value.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace fleet {
+
+inline constexpr std::size_t kUuidBytes = 16;
+inline constexpr std::size_t kLegacyChars = 8;
+// The decoder's record version this reader knows.
+inline constexpr std::int64_t kRecordVersion = 1;
+// More warnings than this on one record is not a decoder's record.
+inline constexpr std::size_t kMaxRecordWarnings = 16;
+
+enum class RecordKind : std::uint8_t { kToken, kError };
+
+using Uuid = std::array<std::uint8_t, kUuidBytes>;
+using Legacy = std::array<char, kLegacyChars>;
+
+// A record as read. The views point into the line, or into the scratch
+// string given to parseRecord where a string held escapes.
+struct ParsedRecord {
+  RecordKind kind = RecordKind::kToken;
+  bool hasLabel = false;
+  std::string_view label;
+  // kToken
+  std::uint32_t time = 0;
+  Uuid uuid{};
+  Legacy legacy{};
+  std::array<std::string_view, kMaxRecordWarnings> warnings{};
+  std::size_t warningCount = 0;
+  // kError
+  std::string_view input;
+  std::string_view error;
+};
+
+// Why a line is not a record, and where: position counts bytes from 1; 0
+// when the fault is the record as a whole (a missing key, say).
+struct RecordError {
+  std::size_t position = 0;
+  std::array<char, 96> message{};  // zero-terminated
+};
+
+// Reads one line (without its line end). Returns true with out filled in,
+// or false with error filled in. scratch holds unescaped strings; its
+// capacity is kept from call to call.
+bool parseRecord(std::string_view line, ParsedRecord& out, std::string& scratch,
+                 RecordError& error);
+
+}  // namespace fleet

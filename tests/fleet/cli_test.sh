@@ -1,0 +1,75 @@
+#!/bin/bash
+# orlim-fleet as a command: where it reads, usage errors, files that can't
+# be opened, and the exit statuses a nightly job alerts on.
+# usage: cli_test.sh ORLIM_FLEET
+# A cross build's binary runs under the emulator named in ORLIM_TEST_EMULATOR.
+set -uo pipefail
+read -ra emulator <<<"${ORLIM_TEST_EMULATOR:-}"
+fleet=("${emulator[@]}" "$1")
+failures=0
+check() {  # check NAME CONDITION...
+  local name=$1; shift
+  if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
+}
+run() {  # run ARGS... (stdin passed through); sets out, err, status
+  out=$("${fleet[@]}" "$@" 2>"$tmp/err"); status=$?; err=$(cat "$tmp/err")
+}
+tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
+
+record() {  # record LABEL LEGACY [UUID_END] (the UUID ends with the legacy characters unless given)
+  local uuid=00112233-4455-6677-8899-aabb${3:-$2}
+  printf '{"label": "%s", "token": "%s", "version": 1, "time": 1796861430, "time_utc": "2026-12-10T00:10:30Z", "uuid": "%s", "legacy": "%s", "machine": "%s/%s", "warnings": []}\n' \
+    "$1" 828351548306B6F3931109457B2CC953FF9FBEE0C4776C332A26651B2A "$uuid" "$2" "$uuid" "$2"
+}
+{ record web-01 12153A58; record web-02 0A1B2C3D; } >"$tmp/old.jsonl"
+{ record web-01 12153A58; record web-03 0A1B2C3E; } >"$tmp/now.jsonl"
+record web-01 FFFFFFFF 12153A58 >"$tmp/changed.jsonl"
+
+run --previous "$tmp/old.jsonl" "$tmp/now.jsonl"
+check "file: status 0 for same, new, gone" test "$status" = 0
+check "file: count line" grep -qx "3 labels: 1 same, 1 new, 1 gone" <<<"$out"
+
+run --json --previous "$tmp/old.jsonl" - <"$tmp/now.jsonl"
+check "stdin as '-': status 0" test "$status" = 0
+check "stdin as '-': summary" grep -q '^{"summary": {"labels": 3, "same": 1, "new": 1, "gone": 1,' <<<"$out"
+
+run --previous "$tmp/old.jsonl" <"$tmp/changed.jsonl"
+check "stdin by default: status 1 for a change" test "$status" = 1
+check "stdin by default: card-changed row" grep -q "^card-changed  *web-01 " <<<"$out"
+
+run --previous - - <"$tmp/now.jsonl"
+check "both on stdin: usage error" test "$status" = 2
+run "$tmp/now.jsonl" "$tmp/old.jsonl"
+check "two collections: usage error" test "$status" = 2
+check "two collections: said" grep -q "one collection to compare" <<<"$err"
+run --previous
+check "--previous without value: usage error" test "$status" = 2
+run --frobnicate
+check "unknown option: usage error" test "$status" = 2
+check "unknown option: named" grep -q "unknown option '--frobnicate'" <<<"$err"
+run --json=yes
+check "option given a value: usage error" test "$status" = 2
+run --previous "$tmp/missing.jsonl" "$tmp/now.jsonl"
+check "missing file: status 2" test "$status" = 2
+check "missing file: named" grep -qx "orlim-fleet: $tmp/missing.jsonl: No such file or directory" <<<"$err"
+run --help
+check "--help: status 0" test "$status" = 0
+check "--help: exit statuses documented" grep -q "^Exit status:" <<<"$out"
+run --version
+check "--version" grep -qx "orlim-fleet [0-9.]*" <<<"$out"
+
+printf 'not json\n' >>"$tmp/now.jsonl"
+run --previous "$tmp/old.jsonl" "$tmp/now.jsonl"
+check "bad line: status 1" test "$status" = 1
+check "bad line: named by file and line" \
+  grep -qx "orlim-fleet: $tmp/now.jsonl: line 3, byte 1: expected '{': a record is one JSON object" <<<"$err"
+check "bad line: the rest compared" grep -q "^3 labels: 1 same, 1 new, 1 gone; 1 line not records$" <<<"$out"
+
+if [ -w /dev/full ]; then
+  "${fleet[@]}" "$tmp/now.jsonl" >/dev/full 2>"$tmp/err"; status=$?
+  check "write error: status 1" test "$status" = 1
+  check "write error: said" grep -q "write error" "$tmp/err"
+fi
+
+[ "$failures" = 0 ] && echo "all passed"
+exit $((failures != 0))

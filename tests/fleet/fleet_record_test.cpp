@@ -1,0 +1,215 @@
+// The record reader: the decoder's two records read back, the JSON they
+// may be written in read alike (the fast path for the decoder's own layout
+// and the general reader agree on every case), and every other line
+// refused with what is wrong and where.
+#include "fleet/fleet_record.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fleet/fleet_internal.h"
+
+namespace {
+
+using fleet::ParsedRecord;
+using fleet::RecordError;
+using fleet::RecordKind;
+
+constexpr const char* kToken = "828351548306B6F3931109457B2CC953FF9FBEE0C4776C332A26651B2A";
+const std::string kUuid = "f0efeeed-eceb-eae9-e8e7-e6e5e4e3e2e1";
+
+// The decoder's token record with its members replaced or added, in order.
+std::string record(const std::string& label = "\"web-01\"", const std::string& after = "",
+                   const std::string& warnings = "", const std::string& version = "1",
+                   const std::string& time = "1796861430") {
+  std::string line = "{";
+  if (!label.empty()) line += "\"label\": " + label + ", ";
+  return line + "\"token\": \"" + kToken + "\", \"version\": " + version + ", \"time\": " + time +
+         ", \"time_utc\": \"2026-12-10T00:10:30Z\", \"uuid\": \"" + kUuid +
+         "\", \"legacy\": \"12153A58\", \"machine\": \"" + kUuid + "/12153A58\", \"warnings\": [" +
+         warnings + "]" + after + "}";
+}
+
+struct Good {
+  const char* name;
+  std::string line;
+  RecordKind kind;
+  bool hasLabel;
+  std::string label;
+  std::vector<std::string> warnings;
+};
+
+std::vector<Good> goodLines() {
+  return {
+      {"decoder-layout", record(), RecordKind::kToken, true, "web-01", {}},
+      {"unlabelled", record(""), RecordKind::kToken, false, "", {}},
+      {"warnings", record("\"nas\"", "", "\"placeholder-uuid\", \"time-in-future\""), RecordKind::kToken,
+       true, "nas", {"placeholder-uuid", "time-in-future"}},
+      // Keys a later decoder may add, after the others or before them,
+      // with values of any kind.
+      {"line-number-after", record("\"web-01\"", ", \"line\": 7"), RecordKind::kToken, true, "web-01", {}},
+      {"line-number-first", "{\"line\": 7, " + record().substr(1), RecordKind::kToken, true, "web-01", {}},
+      {"unknown-values",
+       record("\"web-01\"", ", \"x\": {\"a\": [1, -2.5e3, true, false, null, \"s\"]}, \"y\": []"),
+       RecordKind::kToken, true, "web-01", {}},
+      {"compact-and-spaced",
+       "  {\"warnings\":[],\"machine\":\"" + kUuid + "/12153A58\",\"legacy\":\"12153A58\",\"uuid\":\"" +
+           kUuid + "\",\"time_utc\":\"x\",\"time\":0,\"version\":1,\"token\":\"" + kToken +
+           "\"}\t\r",
+       RecordKind::kToken, false, "", {}},
+      {"escapes", record("\"a\\\"b\\\\c\\/d\\n\\u00e9\\ud83d\\ude00\""), RecordKind::kToken, true,
+       "a\"b\\c/d\n\xc3\xa9\xf0\x9f\x98\x80", {}},
+      {"utf8-label", record("\"caf\xc3\xa9\""), RecordKind::kToken, true, "caf\xc3\xa9", {}},
+      {"error-record", "{\"label\": \"db-01\", \"input\": \"XYZ\", \"error\": \"not 58 hex digits (3)\"}",
+       RecordKind::kError, true, "db-01", {}},
+      {"unlabelled-error", "{\"input\": \"\", \"error\": \"e\", \"argument\": 2}", RecordKind::kError,
+       false, "", {}},
+  };
+}
+
+void PrintTo(const Good& g, std::ostream* os) { *os << g.name; }
+
+class GoodLines : public testing::TestWithParam<Good> {};
+
+TEST_P(GoodLines, AreReadAndBothReadersAgree) {
+  const Good& g = GetParam();
+  ParsedRecord fast;
+  ParsedRecord general;
+  std::string scratchFast;
+  std::string scratchGeneral;
+  RecordError error;
+  ASSERT_TRUE(fleet::parseRecord(g.line, fast, scratchFast, error)) << error.message.data();
+  ASSERT_TRUE(fleet::internal::parseRecordGenerally(g.line, general, scratchGeneral, error))
+      << error.message.data();
+  for (const ParsedRecord* r : {&fast, &general}) {
+    EXPECT_EQ(r->kind, g.kind);
+    EXPECT_EQ(r->hasLabel, g.hasLabel);
+    EXPECT_EQ(r->label, g.label);
+    std::vector<std::string> warnings(r->warnings.begin(), r->warnings.begin() + static_cast<long>(r->warningCount));
+    EXPECT_EQ(warnings, g.warnings);
+    if (g.kind == RecordKind::kToken) {
+      EXPECT_EQ(r->uuid[0], 0xF0);
+      EXPECT_EQ(r->uuid[15], 0xE1);
+      EXPECT_EQ(std::string(r->legacy.data(), r->legacy.size()), "12153A58");
+    }
+  }
+  if (g.kind == RecordKind::kToken && g.name != std::string("compact-and-spaced")) {
+    EXPECT_EQ(fast.time, 1796861430u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, GoodLines, testing::ValuesIn(goodLines()),
+                         [](const testing::TestParamInfo<Good>& p) {
+                           std::string name = p.param.name;
+                           for (char& c : name)
+                             if (c == '-') c = '_';
+                           return name;
+                         });
+
+struct Bad {
+  const char* name;
+  std::string line;
+  std::size_t position;  // 0: the record as a whole
+  std::string message;
+};
+
+void PrintTo(const Bad& b, std::ostream* os) { *os << b.name; }
+
+std::vector<Bad> badLines() {
+  const std::string good = record();
+  const auto without = [&](const std::string& key) {
+    std::string line = good;
+    const std::size_t at = line.find("\"" + key + "\"");
+    const std::size_t end = line.find(", \"", at + 1);
+    return line.erase(at, end + 2 - at);
+  };
+  // The position (from 1) of the first needle in line.
+  const auto at = [](const std::string& line, const std::string& needle) { return line.find(needle) + 1; };
+  const std::string twice = record("\"a\"", ", \"label\": \"b\"");
+  const auto timed = [&](const std::string& time) { return record("\"a\"", "", "", "1", time); };
+  const auto versioned = [&](const std::string& version) { return record("\"a\"", "", "", version); };
+  return {
+      {"not-an-object", "[1]", 1, "expected '{': a record is one JSON object"},
+      {"truncated", good.substr(0, 40), 30, "unterminated string"},
+      {"text-after", good + " x", good.size() + 2, "text after the record"},
+      {"missing-comma", "{\"label\": \"a\" \"x\": 1}", 15, "expected ',' or '}'"},
+      {"trailing-comma", "{\"label\": \"a\", }", 16, "expected a key"},
+      {"no-token", without("token"), 0, "no \"token\""},
+      {"no-warnings",
+       [&] {
+         std::string line = good;
+         return line.erase(line.find(", \"warnings\""), 16);
+       }(),
+       0, "no \"warnings\""},
+      {"neither", "{\"label\": \"a\"}", 0, "neither a token nor an error"},
+      {"both", "{\"label\": \"a\", \"uuid\": \"" + kUuid + "\", \"error\": \"e\"}", 0,
+       "both a token's keys and an error's"},
+      {"error-without-input", "{\"error\": \"e\"}", 0, "no \"input\""},
+      {"key-twice", twice, twice.rfind("\"label\"") + 1, "\"label\" given twice"},
+      {"other-version", versioned("2"), at(versioned("2"), "2, "), "a version 2 record (this reads version 1)"},
+      {"time-too-large", timed("4294967296"), at(timed("4294967296"), "4294967296,"), "\"time\" is out of a token's range"},
+      {"time-fraction", timed("1.5"), at(timed("1.5"), "1.5,"), "\"time\" is not a whole number"},
+      {"time-negative", timed("-1"), at(timed("-1"), "-1,"), "\"time\" is not a whole number"},
+      {"time-leading-zero", timed("01"), at(timed("01"), "01,"), "\"time\" has a leading zero"},
+      {"version-string", versioned("\"1\""), at(versioned("\"1\""), "\"1\""), "\"version\" is not a whole number"},
+      {"short-token", "{\"token\": \"ABC\"}", 11, "\"token\" is not 58 hex digits"},
+      {"bad-uuid", "{\"uuid\": \"f0efeeed-eceb-eae9-e8e7-e6e5e4e3e2eg\"}", 10,
+       "\"uuid\" is not a UUID (8-4-4-4-12 hex digits)"},
+      {"lower-case-legacy", "{\"legacy\": \"12153a58\"}", 12, "\"legacy\" is not 8 hex digits"},
+      {"other-machine",
+       [&] {
+         std::string line = good;
+         line.replace(line.find("/12153A58"), 9, "/12153A59");
+         return line;
+       }(),
+       good.find("\"machine\"") + 12, "\"machine\" is not \"uuid/legacy\""},
+      {"empty-label", record("\"\""), 11, "an empty label"},
+      {"label-null", record("null"), 11, "expected a string"},
+      {"warning-not-string", record("\"a\"", "", "1"), good.find('[') + 2 - 5, "a warning is not a string"},
+      {"lone-high-surrogate", record("\"\\ud83d\""), 12, "a high surrogate alone"},
+      {"lone-low-surrogate", record("\"\\ude00x\""), 12, "a low surrogate alone"},
+      {"bad-escape", record("\"\\x41\""), 12, "unknown escape \\x"},
+      {"short-u-escape", record("\"\\u12\""), 16, "a \\u escape needs four hex digits"},
+      {"control-character", record("\"a\tb\""), 13, "a control character in a string"},
+      {"not-utf8", record("\"a\xff\""), 13, "not UTF-8"},
+      {"too-deep", "{\"x\": " + std::string(20, '[') + std::string(20, ']') + "}", 23, "nested too deep"},
+      {"bad-literal", "{\"x\": nul}", 7, "not a JSON value"},
+  };
+}
+
+class BadLines : public testing::TestWithParam<Bad> {};
+
+TEST_P(BadLines, AreRefusedSayingWhatAndWhere) {
+  const Bad& b = GetParam();
+  ParsedRecord out;
+  std::string scratch;
+  RecordError error;
+  ASSERT_FALSE(fleet::parseRecord(b.line, out, scratch, error)) << b.line;
+  EXPECT_EQ(std::string(error.message.data()), b.message) << b.line;
+  EXPECT_EQ(error.position, b.position) << b.line;
+  RecordError general;
+  ASSERT_FALSE(fleet::internal::parseRecordGenerally(b.line, out, scratch, general));
+  EXPECT_EQ(std::string(general.message.data()), b.message);
+  EXPECT_EQ(general.position, b.position);
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, BadLines, testing::ValuesIn(badLines()),
+                         [](const testing::TestParamInfo<Bad>& p) {
+                           std::string name = p.param.name;
+                           for (char& c : name)
+                             if (c == '-') c = '_';
+                           return name;
+                         });
+
+TEST(RecordUuid, ByteReversedTurnsTheFirstThreeFields) {
+  fleet::Uuid uuid;
+  for (std::size_t i = 0; i < uuid.size(); ++i) uuid[i] = static_cast<std::uint8_t>(i);
+  const fleet::Uuid reversed = fleet::internal::byteReversed(uuid);
+  const fleet::Uuid expected = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  EXPECT_EQ(reversed, expected);
+  EXPECT_EQ(fleet::internal::byteReversed(reversed), uuid);
+}
+
+}  // namespace
