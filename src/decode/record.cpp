@@ -149,13 +149,13 @@ char* putTokenRecord(char* p, bool json, bool first, const InputOrigin& origin,
     w.p = putDecimal(w.p, f.time);
     endField(w, false);
     beginField(w, kTimeUtc, true);
-    writeUtc(w.p, f.time);
-    w.p += kUtcTextSize;
+    report::writeUtc(w.p, f.time);
+    w.p += report::kUtcTextSize;
     endField(w, true);
   } else {
     beginField(w, kTime, false);
-    writeUtc(w.p, f.time);
-    w.p += kUtcTextSize;
+    report::writeUtc(w.p, f.time);
+    w.p += report::kUtcTextSize;
     w.p = put(w.p, " (");
     w.p = putDecimal(w.p, f.time);
     *w.p++ = ')';

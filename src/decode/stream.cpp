@@ -91,8 +91,8 @@ void decodeOneLine(Decoder& d, std::string_view text, const InputOrigin& origin)
   // A token older than --max-age allows is refused: a licence server does
   // not take stale tokens. Ages are whole days counted down.
   if (tokenTooOld(line.fields.time, d.options.now, d.options.maxAgeDays)) {
-    std::array<char, kUtcTextSize> when;
-    writeUtc(when.data(), line.fields.time);
+    std::array<char, report::kUtcTextSize> when;
+    report::writeUtc(when.data(), line.fields.time);
     failRecord(d, origin, line.label, line.input,
                makeMessage("older than %lld days (made %.20s)",
                            static_cast<long long>(d.options.maxAgeDays), when.data())

@@ -1,17 +1,14 @@
 #pragma once
 // What a decoded identity's fields say about whether it can be trusted, and
-// the token's time as text.
+// the token's time as text (report/utc_text.h).
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "report/utc_text.h"
 #include "token/token.h"
-
-// Seconds since 1970 as "YYYY-MM-DDTHH:MM:SSZ" (kUtcTextSize characters) at out.
-inline constexpr std::size_t kUtcTextSize = 20;
-void writeUtc(char* out, std::uint32_t seconds);
 
 // Why an identity can't be trusted to be unique, as flags.
 inline constexpr unsigned kWarnPlaceholderUuid = 1u;  // a firmware vendor's default UUID

@@ -23,8 +23,4 @@ bool parseRecordGenerally(std::string_view line, ParsedRecord& out, std::string&
 // The hash the label and UUID tables use.
 std::uint32_t hashBytes(const void* data, std::size_t size);
 
-// Seconds since 1970 as "2026-12-10T00:10:30Z" (kUtcTextSize characters).
-inline constexpr std::size_t kUtcTextSize = 20;
-void writeUtc(char* out, std::uint32_t seconds);
-
 }  // namespace fleet::internal

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "fleet/fleet_internal.h"
+#include "report/utc_text.h"
 #include "report/enum_names.h"
 #include "report/escape.h"
 #include "report/json_writer.h"
@@ -43,8 +44,8 @@ std::string machineText(const Record& r) {
 }
 
 std::string utcText(std::uint32_t seconds) {
-  std::string text(internal::kUtcTextSize, '\0');
-  internal::writeUtc(text.data(), seconds);
+  std::string text(report::kUtcTextSize, '\0');
+  report::writeUtc(text.data(), seconds);
   return text;
 }
 
@@ -240,14 +241,14 @@ void textMachineCells(std::string& out, const Record* r, bool last) {
     appendMachine(out, *r);
     out += "  ";
     const std::size_t at = out.size();
-    out.resize(at + internal::kUtcTextSize);
-    internal::writeUtc(out.data() + at, r->time);
+    out.resize(at + report::kUtcTextSize);
+    report::writeUtc(out.data() + at, r->time);
     return;
   }
   out += '-';
   pad(out, 1, kMachineTextSize);
   out += "  -";
-  if (!last) pad(out, 1, internal::kUtcTextSize);
+  if (!last) pad(out, 1, report::kUtcTextSize);
 }
 
 void textVerdict(const FleetView& view, std::uint32_t index, TextTable& table, std::string& out) {
@@ -399,7 +400,7 @@ void renderText(const FleetView& view, Output& out) {
     out.text += "  MACHINE";
     pad(out.text, 7, kMachineTextSize);
     out.text += "  TIME";
-    pad(out.text, 4, internal::kUtcTextSize);
+    pad(out.text, 4, report::kUtcTextSize);
     out.text += "  PREVIOUS MACHINE";
     pad(out.text, 16, kMachineTextSize);
     out.text += "  PREVIOUS TIME\n";
