@@ -49,6 +49,7 @@ struct LegacyIdObservation {
   std::array<std::uint8_t, kMacAddressSize> permanent{};
   bool currentFound = false;
   std::array<std::uint8_t, kMacAddressSize> current{};
+  InterfaceDetails details;  // the chosen card's driver, device and address origin
 };
 
 int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access,
