@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "inspect/environment_report.h"
 #include "token/token_text.h"
 
 namespace {
@@ -295,6 +296,12 @@ void gatherReport(InspectReport& report, const InspectSources& sources) {
   report.legacyLength =
       snprintLegacySystemId(report.legacy.data(), static_cast<int>(report.legacy.size()),
                             sources.legacy, &report.legacySeen);
+  environment::detectEnvironment(report.environment, sources.environment);
+}
+
+Stability judgeReportStability(const InspectReport& r) {
+  return judgeStability(r.environment, r.uuidResult == 0, r.legacySeen,
+                        r.uuidResult == 0 && r.legacyLength == kLegacySystemIdLength);
 }
 
 bool tokenWouldBeMade(const InspectReport& r, TokenFields& fields) {
@@ -334,6 +341,7 @@ void appendUuidBlock(std::string& out, const InspectReport& r) {
     out += "  UUID:         " + formatUuid(r.uuid) + " (result 0)\n";
   else
     out += "  UUID:         none (result " + std::to_string(r.uuidResult) + ")\n";
+  appendUuidStabilityText(out, judgeReportStability(r));
 
   if (found != nullptr) {
     out += "  Source:       ";
@@ -443,6 +451,7 @@ void appendNetworkBlock(std::string& out, const InspectReport& r) {
       out += "  Address:      none could be read (no hardware address and no IPv4 address)\n";
       break;
   }
+  appendCardStabilityText(out, judgeReportStability(r));
   out += "\n";
 }
 
@@ -511,12 +520,15 @@ void appendIdentityBlock(std::string& out, const InspectReport& r) {
   change += ". A new processor changes only the part that is not in the token.";
   out += "\n";
   appendWrapped(out, change);
+  out += "\n";
+  appendOverallStabilityText(out, judgeReportStability(r), r.environment);
 }
 
 }  // namespace
 
 std::string formatReportText(const InspectReport& r) {
   std::string out;
+  appendEnvironmentText(out, r.environment);
   appendUuidBlock(out, r);
   appendNetworkBlock(out, r);
   appendIdentityBlock(out, r);
@@ -632,6 +644,11 @@ std::string formatReportJson(const InspectReport& r) {
   out += ", \"token_fields\": ";
   TokenFields fields;
   out += tokenWouldBeMade(r, fields) ? formatIdentityJson(fields) : "null";
+  report::JsonWriter environment;
+  writeEnvironmentJson(environment, r.environment);
+  report::JsonWriter stability;
+  writeStabilityJson(stability, judgeReportStability(r), r.environment);
+  out += ", \"environment\": " + environment.out + ", \"stability\": " + stability.out;
   out += "}\n";
   return out;
 }

@@ -292,9 +292,7 @@ void judgeHypervisor(const Signals& s, EvidenceList& list, EnvironmentVerdict& v
 
   if (s.cpuidAvailable) {
     anyRead = true;
-    const int bit = list.add(Signal::kCpuidHypervisorBit, SignalState::kPresent,
-                             s.hypervisorBit ? "set" : "clear",
-                             s.hypervisorBit ? Hypervisor::kOther : Hypervisor::kNone);
+    list.add(Signal::kCpuidHypervisorBit, SignalState::kPresent, s.hypervisorBit ? "set" : "clear");
     if (s.hypervisorBit) {
       const std::string_view vendor(s.cpuidVendor.data(), ::strnlen(s.cpuidVendor.data(), 12));
       const Hypervisor h = hypervisorFromCpuidVendor(vendor);
@@ -309,8 +307,6 @@ void judgeHypervisor(const Signals& s, EvidenceList& list, EnvironmentVerdict& v
       } else {
         return finish(h, index);
       }
-    } else {
-      (void)bit;
     }
   }
   if (s.procXen != SignalState::kAbsent && s.xenControlDomain) {
