@@ -39,6 +39,7 @@ enum class Backing {
   kDeviceLink,   // `device` is a symbolic link to a directory (/sys/devices/system)
   kDeviceFile,   // `device` is a regular file: not a directory
   kWirelessDir,  // `wireless` is a directory, as for a Wi-Fi card
+  kVirtualFunction,  // `device` is a directory holding `physfn`: an SR-IOV virtual function
 };
 
 struct FakeInterface {
