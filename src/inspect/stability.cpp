@@ -1,5 +1,7 @@
 #include "inspect/stability.h"
 
+#include <string_view>
+
 using environment::Container;
 using environment::EnvironmentVerdict;
 using environment::Hypervisor;
@@ -32,21 +34,34 @@ const char* hypervisorPrefixOwner(std::span<const std::uint8_t, kMacAddressSize>
 
 namespace {
 
+// Drivers of interfaces that software makes, with addresses software gives.
+bool virtualDriver(const char* driver) {
+  static constexpr std::string_view kDrivers[] = {
+      "veth", "tun", "bridge", "macvlan", "ipvlan", "vxlan", "geneve", "dummy", "ifb", "vrf",
+      "wireguard", "macsec"};
+  for (std::string_view d : kDrivers)
+    if (d == driver) return true;
+  return false;
+}
+
 CardStability judgeCard(const EnvironmentVerdict& env, const LegacyIdObservation& l,
                         const char*& owner) {
   if (!l.cardFound || l.source == AddressSource::kNone) return CardStability::kNone;
   const InterfaceDetails& d = l.details;
   if (d.virtualFunction) return CardStability::kVirtualFunction;
   const bool inContainer = env.container != Container::kNone;
+  // The driver answers from the container's own network; sysfs may be the
+  // host's (mounted in), and then shows the host's card of that name.
+  const bool madeBySoftware = virtualDriver(d.driver.data()) || !d.hasDevice;
   // Inside a container the runtime makes the interface (a veth end) and
   // its address anew at every start, whatever address it is.
-  if (inContainer && !d.hasDevice) return CardStability::kContainerVirtual;
+  if (inContainer && madeBySoftware) return CardStability::kContainerVirtual;
   if (l.source == AddressSource::kIpv4) return CardStability::kIpv4;
   if ((owner = hypervisorPrefixOwner(l.address)) != nullptr) return CardStability::kHypervisorPrefix;
   if (l.source == AddressSource::kCurrent && d.addressAssignType == kAddressAssignRandom)
     return CardStability::kRandomAddress;
   if (locallyAdministered(l.address)) return CardStability::kLocallyAdministered;
-  if (!d.hasDevice) return CardStability::kVirtualInterface;
+  if (madeBySoftware) return CardStability::kVirtualInterface;
   if (l.source == AddressSource::kCurrent) return CardStability::kCurrentOnly;
   return CardStability::kPermanent;
 }

@@ -176,6 +176,11 @@ class EvidenceList {
     e.container = container;
     return static_cast<int>(v_.count++);
   }
+  bool has(Signal signal) const {
+    for (std::size_t i = 0; i < v_.count; ++i)
+      if (v_.evidence[i].signal == signal) return true;
+    return false;
+  }
   void decide(int index) {
     if (index >= 0) v_.evidence[static_cast<std::size_t>(index)].decided = true;
   }
@@ -440,6 +445,38 @@ void judgeContainer(const Signals& s, EvidenceList& list, EnvironmentVerdict& v)
   }
 }
 
+// The signals present that the verdict did not come to, listed all the
+// same: an administrator checks the verdict against every one of them.
+void listTheRest(const Signals& s, EvidenceList& list) {
+  if (s.cpuidAvailable && !list.has(Signal::kCpuidHypervisorBit)) {
+    list.add(Signal::kCpuidHypervisorBit, SignalState::kPresent, s.hypervisorBit ? "set" : "clear");
+    if (s.hypervisorBit) {
+      const std::string_view vendor(s.cpuidVendor.data(), ::strnlen(s.cpuidVendor.data(), 12));
+      list.add(Signal::kCpuidVendor, SignalState::kPresent, vendor,
+               hypervisorFromCpuidVendor(vendor));
+    }
+  }
+  if (s.hypervisorType.state == SignalState::kPresent && !list.has(Signal::kHypervisorType))
+    list.add(Signal::kHypervisorType, SignalState::kPresent, text(s.hypervisorType.value));
+  if (s.deviceTreeHypervisor.state == SignalState::kPresent &&
+      !list.has(Signal::kDeviceTreeHypervisor))
+    list.add(Signal::kDeviceTreeHypervisor, SignalState::kPresent,
+             text(s.deviceTreeHypervisor.value),
+             hypervisorFromDeviceTree(text(s.deviceTreeHypervisor.value)));
+  if (s.containerenv == SignalState::kPresent && !list.has(Signal::kContainerenv))
+    list.add(Signal::kContainerenv, SignalState::kPresent, "", Hypervisor::kNone,
+             Container::kPodman);
+  if (s.dockerenv == SignalState::kPresent && !list.has(Signal::kDockerenv))
+    list.add(Signal::kDockerenv, SignalState::kPresent, "", Hypervisor::kNone, Container::kDocker);
+  for (const auto& [signal, t] : {std::pair{Signal::kCgroupPid1, &s.cgroupPid1},
+                                  std::pair{Signal::kCgroupSelf, &s.cgroupSelf}})
+    if (t->state == SignalState::kPresent && !list.has(signal))
+      list.add(signal, SignalState::kPresent, text(t->value), Hypervisor::kNone,
+               containerFromCgroupLine(text(t->value)));
+  if (s.rootMount.state == SignalState::kPresent && !list.has(Signal::kRootMount))
+    list.add(Signal::kRootMount, SignalState::kPresent, text(s.rootMount.value));
+}
+
 }  // namespace
 
 // --- The tables -------------------------------------------------------------------
@@ -650,6 +687,7 @@ void judgeEnvironment(const Signals& s, EnvironmentVerdict& v) {
   bool anyRead = false;
   judgeHypervisor(s, list, v, anyRead);
   judgeContainer(s, list, v);
+  listTheRest(s, list);
   const bool vm = v.hypervisor != Hypervisor::kNone;
   const bool container = v.container != Container::kNone;
   if (vm && container)

@@ -59,6 +59,7 @@ struct Card {
   bool device = true;
   bool physfn = false;
   int assignType = 0;
+  const char* driver = "e1000e";
 };
 
 LegacyIdObservation observed(const Card& card) {
@@ -71,6 +72,7 @@ LegacyIdObservation observed(const Card& card) {
   l.details.hasDevice = card.device;
   l.details.virtualFunction = card.physfn;
   l.details.addressAssignType = card.assignType;
+  std::snprintf(l.details.driver.data(), l.details.driver.size(), "%s", card.driver);
   return l;
 }
 
@@ -129,6 +131,14 @@ TEST(Stability, PartByPartAndOverall) {
       {"PodmanIpv4Only", podman, {veth, AddressSource::kIpv4, false}, true,
        UuidStability::kContainerHost, CardStability::kContainerVirtual,
        OverallStability::kChangesOnRestart},
+      // The host's /sys mounted in shows the host's eth0 with a device; the
+      // driver answers from the container's own network.
+      {"PodmanVethUnderHostSysfs", podman, {veth, AddressSource::kCurrent, true, false, 3, "veth"},
+       true, UuidStability::kContainerHost, CardStability::kContainerVirtual,
+       OverallStability::kChangesOnRestart},
+      {"BareMetalTapWithDeviceLink", metal, {factory, AddressSource::kCurrent, true, false, 3, "tun"},
+       true, UuidStability::kFirmware, CardStability::kVirtualInterface,
+       OverallStability::kStableWhileConfigured},
       // With the host's network, the card is the host's.
       {"HostNetworkContainer", podman, {factory}, true, UuidStability::kContainerHost,
        CardStability::kPermanent, OverallStability::kStable},
