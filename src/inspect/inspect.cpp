@@ -296,6 +296,9 @@ void gatherReport(InspectReport& report, const InspectSources& sources) {
   report.legacyLength =
       snprintLegacySystemId(report.legacy.data(), static_cast<int>(report.legacy.size()),
                             sources.legacy, &report.legacySeen);
+  if (report.legacySeen.cardFound)
+    describeInterface(report.legacySeen.card.data(), sources.legacy.scan,
+                      report.legacySeen.details);
   environment::detectEnvironment(report.environment, sources.environment);
 }
 

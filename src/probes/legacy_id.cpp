@@ -71,7 +71,6 @@ int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access,
   if (observation != nullptr) {
     observation->cardFound = true;
     observation->card = name;
-    describeInterface(name.data(), access.scan, observation->details);
   }
 
   std::array<std::uint8_t, kMacAddressSize> address{};

@@ -49,7 +49,9 @@ struct LegacyIdObservation {
   std::array<std::uint8_t, kMacAddressSize> permanent{};
   bool currentFound = false;
   std::array<std::uint8_t, kMacAddressSize> current{};
-  InterfaceDetails details;  // the chosen card's driver, device and address origin
+  // The chosen card's driver, device links and address origin: filled by
+  // orlim-inspect after the run (describeInterface), never by the run itself.
+  InterfaceDetails details;
 };
 
 int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access,

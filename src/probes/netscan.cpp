@@ -5,7 +5,6 @@
 #include <net/if.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,36 +181,6 @@ InterfaceVerdict judgeInterface(const char* name, const NetAccess& access) {
       isDirectory(access.classNetRoot, name, "wireless"))
     return InterfaceVerdict::kCard;
   return InterfaceVerdict::kNoDevice;
-}
-
-void describeInterface(const char* name, const NetAccess& access, InterfaceDetails& details) {
-  details = InterfaceDetails{};
-  details.described = true;
-  details.hasDevice = isDirectory(access.classNetRoot, name, "device") ||
-                      isDirectory(access.classNetRoot, name, "wireless");
-  details.virtualFunction = isDirectory(access.classNetRoot, name, "device/physfn");
-
-  std::array<char, PATH_MAX> path;
-  const int length =
-      std::snprintf(path.data(), path.size(), "%s%s/addr_assign_type", access.classNetRoot, name);
-  if (length > 0 && static_cast<std::size_t>(length) < path.size()) {
-    UniqueFd fd(::open(path.data(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    std::array<char, 8> text{};
-    if (fd.valid() && ::read(fd.get(), text.data(), text.size() - 1) > 0 && text[0] >= '0' &&
-        text[0] <= '9')
-      details.addressAssignType = text[0] - '0';
-  }
-
-  UniqueFd socket(access.openSocket(AF_INET, SOCK_DGRAM, 0));
-  if (!socket.valid()) return;
-  struct ethtool_drvinfo info;
-  std::memset(&info, 0, sizeof info);
-  info.cmd = ETHTOOL_GDRVINFO;
-  struct ifreq request = interfaceRequest(name);
-  request.ifr_data = reinterpret_cast<char*>(&info);
-  if (access.ioctl(socket.get(), SIOCETHTOOL, &request) == 0)
-    std::snprintf(details.driver.data(), details.driver.size(), "%.*s",
-                  static_cast<int>(::strnlen(info.driver, sizeof info.driver)), info.driver);
 }
 
 int getNetworkInterfaces(char*** names, const NetAccess& access, ScanObservation* observation) {
