@@ -42,31 +42,45 @@ char* putTokenDigits(char* p, std::string_view digits) {
   return p + kTokenDigits;
 }
 
-// Text names are padded to this column, so that the values line up.
-constexpr std::size_t kTextValueColumn = 9;
+// One field's name in both forms: the JSON key and the text name padded so
+// that the values line up.
+struct FieldName {
+  std::string_view json;
+  std::string_view text;
+};
+
+constexpr FieldName kLabel{"label", "label:   "};
+constexpr FieldName kToken{"token", "token:   "};
+constexpr FieldName kVersion{"version", "version: "};
+constexpr FieldName kTime{"time", "time:    "};
+constexpr FieldName kTimeUtc{"time_utc", ""};  // JSON only: the text shows one time line
+constexpr FieldName kUuid{"uuid", "uuid:    "};
+constexpr FieldName kLegacy{"legacy", "legacy:  "};
+constexpr FieldName kMachine{"machine", "machine: "};
+constexpr FieldName kWarnings{"warnings", "warning: "};
+constexpr FieldName kInput{"input", ""};  // error records are JSON only
+constexpr FieldName kError{"error", ""};
 
 // Writes one record's fields in either form: JSON members of one object, or
-// "name:" lines with the values lined up.
+// "name:" lines.
 struct RecordWriter {
   char* p;
   bool json;
   bool started = false;
 };
 
-void beginField(RecordWriter& w, std::string_view name, bool quoted) {
+inline void beginField(RecordWriter& w, const FieldName& name, bool quoted) {
   if (w.json) {
     w.p = put(w.p, w.started ? ", \"" : "{\"");
-    w.p = put(w.p, name);
+    w.p = put(w.p, name.json);
     w.p = put(w.p, quoted ? "\": \"" : "\": ");
   } else {
-    w.p = put(w.p, name);
-    *w.p++ = ':';
-    for (std::size_t column = name.size() + 1; column < kTextValueColumn; ++column) *w.p++ = ' ';
+    w.p = put(w.p, name.text);
   }
   w.started = true;
 }
 
-void endField(RecordWriter& w, bool quoted) {
+inline void endField(RecordWriter& w, bool quoted) {
   if (!w.json)
     *w.p++ = '\n';
   else if (quoted)
@@ -74,7 +88,7 @@ void endField(RecordWriter& w, bool quoted) {
 }
 
 // Bytes from the input: escaped for the form they appear in.
-void untrustedField(RecordWriter& w, std::string_view name, std::string_view bytes) {
+inline void untrustedField(RecordWriter& w, const FieldName& name, std::string_view bytes) {
   beginField(w, name, true);
   w.p = w.json ? report::putJsonEscaped(w.p, bytes) : report::putTextEscaped(w.p, bytes);
   endField(w, true);
@@ -89,7 +103,7 @@ void warningsField(RecordWriter& w, unsigned warnings) {
   // JSON always has the list, so a consumer need not test for the key; the
   // text shows the line only when there is something to say.
   if (!w.json && warnings == 0) return;
-  beginField(w, w.json ? "warnings" : "warning", false);
+  beginField(w, kWarnings, false);
   if (w.json) *w.p++ = '[';
   const auto names = warningNames();
   bool first = true;
@@ -111,25 +125,25 @@ char* putTokenRecord(char* p, bool json, bool first, const TokenLine& line, unsi
   const TokenFields& f = line.fields;
   if (!json && !first) *p++ = '\n';
   RecordWriter w{p, json};
-  if (!line.label.empty()) untrustedField(w, "label", line.label);
-  beginField(w, "token", true);
+  if (!line.label.empty()) untrustedField(w, kLabel, line.label);
+  beginField(w, kToken, true);
   w.p = putTokenDigits(w.p, line.input);
   endField(w, true);
-  beginField(w, "version", false);
+  beginField(w, kVersion, false);
   w.p = putDecimal(w.p, f.version);
   endField(w, false);
   // JSON carries the time twice, as a number for programs and as text; the
   // text shows it once, read as a date with the number after it.
   if (json) {
-    beginField(w, "time", false);
+    beginField(w, kTime, false);
     w.p = putDecimal(w.p, f.time);
     endField(w, false);
-    beginField(w, "time_utc", true);
+    beginField(w, kTimeUtc, true);
     writeUtc(w.p, f.time);
     w.p += kUtcTextSize;
     endField(w, true);
   } else {
-    beginField(w, "time", false);
+    beginField(w, kTime, false);
     writeUtc(w.p, f.time);
     w.p += kUtcTextSize;
     w.p = put(w.p, " (");
@@ -137,14 +151,14 @@ char* putTokenRecord(char* p, bool json, bool first, const TokenLine& line, unsi
     *w.p++ = ')';
     endField(w, false);
   }
-  beginField(w, "uuid", true);
+  beginField(w, kUuid, true);
   char* const uuid = w.p;
   w.p = putUuidText(w.p, f.uuid);
   endField(w, true);
-  beginField(w, "legacy", true);
+  beginField(w, kLegacy, true);
   w.p = putLegacyText(w.p, f);
   endField(w, true);
-  beginField(w, "machine", true);
+  beginField(w, kMachine, true);
   w.p = put(w.p, std::string_view(uuid, kUuidTextSize));
   *w.p++ = '/';
   w.p = putLegacyText(w.p, f);
@@ -156,9 +170,9 @@ char* putTokenRecord(char* p, bool json, bool first, const TokenLine& line, unsi
 char* putErrorRecord(char* p, std::string_view label, std::string_view input,
                      std::string_view message) {
   RecordWriter w{p, true};
-  if (!label.empty()) untrustedField(w, "label", label);
-  untrustedField(w, "input", input);
-  untrustedField(w, "error", message);
+  if (!label.empty()) untrustedField(w, kLabel, label);
+  untrustedField(w, kInput, input);
+  untrustedField(w, kError, message);
   return endRecord(w);
 }
 

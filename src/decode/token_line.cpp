@@ -15,12 +15,6 @@ constexpr std::array<std::uint8_t, 256> kHexValue = [] {
   return table;
 }();
 
-constexpr std::array<bool, 256> kSpace = [] {
-  std::array<bool, 256> table{};
-  for (char c : {' ', '\t', '\n', '\r', '\v', '\f'}) table[static_cast<unsigned char>(c)] = true;
-  return table;
-}();
-
 std::size_t skipSpace(std::string_view text, std::size_t at) {
   while (at < text.size() && isSpace(text[at])) ++at;
   return at;
@@ -36,14 +30,6 @@ bool looksLikeOurs(const TokenFields& fields) {
 }
 
 }  // namespace
-
-bool isSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
-
-bool isBlank(std::string_view line) {
-  for (char c : line)
-    if (!isSpace(c)) return false;
-  return true;
-}
 
 void openToken(const CipherContext& cipher, std::string_view line, std::size_t begin,
                std::size_t end, TokenLine& out) {

@@ -43,5 +43,17 @@ void openToken(const CipherContext& cipher, std::string_view line, std::size_t b
 // "not 58 hex digits (57)" and so on: what is wrong, for a message.
 Message describeStatus(const TokenLine& line);
 
-bool isSpace(char c);
-bool isBlank(std::string_view line);
+// White space around and between fields, as the C locale's isspace.
+inline constexpr std::array<bool, 256> kSpaceBytes = [] {
+  std::array<bool, 256> table{};
+  for (char c : {' ', '\t', '\n', '\r', '\v', '\f'}) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
+
+inline bool isSpace(char c) { return kSpaceBytes[static_cast<unsigned char>(c)]; }
+
+inline bool isBlank(std::string_view line) {
+  for (char c : line)
+    if (!isSpace(c)) return false;
+  return true;
+}

@@ -6,7 +6,6 @@ namespace {
 // machine whose clock says so has lost it (a flat CMOS battery starts the
 // clock in 1970 or 2000).
 constexpr std::uint32_t kEarliestPlausibleTime = 1104537600;
-constexpr std::int64_t kSecondsPerDay = 86400;
 
 // UUIDs that firmware vendors ship in place of a per-machine one, so every
 // machine of such a model gives the same. In record order, each in both byte
@@ -74,9 +73,4 @@ unsigned identityWarnings(const TokenFields& fields, std::int64_t now) {
 
 std::array<std::string_view, 3> warningNames() {
   return {"placeholder-uuid", "time-in-future", "time-before-2005"};
-}
-
-bool tokenTooOld(std::uint32_t time, std::int64_t now, std::int64_t maxAgeDays) {
-  if (maxAgeDays < 0) return false;
-  return now - static_cast<std::int64_t>(time) > maxAgeDays * kSecondsPerDay;
 }

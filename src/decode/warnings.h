@@ -25,4 +25,7 @@ std::array<std::string_view, 3> warningNames();
 
 // Whether a token made at time is older than maxAgeDays whole days at now
 // (-1: no limit).
-bool tokenTooOld(std::uint32_t time, std::int64_t now, std::int64_t maxAgeDays);
+inline bool tokenTooOld(std::uint32_t time, std::int64_t now, std::int64_t maxAgeDays) {
+  constexpr std::int64_t kSecondsPerDay = 86400;
+  return maxAgeDays >= 0 && now - static_cast<std::int64_t>(time) > maxAgeDays * kSecondsPerDay;
+}
