@@ -80,7 +80,6 @@ SignalState forEachRecord(const char* path, char separator, Each each) {
   std::array<char, 4096> chunk;
   std::array<char, 4096> record;
   std::size_t length = 0;
-  bool cut = false;
   // Bounded: procfs files are small, but a file put where one belongs need not be.
   constexpr std::size_t kMaxBytes = 4u << 20;
   std::size_t total = 0;
@@ -94,16 +93,12 @@ SignalState forEachRecord(const char* path, char separator, Each each) {
       if (chunk[static_cast<std::size_t>(i)] == separator) {
         if (each(std::string_view(record.data(), length))) return SignalState::kPresent;
         length = 0;
-        cut = false;
       } else if (length < record.size()) {
         record[length++] = chunk[static_cast<std::size_t>(i)];
-      } else {
-        cut = true;
       }
     }
     if (total >= kMaxBytes) break;
   }
-  (void)cut;
   if (length > 0) each(std::string_view(record.data(), length));
   return SignalState::kPresent;
 }
