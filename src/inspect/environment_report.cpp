@@ -87,7 +87,8 @@ constexpr std::array<EnumName<Signal>, 25> kSignalNames{{
     {Signal::kContainerManager, "container-manager", "/run/host/container-manager"},
     {Signal::kOwnContainerVariable, "own-container-variable", "$container of this process (PID 1)"},
     {Signal::kSystemdContainer, "systemd-container", "/run/systemd/container"},
-    {Signal::kPid1ContainerVariable, "pid1-container-variable", "$container of PID 1 (/proc/1/environ)"},
+    {Signal::kPid1ContainerVariable, "pid1-container-variable",
+     "$container of PID 1 (/proc/1/environ)"},
     {Signal::kContainerenv, "containerenv", "/run/.containerenv"},
     {Signal::kDockerenv, "dockerenv", "/.dockerenv"},
     {Signal::kCgroupPid1, "cgroup-pid1", "/proc/1/cgroup"},
@@ -201,7 +202,8 @@ void appendLabelled(std::string& out, std::string_view label, const std::string&
     std::size_t end = text.size();
     if (indent + end - start > kWidth) {
       end = text.rfind(' ', start + (kWidth - indent));
-      if (end == std::string::npos || end <= start) end = std::min(text.size(), start + kWidth);
+      if (end == std::string::npos || end <= start)
+        end = std::min(text.size(), start + (kWidth - indent));
     }
     line += text.substr(start, end - start);
     out += line + "\n";
@@ -270,7 +272,8 @@ void appendEnvironmentText(std::string& out, const EnvironmentVerdict& env) {
 }
 
 void appendUuidStabilityText(std::string& out, const Stability& s) {
-  appendLabelled(out, "  Lasts:        ", std::string(report::enumPhrase(kUuidStabilityNames, s.uuid)));
+  appendLabelled(out,
+                 "  Lasts:        ", std::string(report::enumPhrase(kUuidStabilityNames, s.uuid)));
 }
 
 void appendCardStabilityText(std::string& out, const Stability& s) {

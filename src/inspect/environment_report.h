@@ -21,6 +21,7 @@ void appendOverallStabilityText(std::string& out, const Stability& stability,
                                 const environment::EnvironmentVerdict& environment);
 
 // The values of the `environment` and `stability` members.
-void writeEnvironmentJson(report::JsonWriter& w, const environment::EnvironmentVerdict& environment);
+void writeEnvironmentJson(report::JsonWriter& w,
+                          const environment::EnvironmentVerdict& environment);
 void writeStabilityJson(report::JsonWriter& w, const Stability& stability,
                         const environment::EnvironmentVerdict& environment);

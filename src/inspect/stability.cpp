@@ -26,8 +26,7 @@ const char* hypervisorPrefixOwner(std::span<const std::uint8_t, kMacAddressSize>
       {{0x02, 0x42, 0xac}, "Docker"},
   };
   for (const auto& row : kPrefixes)
-    if (address[0] == row.prefix[0] && address[1] == row.prefix[1] &&
-        address[2] == row.prefix[2])
+    if (address[0] == row.prefix[0] && address[1] == row.prefix[1] && address[2] == row.prefix[2])
       return row.owner;
   return nullptr;
 }
@@ -36,9 +35,9 @@ namespace {
 
 // Drivers of interfaces that software makes, with addresses software gives.
 bool virtualDriver(const char* driver) {
-  static constexpr std::string_view kDrivers[] = {
-      "veth", "tun", "bridge", "macvlan", "ipvlan", "vxlan", "geneve", "dummy", "ifb", "vrf",
-      "wireguard", "macsec"};
+  static constexpr std::string_view kDrivers[] = {"veth",   "tun",   "bridge",    "macvlan",
+                                                  "ipvlan", "vxlan", "geneve",    "dummy",
+                                                  "ifb",    "vrf",   "wireguard", "macsec"};
   for (std::string_view d : kDrivers)
     if (d == driver) return true;
   return false;
@@ -57,7 +56,8 @@ CardStability judgeCard(const EnvironmentVerdict& env, const LegacyIdObservation
   // its address anew at every start, whatever address it is.
   if (inContainer && madeBySoftware) return CardStability::kContainerVirtual;
   if (l.source == AddressSource::kIpv4) return CardStability::kIpv4;
-  if ((owner = hypervisorPrefixOwner(l.address)) != nullptr) return CardStability::kHypervisorPrefix;
+  if ((owner = hypervisorPrefixOwner(l.address)) != nullptr)
+    return CardStability::kHypervisorPrefix;
   if (l.source == AddressSource::kCurrent && d.addressAssignType == kAddressAssignRandom)
     return CardStability::kRandomAddress;
   if (locallyAdministered(l.address)) return CardStability::kLocallyAdministered;

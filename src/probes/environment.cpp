@@ -1,5 +1,3 @@
-#include "probes/environment_internal.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +12,7 @@
 
 #include "common/owner.h"
 #include "common/unique_fd.h"
+#include "probes/environment_internal.h"
 #include "probes/smbios_io.h"
 
 namespace environment {
@@ -55,12 +54,15 @@ SignalState readFirstLine(const char* path, std::array<char, N>& out) {
   const std::size_t end = std::strcspn(out.data(), "\n");
   out[end] = '\0';
   std::size_t length = std::strlen(out.data());
-  while (length > 0 && (out[length - 1] == ' ' || out[length - 1] == '\t' || out[length - 1] == '\r'))
+  while (length > 0 &&
+         (out[length - 1] == ' ' || out[length - 1] == '\t' || out[length - 1] == '\r'))
     out[--length] = '\0';
   return SignalState::kPresent;
 }
 
-void readText(const char* path, TextSignal& signal) { signal.state = readFirstLine(path, signal.value); }
+void readText(const char* path, TextSignal& signal) {
+  signal.state = readFirstLine(path, signal.value);
+}
 
 void copyText(std::string_view text, std::array<char, kEvidenceValueSize>& out) {
   out.fill('\0');
@@ -206,8 +208,9 @@ Pick judgeDmi(const Signals& s, EvidenceList& list, bool& anyRead) {
     if (f.text.state == SignalState::kAbsent) continue;
     filesSeen = true;
     anyRead = anyRead || f.text.state == SignalState::kPresent;
-    const Hypervisor h = f.text.state == SignalState::kPresent ? hypervisorFromDmi(text(f.text.value))
-                                                                : Hypervisor::kNone;
+    const Hypervisor h = f.text.state == SignalState::kPresent
+                             ? hypervisorFromDmi(text(f.text.value))
+                             : Hypervisor::kNone;
     const int index = list.add(f.signal, f.text.state, text(f.text.value), h);
     if (pick.hypervisor == Hypervisor::kNone && h != Hypervisor::kNone) pick = {h, index};
   }
@@ -250,8 +253,7 @@ Pick judgeDmi(const Signals& s, EvidenceList& list, bool& anyRead) {
     if (vmBit < 0) {
       const std::string_view product = text(s.productName.value);
       const std::size_t at = product.find(".metal");
-      if (at != std::string_view::npos &&
-          (at + 6 == product.size() || product[at + 6] == '-'))
+      if (at != std::string_view::npos && (at + 6 == product.size() || product[at + 6] == '-'))
         return Pick{Hypervisor::kNone, -1};
     }
     return pick;
@@ -284,9 +286,9 @@ void judgeHypervisor(const Signals& s, EvidenceList& list, EnvironmentVerdict& v
   // machine and counts as no guest.
   if (s.procXen != SignalState::kAbsent) {
     anyRead = true;
-    const int index = list.add(Signal::kProcXen, s.procXen,
-                               s.xenControlDomain ? "control domain" : "guest",
-                               s.xenControlDomain ? Hypervisor::kNone : Hypervisor::kXen);
+    const int index =
+        list.add(Signal::kProcXen, s.procXen, s.xenControlDomain ? "control domain" : "guest",
+                 s.xenControlDomain ? Hypervisor::kNone : Hypervisor::kXen);
     if (!s.xenControlDomain) return finish(Hypervisor::kXen, index);
   }
 
@@ -326,8 +328,8 @@ void judgeHypervisor(const Signals& s, EvidenceList& list, EnvironmentVerdict& v
     anyRead = true;
     const std::string_view type = text(s.hypervisorType.value);
     const Hypervisor h = s.hypervisorType.state != SignalState::kPresent ? Hypervisor::kNone
-                         : type == "xen"                                  ? Hypervisor::kXen
-                                                                          : Hypervisor::kOther;
+                         : type == "xen"                                 ? Hypervisor::kXen
+                                                                         : Hypervisor::kOther;
     const int index = list.add(Signal::kHypervisorType, s.hypervisorType.state, type, h);
     if (h == Hypervisor::kXen) return finish(h, index);
     if (h == Hypervisor::kOther && otherIndex < 0) otherIndex = index;
@@ -339,8 +341,8 @@ void judgeHypervisor(const Signals& s, EvidenceList& list, EnvironmentVerdict& v
     const Hypervisor h = s.deviceTreeHypervisor.state == SignalState::kPresent
                              ? hypervisorFromDeviceTree(compatible)
                              : Hypervisor::kNone;
-    const int index = list.add(Signal::kDeviceTreeHypervisor, s.deviceTreeHypervisor.state,
-                               compatible, h);
+    const int index =
+        list.add(Signal::kDeviceTreeHypervisor, s.deviceTreeHypervisor.state, compatible, h);
     if (h == Hypervisor::kOther) {
       if (otherIndex < 0) otherIndex = index;
     } else if (h != Hypervisor::kNone) {
@@ -367,9 +369,9 @@ void judgeContainer(const Signals& s, EvidenceList& list, EnvironmentVerdict& v)
                            Hypervisor::kNone, Container::kOpenvz));
   if (s.osRelease.state == SignalState::kPresent &&
       (contains(text(s.osRelease.value), "Microsoft") || contains(text(s.osRelease.value), "WSL")))
-    return finish(Container::kWsl, list.add(Signal::kOsRelease, SignalState::kPresent,
-                                            text(s.osRelease.value), Hypervisor::kNone,
-                                            Container::kWsl));
+    return finish(Container::kWsl,
+                  list.add(Signal::kOsRelease, SignalState::kPresent, text(s.osRelease.value),
+                           Hypervisor::kNone, Container::kWsl));
 
   // The container files, which systemd looks at after the managers' own
   // words; "oci" names no manager and sends it to them too.
@@ -481,16 +483,12 @@ Hypervisor hypervisorFromCpuidVendor(std::string_view vendor) {
     std::string_view vendor;
     Hypervisor hypervisor;
   } kTable[] = {
-      {"XenVMMXenVMM", Hypervisor::kXen},
-      {"KVMKVMKVM", Hypervisor::kKvm},          // QEMU with KVM
-      {"Linux KVM Hv", Hypervisor::kKvm},       // ... with Hyper-V's interface
-      {"TCGTCGTCGTCG", Hypervisor::kQemu},      // QEMU emulating
-      {"VMwareVMware", Hypervisor::kVmware},
-      {"Microsoft Hv", Hypervisor::kMicrosoft},
-      {"bhyve bhyve ", Hypervisor::kBhyve},
-      {"QNXQVMBSQG", Hypervisor::kQnx},
-      {"ACRNACRNACRN", Hypervisor::kAcrn},
-      {"SRESRESRESRE", Hypervisor::kSre},
+      {"XenVMMXenVMM", Hypervisor::kXen},    {"KVMKVMKVM", Hypervisor::kKvm},  // QEMU with KVM
+      {"Linux KVM Hv", Hypervisor::kKvm},   // ... with Hyper-V's interface
+      {"TCGTCGTCGTCG", Hypervisor::kQemu},  // QEMU emulating
+      {"VMwareVMware", Hypervisor::kVmware}, {"Microsoft Hv", Hypervisor::kMicrosoft},
+      {"bhyve bhyve ", Hypervisor::kBhyve},  {"QNXQVMBSQG", Hypervisor::kQnx},
+      {"ACRNACRNACRN", Hypervisor::kAcrn},   {"SRESRESRESRE", Hypervisor::kSre},
       {"Apple VZ", Hypervisor::kApple},
   };
   for (const auto& row : kTable)
@@ -661,7 +659,8 @@ void gatherSignals(Signals& s, const EnvironmentAccess& access) {
   readText(p.containerManager, s.containerManager);
   const bool pid1 = access.isPid1 != nullptr ? access.isPid1() : ::getpid() == 1;
   if (pid1) {
-    const char* value = access.getenv != nullptr ? access.getenv("container") : std::getenv("container");
+    const char* value =
+        access.getenv != nullptr ? access.getenv("container") : std::getenv("container");
     if (value != nullptr) {
       s.ownContainerVariable.state = SignalState::kPresent;
       copyText(value, s.ownContainerVariable.value);
@@ -701,6 +700,8 @@ void detectEnvironment(EnvironmentVerdict& verdict, const EnvironmentAccess& acc
   judgeEnvironment(signals, verdict);
 }
 
-void detectEnvironment(EnvironmentVerdict& verdict) { detectEnvironment(verdict, EnvironmentAccess{}); }
+void detectEnvironment(EnvironmentVerdict& verdict) {
+  detectEnvironment(verdict, EnvironmentAccess{});
+}
 
 }  // namespace environment

@@ -61,31 +61,31 @@ enum class Kind : std::uint8_t {
 
 // The signals, each one place to look.
 enum class Signal : std::uint8_t {
-  kCpuidHypervisorBit,   // CPUID leaf 1, ECX bit 31
-  kCpuidVendor,          // CPUID leaf 0x40000000, EBX ECX EDX
-  kDmiSysVendor,         // /sys/class/dmi/id/sys_vendor (world-readable)
-  kDmiProductName,       // .../product_name
-  kDmiProductVersion,    // .../product_version
-  kDmiBoardVendor,       // .../board_vendor
-  kDmiBiosVendor,        // .../bios_vendor
-  kSmbiosManufacturer,   // the tables' type-1 manufacturer (root only)
-  kSmbiosProduct,        // the tables' type-1 product name
-  kSmbiosVmBit,          // the tables' BIOS "virtual machine" characteristic
-  kProcXen,              // /proc/xen, and whether it is the control domain
-  kHypervisorType,       // /sys/hypervisor/type
-  kDeviceTreeHypervisor, // /proc/device-tree/hypervisor/compatible
-  kDeviceTreeFwCfg,      // a QEMU fw-cfg node in the device tree
-  kOpenvz,               // /proc/vz without /proc/bc
-  kOsRelease,            // /proc/sys/kernel/osrelease naming WSL
-  kContainerManager,     // /run/host/container-manager
-  kOwnContainerVariable, // $container of this process, when it is PID 1
-  kSystemdContainer,     // /run/systemd/container
-  kPid1ContainerVariable,// $container of PID 1 (/proc/1/environ, root only)
-  kContainerenv,         // /run/.containerenv
-  kDockerenv,            // /.dockerenv
-  kCgroupPid1,           // a runtime's path in /proc/1/cgroup
-  kCgroupSelf,           // a runtime's path in /proc/self/cgroup
-  kRootMount,            // the file system type of / in /proc/self/mountinfo
+  kCpuidHypervisorBit,     // CPUID leaf 1, ECX bit 31
+  kCpuidVendor,            // CPUID leaf 0x40000000, EBX ECX EDX
+  kDmiSysVendor,           // /sys/class/dmi/id/sys_vendor (world-readable)
+  kDmiProductName,         // .../product_name
+  kDmiProductVersion,      // .../product_version
+  kDmiBoardVendor,         // .../board_vendor
+  kDmiBiosVendor,          // .../bios_vendor
+  kSmbiosManufacturer,     // the tables' type-1 manufacturer (root only)
+  kSmbiosProduct,          // the tables' type-1 product name
+  kSmbiosVmBit,            // the tables' BIOS "virtual machine" characteristic
+  kProcXen,                // /proc/xen, and whether it is the control domain
+  kHypervisorType,         // /sys/hypervisor/type
+  kDeviceTreeHypervisor,   // /proc/device-tree/hypervisor/compatible
+  kDeviceTreeFwCfg,        // a QEMU fw-cfg node in the device tree
+  kOpenvz,                 // /proc/vz without /proc/bc
+  kOsRelease,              // /proc/sys/kernel/osrelease naming WSL
+  kContainerManager,       // /run/host/container-manager
+  kOwnContainerVariable,   // $container of this process, when it is PID 1
+  kSystemdContainer,       // /run/systemd/container
+  kPid1ContainerVariable,  // $container of PID 1 (/proc/1/environ, root only)
+  kContainerenv,           // /run/.containerenv
+  kDockerenv,              // /.dockerenv
+  kCgroupPid1,             // a runtime's path in /proc/1/cgroup
+  kCgroupSelf,             // a runtime's path in /proc/self/cgroup
+  kRootMount,              // the file system type of / in /proc/self/mountinfo
 };
 
 enum class SignalState : std::uint8_t {
@@ -103,7 +103,7 @@ struct Evidence {
   std::array<char, kEvidenceValueSize> value{};  // as read, cut to fit
   Hypervisor hypervisor = Hypervisor::kNone;     // what it names, if a hypervisor
   Container container = Container::kNone;        // what it names, if a container
-  bool decided = false;  // the signal the verdict was taken from
+  bool decided = false;                          // the signal the verdict was taken from
 };
 
 struct EnvironmentVerdict {

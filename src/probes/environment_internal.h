@@ -46,7 +46,7 @@ struct EnvironmentAccess {
 #if defined(__x86_64__) || defined(__i386__)
   CpuidFunction cpuid = executeCpuid;
 #endif
-  bool (*isPid1)() = nullptr;                     // null: getpid() == 1
+  bool (*isPid1)() = nullptr;                    // null: getpid() == 1
   const char* (*getenv)(const char*) = nullptr;  // null: the process's own
 };
 

@@ -60,4 +60,3 @@ void describeInterface(const char* name, const NetAccess& access, InterfaceDetai
     std::snprintf(details.driver.data(), details.driver.size(), "%.*s",
                   static_cast<int>(::strnlen(info.driver, sizeof info.driver)), info.driver);
 }
-

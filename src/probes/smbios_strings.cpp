@@ -50,7 +50,8 @@ int findFirmwareStrings(ByteView table, std::uint16_t count, std::uint32_t flags
       biosSeen = true;
       field(kBiosVendorOffset, strings.biosVendor);
       if (kBiosExtensionByte2Offset < length)
-        strings.virtualMachineBit = (table[p + kBiosExtensionByte2Offset] & kBiosVirtualMachineBit) != 0;
+        strings.virtualMachineBit =
+            (table[p + kBiosExtensionByte2Offset] & kBiosVirtualMachineBit) != 0;
     } else if (type == kTypeSystemInformation && !strings.systemInformationSeen) {
       strings.systemInformationSeen = true;
       field(kSystemManufacturerOffset, strings.systemManufacturer);

@@ -119,8 +119,8 @@ std::vector<EnvironmentCase> cases() {
   EnvironmentCase vf;
   vf.name = "VirtualFunction";
   vf.scenario = clean();
-  vf.scenario.interfaces = {tapInterface("eth0").withMac("00:1b:21:0a:0b:0c").withBacking(
-      Backing::kVirtualFunction)};
+  vf.scenario.interfaces = {
+      tapInterface("eth0").withMac("00:1b:21:0a:0b:0c").withBacking(Backing::kVirtualFunction)};
   vf.uuidVerdict = "";
   vf.cardVerdict = "virtual-function";
   vf.textHas = "an SR-IOV virtual function";
@@ -149,8 +149,8 @@ std::vector<EnvironmentCase> cases() {
   struct stat status;
   if (!dumpsDir().empty() && ::stat(vbox.c_str(), &status) == 0) {
     EnvironmentCase row;
-  row.name = "VirtualBoxTables";
-  row.scenario = clean();
+    row.name = "VirtualBoxTables";
+    row.scenario = clean();
     const smbiostest::Bytes entry = smbiostest::readFile(vbox + "/smbios_entry_point");
     const smbiostest::Bytes table = smbiostest::readFile(vbox + "/DMI");
     row.scenario.smbiosEntryPoint = std::string(entry.begin(), entry.end());
@@ -178,7 +178,8 @@ TEST(InspectEnvironment, NamesTheEnvironmentAndHowLongTheIdentityLasts) {
   for (const EnvironmentCase& c : cases()) {
     SCOPED_TRACE(c.name);
     std::vector<RunResult> runs = runScenario(
-        c.scenario, {{{orlimBinary(), "-u", "-v"}}, {{inspectBinary(), "--json"}}, {{inspectBinary()}}});
+        c.scenario,
+        {{{orlimBinary(), "-u", "-v"}}, {{inspectBinary(), "--json"}}, {{inspectBinary()}}});
     ASSERT_EQ(runs.size(), 3u) << runs.front().err;
     std::optional<Json> report = expectInspectAgrees(runs[0], runs[1]);
     ASSERT_TRUE(report.has_value());

@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -39,11 +38,16 @@ TEST(EnvironmentTables, CpuidVendorsAreMatchedWhole) {
     const char* vendor;
     Hypervisor expected;
   } rows[] = {
-      {"KVMKVMKVM", Hypervisor::kKvm},          {"Linux KVM Hv", Hypervisor::kKvm},
-      {"TCGTCGTCGTCG", Hypervisor::kQemu},      {"VMwareVMware", Hypervisor::kVmware},
-      {"Microsoft Hv", Hypervisor::kMicrosoft}, {"XenVMMXenVMM", Hypervisor::kXen},
-      {"bhyve bhyve ", Hypervisor::kBhyve},     {"ACRNACRNACRN", Hypervisor::kAcrn},
-      {"KVMKVMKVMKVM", Hypervisor::kOther},     {"KVMKVM", Hypervisor::kOther},
+      {"KVMKVMKVM", Hypervisor::kKvm},
+      {"Linux KVM Hv", Hypervisor::kKvm},
+      {"TCGTCGTCGTCG", Hypervisor::kQemu},
+      {"VMwareVMware", Hypervisor::kVmware},
+      {"Microsoft Hv", Hypervisor::kMicrosoft},
+      {"XenVMMXenVMM", Hypervisor::kXen},
+      {"bhyve bhyve ", Hypervisor::kBhyve},
+      {"ACRNACRNACRN", Hypervisor::kAcrn},
+      {"KVMKVMKVMKVM", Hypervisor::kOther},
+      {"KVMKVM", Hypervisor::kOther},
       {"", Hypervisor::kOther},
   };
   for (const auto& row : rows)
@@ -163,53 +167,86 @@ struct JudgeCase {
 
 std::vector<JudgeCase> judgeCases() {
   return {
-      {"BareMetalX86", [](Signals& s) { cpuid(s, nullptr); setText(s.sysVendor, "Dell Inc."); },
-       Kind::kBareMetal, Hypervisor::kNone, Container::kNone, {}},
+      {"BareMetalX86",
+       [](Signals& s) {
+         cpuid(s, nullptr);
+         setText(s.sysVendor, "Dell Inc.");
+       },
+       Kind::kBareMetal,
+       Hypervisor::kNone,
+       Container::kNone,
+       {}},
       {"NothingReadable", [](Signals&) {}, Kind::kUnknown, Hypervisor::kNone, Container::kNone, {}},
       {"KvmByCpuidBeforeQemuDmi",
        [](Signals& s) {
          cpuid(s, "KVMKVMKVM");
          setText(s.sysVendor, "QEMU");
        },
-       Kind::kVm, Hypervisor::kKvm, Container::kNone, {Signal::kCpuidVendor}},
-      {"QemuEmulating", [](Signals& s) { cpuid(s, "TCGTCGTCGTCG"); }, Kind::kVm,
-       Hypervisor::kQemu, Container::kNone, {Signal::kCpuidVendor}},
+       Kind::kVm,
+       Hypervisor::kKvm,
+       Container::kNone,
+       {Signal::kCpuidVendor}},
+      {"QemuEmulating",
+       [](Signals& s) { cpuid(s, "TCGTCGTCGTCG"); },
+       Kind::kVm,
+       Hypervisor::kQemu,
+       Container::kNone,
+       {Signal::kCpuidVendor}},
       {"QemuByDmiWithoutHypervisorBit",
        [](Signals& s) {
          cpuid(s, nullptr);
          setText(s.productName, "Standard PC (Q35 + ICH9, 2009)");
          setText(s.sysVendor, "QEMU");
        },
-       Kind::kVm, Hypervisor::kQemu, Container::kNone, {Signal::kDmiSysVendor}},
+       Kind::kVm,
+       Hypervisor::kQemu,
+       Container::kNone,
+       {Signal::kDmiSysVendor}},
       // VirtualBox runs on KVM's interface too; its DMI strings come first.
       {"VirtualBoxBeforeCpuid",
        [](Signals& s) {
          cpuid(s, "KVMKVMKVM");
          setText(s.sysVendor, "innotek GmbH");
        },
-       Kind::kVm, Hypervisor::kOracle, Container::kNone, {Signal::kDmiSysVendor}},
+       Kind::kVm,
+       Hypervisor::kOracle,
+       Container::kNone,
+       {Signal::kDmiSysVendor}},
       {"VmwareDmiAfterCpuid",
        [](Signals& s) {
          cpuid(s, "VMwareVMware");
          setText(s.sysVendor, "VMware, Inc.");
        },
-       Kind::kVm, Hypervisor::kVmware, Container::kNone, {Signal::kCpuidVendor}},
+       Kind::kVm,
+       Hypervisor::kVmware,
+       Container::kNone,
+       {Signal::kCpuidVendor}},
       // QEMU offers Hyper-V's interface: Microsoft only when nothing else speaks.
       {"HypervInterfaceOnQemu",
        [](Signals& s) {
          cpuid(s, "Microsoft Hv");
          setText(s.sysVendor, "QEMU");
        },
-       Kind::kVm, Hypervisor::kQemu, Container::kNone, {Signal::kDmiSysVendor}},
+       Kind::kVm,
+       Hypervisor::kQemu,
+       Container::kNone,
+       {Signal::kDmiSysVendor}},
       {"HyperV",
        [](Signals& s) {
          cpuid(s, "Microsoft Hv");
          setText(s.sysVendor, "Microsoft Corporation");
          setText(s.productName, "Virtual Machine");
        },
-       Kind::kVm, Hypervisor::kMicrosoft, Container::kNone, {Signal::kCpuidVendor}},
-      {"UnknownCpuidVendor", [](Signals& s) { cpuid(s, "NewHypervisr"); }, Kind::kVm,
-       Hypervisor::kOther, Container::kNone, {Signal::kCpuidVendor}},
+       Kind::kVm,
+       Hypervisor::kMicrosoft,
+       Container::kNone,
+       {Signal::kCpuidVendor}},
+      {"UnknownCpuidVendor",
+       [](Signals& s) { cpuid(s, "NewHypervisr"); },
+       Kind::kVm,
+       Hypervisor::kOther,
+       Container::kNone,
+       {Signal::kCpuidVendor}},
       {"AmazonMetalByVmBit",
        [](Signals& s) {
          cpuid(s, nullptr);
@@ -217,7 +254,10 @@ std::vector<JudgeCase> judgeCases() {
          s.smbiosTable = SignalState::kPresent;
          s.tableStrings.virtualMachineBit = 0;
        },
-       Kind::kBareMetal, Hypervisor::kNone, Container::kNone, {Signal::kSmbiosVmBit}},
+       Kind::kBareMetal,
+       Hypervisor::kNone,
+       Container::kNone,
+       {Signal::kSmbiosVmBit}},
       {"AmazonMetalByProductName",
        [](Signals& s) {
          cpuid(s, nullptr);
@@ -225,14 +265,20 @@ std::vector<JudgeCase> judgeCases() {
          setText(s.productName, "c5.metal");
          s.smbiosTable = SignalState::kUnreadable;
        },
-       Kind::kBareMetal, Hypervisor::kNone, Container::kNone, {}},
+       Kind::kBareMetal,
+       Hypervisor::kNone,
+       Container::kNone,
+       {}},
       {"AmazonVirtual",
        [](Signals& s) {
          cpuid(s, "KVMKVMKVM");
          setText(s.sysVendor, "Amazon EC2");
          setText(s.productName, "m5.large");
        },
-       Kind::kVm, Hypervisor::kAmazon, Container::kNone, {Signal::kDmiSysVendor}},
+       Kind::kVm,
+       Hypervisor::kAmazon,
+       Container::kNone,
+       {Signal::kDmiSysVendor}},
       {"VmBitAlone",
        [](Signals& s) {
          cpuid(s, nullptr);
@@ -240,9 +286,16 @@ std::vector<JudgeCase> judgeCases() {
          std::strcpy(s.tableStrings.systemManufacturer.data(), "Some Cloud");
          s.tableStrings.virtualMachineBit = 1;
        },
-       Kind::kVm, Hypervisor::kOther, Container::kNone, {Signal::kSmbiosVmBit}},
-      {"XenGuest", [](Signals& s) { s.procXen = SignalState::kPresent; }, Kind::kVm,
-       Hypervisor::kXen, Container::kNone, {Signal::kProcXen}},
+       Kind::kVm,
+       Hypervisor::kOther,
+       Container::kNone,
+       {Signal::kSmbiosVmBit}},
+      {"XenGuest",
+       [](Signals& s) { s.procXen = SignalState::kPresent; },
+       Kind::kVm,
+       Hypervisor::kXen,
+       Container::kNone,
+       {Signal::kProcXen}},
       {"XenControlDomain",
        [](Signals& s) {
          cpuid(s, nullptr);
@@ -250,117 +303,201 @@ std::vector<JudgeCase> judgeCases() {
          s.xenControlDomain = true;
          setText(s.hypervisorType, "xen");
        },
-       Kind::kBareMetal, Hypervisor::kNone, Container::kNone, {}},
-      {"HypervisorTypeXen", [](Signals& s) { setText(s.hypervisorType, "xen"); }, Kind::kVm,
-       Hypervisor::kXen, Container::kNone, {Signal::kHypervisorType}},
+       Kind::kBareMetal,
+       Hypervisor::kNone,
+       Container::kNone,
+       {}},
+      {"HypervisorTypeXen",
+       [](Signals& s) { setText(s.hypervisorType, "xen"); },
+       Kind::kVm,
+       Hypervisor::kXen,
+       Container::kNone,
+       {Signal::kHypervisorType}},
       // 64-bit ARM: no CPUID; the device tree or the DMI strings.
-      {"ArmDeviceTreeKvm", [](Signals& s) { setText(s.deviceTreeHypervisor, "linux,kvm"); },
-       Kind::kVm, Hypervisor::kKvm, Container::kNone, {Signal::kDeviceTreeHypervisor}},
-      {"ArmFwCfg", [](Signals& s) { s.deviceTreeFwCfg = true; }, Kind::kVm, Hypervisor::kQemu,
-       Container::kNone, {Signal::kDeviceTreeFwCfg}},
+      {"ArmDeviceTreeKvm",
+       [](Signals& s) { setText(s.deviceTreeHypervisor, "linux,kvm"); },
+       Kind::kVm,
+       Hypervisor::kKvm,
+       Container::kNone,
+       {Signal::kDeviceTreeHypervisor}},
+      {"ArmFwCfg",
+       [](Signals& s) { s.deviceTreeFwCfg = true; },
+       Kind::kVm,
+       Hypervisor::kQemu,
+       Container::kNone,
+       {Signal::kDeviceTreeFwCfg}},
       {"ArmQemuTablesOnly",
        [](Signals& s) {
          s.smbiosTable = SignalState::kPresent;
          std::strcpy(s.tableStrings.systemManufacturer.data(), "QEMU");
          std::strcpy(s.tableStrings.systemProduct.data(), "QEMU Virtual Machine");
        },
-       Kind::kVm, Hypervisor::kQemu, Container::kNone, {Signal::kSmbiosProduct}},
+       Kind::kVm,
+       Hypervisor::kQemu,
+       Container::kNone,
+       {Signal::kSmbiosProduct}},
 
       // Containers, in systemd's order.
-      {"Containerenv", [](Signals& s) { s.containerenv = SignalState::kPresent; },
-       Kind::kContainer, Hypervisor::kNone, Container::kPodman, {Signal::kContainerenv}},
-      {"Dockerenv", [](Signals& s) { s.dockerenv = SignalState::kPresent; }, Kind::kContainer,
-       Hypervisor::kNone, Container::kDocker, {Signal::kDockerenv}},
+      {"Containerenv",
+       [](Signals& s) { s.containerenv = SignalState::kPresent; },
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kPodman,
+       {Signal::kContainerenv}},
+      {"Dockerenv",
+       [](Signals& s) { s.dockerenv = SignalState::kPresent; },
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kDocker,
+       {Signal::kDockerenv}},
       {"ContainerenvBeforeDockerenv",
        [](Signals& s) {
          s.dockerenv = SignalState::kPresent;
          s.containerenv = SignalState::kPresent;
        },
-       Kind::kContainer, Hypervisor::kNone, Container::kPodman, {Signal::kContainerenv}},
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kPodman,
+       {Signal::kContainerenv}},
       {"Pid1VariableBeforeFiles",
        [](Signals& s) {
          setText(s.pid1ContainerVariable, "lxc");
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kContainer, Hypervisor::kNone, Container::kLxc, {Signal::kPid1ContainerVariable}},
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kLxc,
+       {Signal::kPid1ContainerVariable}},
       {"Pid1VariableUnreadable",
        [](Signals& s) {
          s.pid1ContainerVariable.state = SignalState::kUnreadable;
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kContainer, Hypervisor::kNone, Container::kDocker, {Signal::kDockerenv}},
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kDocker,
+       {Signal::kDockerenv}},
       // As PID 1, an empty $container is final: no container.
       {"OwnEmptyVariableIsFinal",
        [](Signals& s) {
          setText(s.ownContainerVariable, "");
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kUnknown, Hypervisor::kNone, Container::kNone, {Signal::kOwnContainerVariable}},
-      {"OwnVariable", [](Signals& s) { setText(s.ownContainerVariable, "podman"); },
-       Kind::kContainer, Hypervisor::kNone, Container::kPodman, {Signal::kOwnContainerVariable}},
+       Kind::kUnknown,
+       Hypervisor::kNone,
+       Container::kNone,
+       {Signal::kOwnContainerVariable}},
+      {"OwnVariable",
+       [](Signals& s) { setText(s.ownContainerVariable, "podman"); },
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kPodman,
+       {Signal::kOwnContainerVariable}},
       {"SystemdContainerFile",
-       [](Signals& s) { setText(s.systemdContainer, "systemd-nspawn"); }, Kind::kContainer,
-       Hypervisor::kNone, Container::kSystemdNspawn, {Signal::kSystemdContainer}},
-      {"ContainerManagerFile", [](Signals& s) { setText(s.containerManager, "docker"); },
-       Kind::kContainer, Hypervisor::kNone, Container::kDocker, {Signal::kContainerManager}},
+       [](Signals& s) { setText(s.systemdContainer, "systemd-nspawn"); },
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kSystemdNspawn,
+       {Signal::kSystemdContainer}},
+      {"ContainerManagerFile",
+       [](Signals& s) { setText(s.containerManager, "docker"); },
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kDocker,
+       {Signal::kContainerManager}},
       {"OciLeavesItToTheFiles",
        [](Signals& s) {
          setText(s.pid1ContainerVariable, "oci");
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kContainer, Hypervisor::kNone, Container::kDocker, {Signal::kDockerenv}},
-      {"OciAlone", [](Signals& s) { setText(s.pid1ContainerVariable, "oci"); },
-       Kind::kContainer, Hypervisor::kNone, Container::kOther, {Signal::kPid1ContainerVariable}},
-      {"UnknownManagerName", [](Signals& s) { setText(s.systemdContainer, "flatpak"); },
-       Kind::kContainer, Hypervisor::kNone, Container::kOther, {Signal::kSystemdContainer}},
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kDocker,
+       {Signal::kDockerenv}},
+      {"OciAlone",
+       [](Signals& s) { setText(s.pid1ContainerVariable, "oci"); },
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kOther,
+       {Signal::kPid1ContainerVariable}},
+      {"UnknownManagerName",
+       [](Signals& s) { setText(s.systemdContainer, "flatpak"); },
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kOther,
+       {Signal::kSystemdContainer}},
       {"OpenVz",
        [](Signals& s) {
          s.procVz = true;
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kContainer, Hypervisor::kNone, Container::kOpenvz, {Signal::kOpenvz}},
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kOpenvz,
+       {Signal::kOpenvz}},
       {"OpenVzHostIsNoContainer",
        [](Signals& s) {
          cpuid(s, nullptr);
          s.procVz = true;
          s.procBc = true;
        },
-       Kind::kBareMetal, Hypervisor::kNone, Container::kNone, {}},
-      {"Wsl", [](Signals& s) { setText(s.osRelease, "5.15.90.1-microsoft-standard-WSL2"); },
-       Kind::kContainer, Hypervisor::kNone, Container::kWsl, {Signal::kOsRelease}},
+       Kind::kBareMetal,
+       Hypervisor::kNone,
+       Container::kNone,
+       {}},
+      {"Wsl",
+       [](Signals& s) { setText(s.osRelease, "5.15.90.1-microsoft-standard-WSL2"); },
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kWsl,
+       {Signal::kOsRelease}},
       // The runtimes' cgroup paths, beyond systemd: only where nothing else spoke.
       {"KubernetesByCgroup",
        [](Signals& s) {
          cpuid(s, nullptr);
          setText(s.cgroupSelf, "0::/kubepods.slice/kubepods-pod1.slice/cri-containerd-1.scope");
        },
-       Kind::kContainer, Hypervisor::kNone, Container::kKubernetes, {Signal::kCgroupSelf}},
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kKubernetes,
+       {Signal::kCgroupSelf}},
       {"CgroupOfPid1First",
        [](Signals& s) {
          cpuid(s, nullptr);
          setText(s.cgroupPid1, "0::/lxc.payload.web1");
          setText(s.cgroupSelf, "12:pids:/docker/0123");
        },
-       Kind::kContainer, Hypervisor::kNone, Container::kLxc, {Signal::kCgroupPid1}},
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kLxc,
+       {Signal::kCgroupPid1}},
       {"DockerenvBeforeCgroup",
        [](Signals& s) {
          s.dockerenv = SignalState::kPresent;
          setText(s.cgroupSelf, "0::/kubepods/pod1/0123");
        },
-       Kind::kContainer, Hypervisor::kNone, Container::kDocker, {Signal::kDockerenv}},
+       Kind::kContainer,
+       Hypervisor::kNone,
+       Container::kDocker,
+       {Signal::kDockerenv}},
       {"OverlayRootAloneIsNoVerdict",
        [](Signals& s) {
          cpuid(s, nullptr);
          setText(s.rootMount, "overlay");
        },
-       Kind::kBareMetal, Hypervisor::kNone, Container::kNone, {}},
+       Kind::kBareMetal,
+       Hypervisor::kNone,
+       Container::kNone,
+       {}},
       // Both: a container in a VM, as on the machines these tests run on.
       {"DockerInBhyve",
        [](Signals& s) {
          cpuid(s, "bhyve bhyve ");
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kContainerInVm, Hypervisor::kBhyve, Container::kDocker,
+       Kind::kContainerInVm,
+       Hypervisor::kBhyve,
+       Container::kDocker,
        {Signal::kCpuidVendor, Signal::kDockerenv}},
   };
 }
@@ -504,8 +641,9 @@ TEST(EnvironmentGather, ReadsEachSignal) {
   t.write("environ", std::string("HOME=/\0TERM=linux\0container=lxc\0PATH=/bin\0", 43));
   t.write(".dockerenv", "");
   t.write("cgroup1", "0::/\n");
-  t.write("cgroup-self",
-          "12:pids:/\n11:memory:/user.slice\n1:name=systemd:/docker/0123abcd\n0::/docker/0123abcd\n");
+  t.write(
+      "cgroup-self",
+      "12:pids:/\n11:memory:/user.slice\n1:name=systemd:/docker/0123abcd\n0::/docker/0123abcd\n");
   // The last mount on / is the one in effect; a line longer than the
   // reader's buffer (an overlay's long option list) is cut, not lost.
   t.write("mountinfo", "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n21 1 0:20 / /proc rw - proc proc rw\n" +
@@ -605,7 +743,8 @@ smbiostest::Bytes dumpTable(const std::string& name) {
   if (name.size() > 6 && name.substr(name.size() - 6) == ".sysfs")
     return smbiostest::readFile(dir + "/DMI");
   smbiostest::Bytes bytes = smbiostest::readFile(dir);
-  return bytes.size() > 32 ? smbiostest::Bytes(bytes.begin() + 32, bytes.end()) : smbiostest::Bytes{};
+  return bytes.size() > 32 ? smbiostest::Bytes(bytes.begin() + 32, bytes.end())
+                           : smbiostest::Bytes{};
 }
 
 TEST(EnvironmentDumps, VendorStringsOfRealTablesNameTheHypervisor) {
