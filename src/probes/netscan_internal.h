@@ -73,7 +73,7 @@ InterfaceVerdict judgeInterface(const char* name, const NetAccess& access);
 struct InterfaceDetails {
   bool described = false;
   std::array<char, 32> driver{};  // ETHTOOL_GDRVINFO ("veth", "virtio_net"); "" if none answered
-  int addressAssignType = -1;     // addr_assign_type: 0 permanent, 1 random, 2 stolen, 3 set; -1 unknown
+  int addressAssignType = -1;     // addr_assign_type: 0 permanent, 1 random, 2 stolen, 3 set
   bool hasDevice = false;         // a `device` or `wireless` directory
   bool virtualFunction = false;   // `device/physfn`: an SR-IOV virtual function
 };

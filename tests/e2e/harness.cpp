@@ -206,7 +206,8 @@ void setUpOwnRoot(Setup& s, const Scenario& scenario) {
     if (S_ISLNK(status.st_mode)) {
       std::string target(4096, '\0');
       const ssize_t n = ::readlink(from.c_str(), target.data(), target.size() - 1);
-      if (n < 0 || ::symlink(target.substr(0, static_cast<std::size_t>(n)).c_str(), to.c_str()) != 0)
+      if (n < 0 ||
+          ::symlink(target.substr(0, static_cast<std::size_t>(n)).c_str(), to.c_str()) != 0)
         s.fail("symlink " + to);
     } else if (S_ISDIR(status.st_mode)) {
       makeDirs(s, to);

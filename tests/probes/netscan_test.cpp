@@ -478,9 +478,9 @@ TEST(DescribeInterface, DriverAddressOriginAndDeviceLinks) {
     for (const char* name : {"veth0", "vf0", "eth0", "missing0"}) {
       InterfaceDetails d;
       describeInterface(name, NetAccess{}, d);
-      out += std::string(name) + ":" + d.driver.data() + ":" +
-             std::to_string(d.addressAssignType) + ":" + (d.hasDevice ? "device" : "-") + ":" +
-             (d.virtualFunction ? "physfn" : "-") + " ";
+      out += std::string(name) + ":" + d.driver.data() + ":" + std::to_string(d.addressAssignType) +
+             ":" + (d.hasDevice ? "device" : "-") + ":" + (d.virtualFunction ? "physfn" : "-") +
+             " ";
     }
     return out;
   });
