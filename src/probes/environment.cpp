@@ -622,11 +622,11 @@ void gatherSignals(Signals& s, const EnvironmentAccess& access) {
   std::size_t length = smbios::kMaxTableLength;
   smbios::ByteBuffer table;
   const int loaded = smbios::loadFileBytes(p.smbiosTable, length, table);
-  if (loaded == smbios::kLoaded) {
+  if (loaded == 0) {
     s.smbiosTable = SignalState::kPresent;
     smbios::findFirmwareStrings(smbios::ByteView(table.get(), length), 0, 0, s.tableStrings);
   } else {
-    s.smbiosTable = exists(p.smbiosTable) ? SignalState::kUnreadable : SignalState::kAbsent;
+    s.smbiosTable = stateFromErrno(-loaded);
   }
 
   if (exists(p.procXen)) {
