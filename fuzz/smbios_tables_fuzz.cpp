@@ -1,5 +1,5 @@
-// Entry point decoders, the structure-table walk and the legacy window
-// search on arbitrary bytes, all over the input span itself: no files, no
+// Entry point decoders, the structure-table walk, the identifying strings
+// and the legacy window search on arbitrary bytes, all over the input span itself: no files, no
 // copies.
 //
 // Input: byte 0 picks how many of the following bytes (0 to 32) form the
@@ -40,6 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                         location.flags, fromSysfs);
   }
   smbiosfuzz::checkResult(result, fromSysfs, false);
+
+  // The identifying strings orlim-inspect takes from the same table file:
+  // every string found ends inside its buffer.
+  smbios::FirmwareStrings strings;
+  smbios::findFirmwareStrings(table, 0, 0, strings);
+  for (const smbios::FirmwareString* s :
+       {&strings.biosVendor, &strings.systemManufacturer, &strings.systemProduct,
+        &strings.systemVersion, &strings.boardManufacturer})
+    if (std::find(s->begin(), s->end(), '\0') == s->end()) smbiosfuzz::fail("string not ended");
 
   // The legacy window search.
   const auto window = input.first(std::min(size, smbios::kScanWindowSize));

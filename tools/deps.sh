@@ -23,7 +23,10 @@ package="dpkg-dev lintian rpm mandoc bsdextrautils file"
 # tests under user-mode emulation, its VM tests on AAVMF. (The arm64 guest's
 # kernel, busybox and dmidecode are downloaded by the tests, not installed.)
 arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64"
-test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq ansible-core openssh-server $package $vm $arm64"
+# A real container for orlim-inspect's environment test: Debian's podman,
+# run nested here with runc (crun can't run in these machines' cgroups).
+container="podman runc"
+test="$build clang libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev nettle-dev iproute2 dmidecode python3 man-db jq ansible-core openssh-server $package $vm $arm64 $container"
 packaging="$build dpkg-dev rpm"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq"
 

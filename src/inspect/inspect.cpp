@@ -8,6 +8,7 @@
 #include <utility>
 #include <cstring>
 
+#include "inspect/environment_report.h"
 #include "report/enum_names.h"
 #include "report/escape.h"
 #include "report/json_writer.h"
@@ -272,6 +273,15 @@ void gatherReport(InspectReport& report, const InspectSources& sources) {
   legacy.scan.printMessages = false;
   report.legacyLength = snprintLegacySystemId(
       report.legacy.data(), static_cast<int>(report.legacy.size()), legacy, &report.legacySeen);
+  if (report.legacySeen.cardFound)
+    describeInterface(report.legacySeen.card.data(), sources.legacy.scan,
+                      report.legacySeen.details);
+  environment::detectEnvironment(report.environment, sources.environment);
+}
+
+Stability judgeReportStability(const InspectReport& r) {
+  return judgeStability(r.environment, r.uuidResult == 0, r.legacySeen,
+                        r.uuidResult == 0 && r.legacyLength == kLegacySystemIdLength);
 }
 
 bool tokenWouldBeMade(const InspectReport& r, TokenFields& fields) {
@@ -311,6 +321,7 @@ void appendUuidBlock(std::string& out, const InspectReport& r) {
     out += "  UUID:         " + formatUuid(r.uuid) + " (result 0)\n";
   else
     out += "  UUID:         none (result " + std::to_string(r.uuidResult) + ")\n";
+  appendUuidStabilityText(out, judgeReportStability(r));
 
   if (found != nullptr) {
     out += "  Source:       ";
@@ -425,6 +436,7 @@ void appendNetworkBlock(std::string& out, const InspectReport& r) {
       out += "  Address:      none could be read (no hardware address and no IPv4 address)\n";
       break;
   }
+  appendCardStabilityText(out, judgeReportStability(r));
   out += "\n";
 }
 
@@ -504,12 +516,15 @@ void appendIdentityBlock(std::string& out, const InspectReport& r) {
   change += ". A new processor changes only the part that is not in the token.";
   out += "\n";
   appendWrapped(out, change);
+  out += "\n";
+  appendOverallStabilityText(out, judgeReportStability(r), r.environment);
 }
 
 }  // namespace
 
 std::string formatReportText(const InspectReport& r) {
   std::string out;
+  appendEnvironmentText(out, r.environment);
   appendUuidBlock(out, r);
   appendNetworkBlock(out, r);
   appendIdentityBlock(out, r);
@@ -697,6 +712,10 @@ std::string formatReportJson(const InspectReport& r) {
     jsonRaw(w, formatIdentityJson(fields));
   else
     jsonNull(w);
+  jsonKey(w, "environment");
+  writeEnvironmentJson(w, r.environment);
+  jsonKey(w, "stability");
+  writeStabilityJson(w, judgeReportStability(r), r.environment);
   jsonEndObject(w);
   w.out += '\n';
   return std::move(w.out);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "inspect/stability.h"
+#include "probes/environment_internal.h"
 #include "probes/legacy_id_internal.h"
 #include "probes/smbios_internal.h"
 #include "token/token.h"
@@ -18,6 +20,7 @@ struct InspectReport {
   std::array<char, kLegacySystemIdLength + 1> legacy{};
   int legacyLength = 0;
   LegacyIdObservation legacySeen;
+  environment::EnvironmentVerdict environment;
 };
 
 // What an inspection reads: the paths and kernel access of the probes, the
@@ -25,15 +28,19 @@ struct InspectReport {
 struct InspectSources {
   smbios::SmbiosPaths smbios;
   LegacyIdAccess legacy;
+  environment::EnvironmentAccess environment;
 };
 
 // Runs both probes, each once, as orlim does: the UUID first, then the
-// legacy identifier.
+// legacy identifier; then asks where it runs (which orlim never does).
 void gatherReport(InspectReport& report, const InspectSources& sources = InspectSources{});
 
 // Whether orlim, run now by root, would print a token; then fields holds
 // what that token would carry (its time aside).
 bool tokenWouldBeMade(const InspectReport& report, TokenFields& fields);
+
+// How long each part of the identity lasts where it was read.
+Stability judgeReportStability(const InspectReport& report);
 
 std::string formatReportText(const InspectReport& report);
 std::string formatReportJson(const InspectReport& report);

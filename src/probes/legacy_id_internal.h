@@ -51,6 +51,9 @@ struct LegacyIdObservation {
   std::array<std::uint8_t, kMacAddressSize> permanent{};
   bool currentFound = false;
   std::array<std::uint8_t, kMacAddressSize> current{};
+  // The chosen card's driver, device links and address origin: filled by
+  // orlim-inspect after the run (describeInterface), never by the run itself.
+  InterfaceDetails details;
 };
 
 int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access,

@@ -85,6 +85,18 @@ JudgedInterface* addJudgedInterface(ScanObservation& observation);
 // address, then the device / wireless directories.
 InterfaceVerdict judgeInterface(const char* name, const NetAccess& access);
 
+// More about one interface, for orlim-inspect's judgement of how long its
+// address lasts. Only a watched run reads it; the tool never does.
+struct InterfaceDetails {
+  bool described = false;
+  std::array<char, 32> driver{};  // ETHTOOL_GDRVINFO ("veth", "virtio_net"); "" if none answered
+  int addressAssignType = -1;     // addr_assign_type: 0 permanent, 1 random, 2 stolen, 3 set
+  bool hasDevice = false;         // a `device` or `wireless` directory
+  bool virtualFunction = false;   // `device/physfn`: an SR-IOV virtual function
+};
+inline constexpr int kAddressAssignRandom = 1;  // NET_ADDR_RANDOM
+void describeInterface(const char* name, const NetAccess& access, InterfaceDetails& details);
+
 // The queries and the scan of netscan.h, through access.
 PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address,
                                           const NetAccess& access);

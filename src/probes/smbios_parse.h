@@ -4,6 +4,7 @@
 // functions over bytes already in memory: nothing here opens a file or a
 // device, so the fuzz targets and tests drive them on bytes they made.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -158,6 +159,51 @@ int extractSystemUUID(RawUuid raw, std::uint16_t version, UuidSpan uuid);
 // observation, when given, records what the walk saw.
 int walkStructureTable(ByteView table, std::uint16_t count, std::uint32_t version,
                        std::uint32_t flags, UuidSpan uuid, WalkObservation* observation = nullptr);
+
+// --- Identifying strings ------------------------------------------------------
+
+// The strings that name the maker of a machine, or of the virtual machine it
+// is: what the kernel also shows in /sys/class/dmi/id (bios_vendor,
+// sys_vendor, product_name, product_version, board_vendor).
+inline constexpr std::uint8_t kTypeBiosInformation = 0;
+inline constexpr std::uint8_t kTypeBaseboardInformation = 2;
+inline constexpr std::size_t kBiosVendorOffset = 0x04;
+inline constexpr std::size_t kSystemManufacturerOffset = 0x04;
+inline constexpr std::size_t kSystemProductOffset = 0x05;
+inline constexpr std::size_t kSystemVersionOffset = 0x06;
+inline constexpr std::size_t kBoardManufacturerOffset = 0x04;
+// BIOS characteristics extension byte 2 (SMBIOS 2.4 on), bit 4: "the table
+// describes a virtual machine".
+inline constexpr std::size_t kBiosExtensionByte2Offset = 0x13;
+inline constexpr std::uint8_t kBiosVirtualMachineBit = 0x10;
+
+inline constexpr std::size_t kFirmwareStringSize = 65;  // 64 bytes and a terminator
+using FirmwareString = std::array<char, kFirmwareStringSize>;
+
+struct FirmwareStrings {
+  FirmwareString biosVendor{};
+  FirmwareString systemManufacturer{};
+  FirmwareString systemProduct{};
+  FirmwareString systemVersion{};
+  FirmwareString boardManufacturer{};
+  int virtualMachineBit = -1;  // -1: no BIOS structure long enough to hold it
+  bool systemInformationSeen = false;
+};
+
+// The n-th (from 1) string of the structure at offset p with formatted
+// length `length`, copied into out (cut to fit, zero-terminated); "" for
+// index 0, an index past its strings, or a structure that runs out of the
+// table.
+void structureString(ByteView table, std::size_t p, std::uint8_t length, std::uint8_t index,
+                     FirmwareString& out);
+
+// Walks a table as walkStructureTable does (count, kStopAtEndOfTable) and
+// takes the strings from the first structure of types 0, 1 and 2; a field
+// beyond a structure's stated length counts as absent. 0 when the walk
+// reached the table's end cleanly, -1 when a structure was malformed (what
+// was found before it is kept).
+int findFirmwareStrings(ByteView table, std::uint16_t count, std::uint32_t flags,
+                        FirmwareStrings& strings);
 
 // --- The legacy window ------------------------------------------------------
 

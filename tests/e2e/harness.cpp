@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -187,12 +188,66 @@ void setUpFirmware(Setup& s, const Scenario& scenario) {
   }
 }
 
+// Where the commands' own root is built, inside the scenario's /dev tmpfs.
+constexpr const char* kOwnRoot = "/dev/.root";
+
+void setUpOwnRoot(Setup& s, const Scenario& scenario) {
+  makeDirs(s, kOwnRoot);
+  mountTmpfs(s, kOwnRoot);
+  const std::string root = kOwnRoot;
+  for (const std::string& name : listDir("/")) {
+    if (std::find(scenario.rootHidden.begin(), scenario.rootHidden.end(), name) !=
+        scenario.rootHidden.end())
+      continue;
+    const std::string from = "/" + name;
+    const std::string to = root + from;
+    struct stat status;
+    if (::lstat(from.c_str(), &status) != 0) continue;
+    if (S_ISLNK(status.st_mode)) {
+      std::string target(4096, '\0');
+      const ssize_t n = ::readlink(from.c_str(), target.data(), target.size() - 1);
+      if (n < 0 ||
+          ::symlink(target.substr(0, static_cast<std::size_t>(n)).c_str(), to.c_str()) != 0)
+        s.fail("symlink " + to);
+    } else if (S_ISDIR(status.st_mode)) {
+      makeDirs(s, to);
+      bindMount(s, from, to);
+    } else if (S_ISREG(status.st_mode)) {
+      writeFile(s, to, "", status.st_mode & 07777);
+      bindMount(s, from, to);
+    }
+  }
+  int staged = 0;
+  for (const auto& [path, contents] : scenario.rootFiles) {
+    const std::string to = root + path;
+    struct stat status;
+    if (::stat(to.c_str(), &status) == 0) {
+      // Over an existing file: a copy beside the root, bound onto it.
+      const std::string copy = "/dev/.staged" + std::to_string(staged++);
+      writeFile(s, copy, contents);
+      bindMount(s, copy, to);
+      continue;
+    }
+    const std::size_t second = path.find('/', 1);
+    if (second != std::string::npos) {
+      // Under a directory of the real root: cover it first.
+      const std::string top = root + path.substr(0, second);
+      if (::stat(top.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        ::umount2(top.c_str(), MNT_DETACH);
+        mountTmpfs(s, top);
+      }
+      makeParentDirs(s, to);
+    }
+    writeFile(s, to, contents);
+  }
+}
+
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-RunResult runCommand(const Command& command) {
+RunResult runCommand(const Command& command, bool ownRoot) {
   RunResult result;
   const char* outPath = "/dev/.out";
   const char* errPath = "/dev/.err";
@@ -209,6 +264,7 @@ RunResult runCommand(const Command& command) {
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (ownRoot && (::chroot(kOwnRoot) != 0 || ::chdir("/") != 0)) ::_exit(126);
     if (command.asNobody &&
         (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
       ::_exit(126);
@@ -257,9 +313,10 @@ std::vector<RunResult> runScenario(const Scenario& scenario, const std::vector<C
     if (s.ok()) setUpDev(s, scenario.devMem);
     if (s.ok()) setUpFirmware(s, scenario);
     if (s.ok()) setUpOddFiles(s, scenario);
+    if (s.ok() && scenario.ownRoot) setUpOwnRoot(s, scenario);
     if (!s.ok()) return packFields({"125", "", s.error, "0", "0", "0"});
     for (const Command& command : commands) {
-      RunResult r = runCommand(command);
+      RunResult r = runCommand(command, scenario.ownRoot);
       fields.insert(fields.end(), {std::to_string(r.status), r.out, r.err, std::to_string(r.signal),
                                    std::to_string(r.seconds), std::to_string(r.peakKiB)});
     }

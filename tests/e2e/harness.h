@@ -34,6 +34,16 @@ struct Scenario {
   // image's holes can't be brought in, so touching one through a mapping
   // raises SIGBUS (reading it with read or pread gives zeros).
   bool devMemOnFullFileSystem = false;
+
+  // The commands run in a root of their own (chroot): / as it is, less the
+  // named top-level entries (so the host's own /.dockerenv can be hidden),
+  // plus files laid at any path: over a file that exists (procfs ones such
+  // as /proc/1/cgroup too), or new, in which case a directory of the real
+  // root that would hold it gets a tmpfs of its own first. Nothing reaches
+  // the host's files.
+  bool ownRoot = false;
+  std::vector<std::string> rootHidden;
+  std::vector<std::pair<std::string, std::string>> rootFiles;  // path, contents
 };
 
 struct RunResult {

@@ -462,3 +462,33 @@ TEST(ScanInNamespace, LongestEntryNamesKeepTheirWholePath) {
 }
 
 }  // namespace
+
+namespace {
+
+// What orlim-inspect learns about the chosen card, from the kernel's own
+// answers: the driver, where its address came from, and its device links.
+TEST(DescribeInterface, DriverAddressOriginAndDeviceLinks) {
+  const std::vector<FakeInterface> cards = {
+      orlimtest::vethPair("veth0", "veth1"), orlimtest::existingInterface("veth1"),
+      tap("vf0", Backing::kVirtualFunction).withMac("02:00:00:00:00:01"),
+      tap("eth0", Backing::kDeviceDir).withMac("00:1b:21:0a:0b:0c")};
+  orlimtest::NamespaceResult child = orlimtest::runInPrivateNamespaces([&]() -> std::string {
+    if (!orlimtest::setUpInterfaces(cards)) return "setup";
+    std::string out;
+    for (const char* name : {"veth0", "vf0", "eth0", "missing0"}) {
+      InterfaceDetails d;
+      describeInterface(name, NetAccess{}, d);
+      out += std::string(name) + ":" + d.driver.data() + ":" + std::to_string(d.addressAssignType) +
+             ":" + (d.hasDevice ? "device" : "-") + ":" + (d.virtualFunction ? "physfn" : "-") +
+             " ";
+    }
+    return out;
+  });
+  ASSERT_EQ(child.status, 0);
+  // A veth's address is random unless set; a tap's was set here.
+  EXPECT_EQ(child.output,
+            "veth0:veth:1:-:- vf0:tun:3:device:physfn eth0:tun:3:device:- "
+            "missing0::-1:-:- ");
+}
+
+}  // namespace

@@ -561,3 +561,67 @@ TEST(SmbiosProductUuid, AtMostOneDashIsSkippedPerByte) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace smbiostest;
+
+// A structure with the string indexes put at the given offsets.
+Bytes withIndexes(Bytes s, std::initializer_list<std::pair<std::size_t, std::uint8_t>> indexes) {
+  for (const auto& [offset, index] : indexes) s[offset] = index;
+  return s;
+}
+
+std::string text(const smbios::FirmwareString& s) { return s.data(); }
+
+TEST(SmbiosFirmwareStrings, TakesTheFirstOfEachTypeByIndex) {
+  Bytes bios = withIndexes(structure(0, 0x18, {"SeaBIOS"}), {{0x04, 1}});
+  bios[0x13] = 0x10;  // the "virtual machine" characteristic
+  const Bytes table =
+      bios + withIndexes(type1(kRawUuid, 27, {"QEMU", "Standard PC"}), {{4, 1}, {5, 2}, {6, 0}}) +
+      withIndexes(structure(2, 0x08, {"Board Maker"}), {{4, 1}}) +
+      withIndexes(type1(kRawUuid, 27, {"Second"}), {{4, 1}}) + endOfTable();
+  smbios::FirmwareStrings s;
+  EXPECT_EQ(smbios::findFirmwareStrings(table, 0, 0, s), 0);
+  EXPECT_EQ(text(s.biosVendor), "SeaBIOS");
+  EXPECT_EQ(s.virtualMachineBit, 1);
+  EXPECT_EQ(text(s.systemManufacturer), "QEMU");
+  EXPECT_EQ(text(s.systemProduct), "Standard PC");
+  EXPECT_EQ(text(s.systemVersion), "");  // index 0: no string
+  EXPECT_EQ(text(s.boardManufacturer), "Board Maker");
+}
+
+TEST(SmbiosFirmwareStrings, BoundsOfFieldsStringsAndTable) {
+  // A type-0 structure too short for the characteristic byte, and a type-1
+  // structure whose length stops before the product field: the manufacturer
+  // index points past its strings.
+  const Bytes table = withIndexes(structure(0, 0x12, {"Old BIOS"}), {{0x04, 1}}) +
+                      withIndexes(structure(1, 0x05, {"Only"}), {{4, 3}}) + endOfTable();
+  smbios::FirmwareStrings s;
+  EXPECT_EQ(smbios::findFirmwareStrings(table, 0, 0, s), 0);
+  EXPECT_EQ(text(s.biosVendor), "Old BIOS");
+  EXPECT_EQ(s.virtualMachineBit, -1);
+  EXPECT_TRUE(s.systemInformationSeen);
+  EXPECT_EQ(text(s.systemManufacturer), "");
+  EXPECT_EQ(text(s.systemProduct), "");
+
+  // A long string is cut to fit, terminated.
+  const Bytes longName = withIndexes(type1(kRawUuid, 27, {std::string(200, 'V')}), {{4, 1}});
+  smbios::FirmwareStrings cut;
+  EXPECT_EQ(smbios::findFirmwareStrings(longName + endOfTable(), 0, 0, cut), 0);
+  EXPECT_EQ(text(cut.systemManufacturer), std::string(smbios::kFirmwareStringSize - 1, 'V'));
+
+  // A table cut inside the strings: malformed, nothing read past it.
+  Bytes truncated = withIndexes(type1(kRawUuid, 27, {"QEMU"}), {{4, 1}});
+  truncated.resize(27 + 3);
+  smbios::FirmwareStrings none;
+  EXPECT_EQ(smbios::findFirmwareStrings(truncated, 0, 0, none), -1);
+  EXPECT_FALSE(none.systemInformationSeen);
+
+  // The structure count stops the walk as in the UUID walk.
+  smbios::FirmwareStrings counted;
+  EXPECT_EQ(smbios::findFirmwareStrings(table, 1, 0, counted), 0);
+  EXPECT_FALSE(counted.systemInformationSeen);
+}
+
+}  // namespace

@@ -166,6 +166,12 @@ bool buildBackedDirectory(const ClassNetEntry& entry, Backing backing) {
       const std::string wireless = dir + "/wireless";
       return ::mkdir(wireless.c_str(), 0755) == 0 || complain(wireless);
     }
+    case Backing::kVirtualFunction: {
+      // An SR-IOV virtual function's PCI device links its physical function.
+      const std::string physfn = device + "/physfn";
+      return (::mkdir(device.c_str(), 0755) == 0 || complain(device)) &&
+             (::symlink("/sys/devices/system", physfn.c_str()) == 0 || complain(physfn));
+    }
   }
   return false;
 }

@@ -34,11 +34,12 @@ enum class InterfaceKind {
 // cards: they become real directories of links to their real attribute
 // files (address, type, ...) plus the entry below.
 enum class Backing {
-  kNone,         // as the kernel shows it
-  kDeviceDir,    // `device` is a directory, as for a PCI or USB card
-  kDeviceLink,   // `device` is a symbolic link to a directory (/sys/devices/system)
-  kDeviceFile,   // `device` is a regular file: not a directory
-  kWirelessDir,  // `wireless` is a directory, as for a Wi-Fi card
+  kNone,             // as the kernel shows it
+  kDeviceDir,        // `device` is a directory, as for a PCI or USB card
+  kDeviceLink,       // `device` is a symbolic link to a directory (/sys/devices/system)
+  kDeviceFile,       // `device` is a regular file: not a directory
+  kWirelessDir,      // `wireless` is a directory, as for a Wi-Fi card
+  kVirtualFunction,  // `device` is a directory holding `physfn`: an SR-IOV virtual function
 };
 
 struct FakeInterface {

@@ -684,6 +684,49 @@ def check_inspect(boot, step, got, fields):
         differ = report["network"].get("addresses_differ")
         if differ != (step.new_mac is not None):
             problems.append(f"{where}: addresses_differ {differ!r}")
+    problems += check_environment(boot, step, report, where)
+    return problems
+
+
+# The guest is QEMU emulating (TCG); how the report should judge a card
+# address: QEMU's own prefix, else the locally administered bit, else a
+# maker's block.
+def card_verdict(mac):
+    if mac.lower().startswith("52:54:00"):
+        return "hypervisor-prefix"
+    return "locally-administered" if int(mac[:2], 16) & 0x02 else "permanent"
+
+
+def check_environment(boot, step, report, where):
+    """orlim-inspect must name QEMU as the hypervisor, from the evidence it
+    shows, and judge the parts of the identity as a VM's."""
+    problems = []
+    env = report.get("environment") or {}
+    decided = [e for e in env.get("evidence", []) if e.get("decided")]
+    # x86: CPUID's vendor leaf says TCG whatever is hidden. On ARM there is
+    # no CPUID: with the SMBIOS tables and the kernel's DMI strings both
+    # hidden, nothing may be left to tell, and then "unknown" is right.
+    blind = boot.arch == "arm64" and "dmi" in step.hide and "dmi-id" in step.hide
+    if blind and env.get("kind") == "unknown" and env.get("hypervisor") is None:
+        pass
+    elif env.get("kind") != "vm" or env.get("hypervisor") != "qemu" or not decided:
+        problems.append(f"{where}: environment kind {env.get('kind')!r}, hypervisor "
+                        f"{env.get('hypervisor')!r}, decided by {decided}; expected vm, qemu")
+    if env.get("container") is not None:
+        problems.append(f"{where}: environment.container {env.get('container')!r}")
+    stability = report.get("stability") or {}
+    uuid_verdict = (stability.get("uuid") or {}).get("verdict")
+    if step.card is not None and not blind and uuid_verdict != "hypervisor-assigned":
+        problems.append(f"{where}: stability.uuid.verdict {uuid_verdict!r}")
+    if step.card is not None:
+        mac = boot.cards[step.card].mac
+        card = (stability.get("card") or {}).get("verdict")
+        if card != card_verdict(mac):
+            problems.append(f"{where}: stability.card.verdict {card!r} for {mac}, "
+                            f"expected {card_verdict(mac)!r}")
+        overall = stability.get("overall")
+        if not blind and overall != "stable-while-the-vm-exists":
+            problems.append(f"{where}: stability.overall {overall!r}")
     return problems
 
 

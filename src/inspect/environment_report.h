@@ -1,0 +1,27 @@
+#pragma once
+// orlim-inspect's account of where it runs and how long the identity lasts
+// there: the Environment block and the stability lines of the text report,
+// and the `environment` and `stability` members of the JSON one.
+
+#include <string>
+
+#include "inspect/stability.h"
+#include "probes/environment.h"
+#include "report/json_writer.h"
+
+// "Environment" and its lines, ending with an empty line.
+void appendEnvironmentText(std::string& out, const environment::EnvironmentVerdict& environment);
+
+// One "  Lasts:        ..." line (wrapped) for the UUID, and one for the card.
+void appendUuidStabilityText(std::string& out, const Stability& stability);
+void appendCardStabilityText(std::string& out, const Stability& stability);
+
+// The overall verdict and what to do about it, for the Identity block.
+void appendOverallStabilityText(std::string& out, const Stability& stability,
+                                const environment::EnvironmentVerdict& environment);
+
+// The values of the `environment` and `stability` members.
+void writeEnvironmentJson(report::JsonWriter& w,
+                          const environment::EnvironmentVerdict& environment);
+void writeStabilityJson(report::JsonWriter& w, const Stability& stability,
+                        const environment::EnvironmentVerdict& environment);
