@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "decode/decode.h"
+#include "decode/decode_internal.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ bool isHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-bool isSpace(char c) {
+bool isWhite(char c) {
   static constexpr std::array<bool, 256> kSpace = [] {
     std::array<bool, 256> table{};
     for (char s : {' ', '\t', '\n', '\r', '\v', '\f'}) table[static_cast<unsigned char>(s)] = true;
@@ -79,8 +80,8 @@ void checkLine(const Shared& shared, std::string_view line) {
   };
   if (!inside(parsed.label) || !inside(parsed.input)) fail("view outside the line");
   for (char c : parsed.label)
-    if (isSpace(c)) fail("white space in a label");
-  if (!parsed.input.empty() && (isSpace(parsed.input.front()) || isSpace(parsed.input.back())))
+    if (isWhite(c)) fail("white space in a label");
+  if (!parsed.input.empty() && (isWhite(parsed.input.front()) || isWhite(parsed.input.back())))
     fail("input not trimmed");
 
   switch (parsed.status) {
@@ -129,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (end == std::string_view::npos) end = input.size();
     const std::string_view line = input.substr(start, end - start);
     bool blank = true;
-    for (char c : line) blank = blank && isSpace(c);
+    for (char c : line) blank = blank && isWhite(c);
     if (!blank && line.size() <= kMaxLineBytes) checkLine(shared, line);
     start = end + 1;
   }

@@ -33,8 +33,7 @@ constexpr std::int64_t kMaxAgeLimitDays = 1000000;
 
 // One line saying what is wrong, quoting what was given, and where to look.
 int usageError(const char* before, const char* given, const char* after = "") {
-  std::fprintf(stderr,
-               "orlim-decode: %s'%s'%s\nTry 'orlim-decode --help' for more information.\n",
+  std::fprintf(stderr, "orlim-decode: %s'%s'%s\nTry 'orlim-decode --help' for more information.\n",
                before, given, after);
   return 2;
 }

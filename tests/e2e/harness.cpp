@@ -19,6 +19,8 @@
 #include <sstream>
 
 #include "decode/decode.h"
+#include "decode/decode_internal.h"
+#include "token/token_text.h"
 #include "support/namespace.h"
 #include "support/smbios_builders.h"
 

@@ -12,6 +12,8 @@
 #include <optional>
 
 #include "decode/decode.h"
+#include "decode/decode_internal.h"
+#include "token/token_text.h"
 #include "e2e/harness.h"
 #include "probes/smbios_internal.h"
 #include "support/smbios_builders.h"

@@ -9,6 +9,8 @@
 #include <ctime>
 
 #include "decode/decode.h"
+#include "decode/decode_internal.h"
+#include "token/token_text.h"
 #include "e2e/harness.h"
 #include "probes/smbios_internal.h"
 #include "support/smbios_builders.h"

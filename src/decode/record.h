@@ -1,0 +1,31 @@
+#pragma once
+// The records a decoder prints, built in place in its output buffer: one
+// JSON object per line, or a block of "name: value" lines for a person. Both
+// forms come from one list of fields, so they can't drift apart.
+
+#include <cstddef>
+#include <string_view>
+
+#include "decode/token_line.h"
+#include "report/escape.h"
+
+// Lines (and arguments) longer than this are refused unread: a label, a
+// token and white space fit in far less, and a line is never held whole.
+inline constexpr std::size_t kMaxLineBytes = 1024;
+
+// The most any one call below writes: a JSON error record with a label and
+// an input of a whole line each, every byte escaped, and the message.
+inline constexpr std::size_t kMaxRecordBytes = 2 * kMaxLineBytes * report::kJsonEscapeGrowth + 512;
+
+// A decoded token's record. In text, records after the first are set apart
+// by a blank line.
+char* putTokenRecord(char* p, bool json, bool first, const TokenLine& line, unsigned warnings);
+
+// The JSON record of an input that gave no token (text output shows only
+// the message).
+char* putErrorRecord(char* p, std::string_view label, std::string_view input,
+                     std::string_view message);
+
+// The message for standard error: "orlim-decode: line 7 (web-01): ...".
+char* putFailureMessage(char* p, std::string_view kind, std::size_t number, std::string_view label,
+                        std::string_view message);

@@ -1,0 +1,230 @@
+// A decoding run: inputs in, records and messages out, in large blocks.
+#include <sys/stat.h>
+
+#include <array>
+#include <cstring>
+#include <new>
+
+#include "decode/decode.h"
+#include "decode/record.h"
+#include "decode/token_line.h"
+#include "decode/warnings.h"
+
+namespace {
+
+// Input is read, and output written, in blocks of this size: a million
+// tokens then cost a few thousand system calls rather than a million.
+constexpr std::size_t kReadBlock = 64 * 1024;
+constexpr std::size_t kWriteBlock = 64 * 1024;
+
+}  // namespace
+
+struct Decoder {
+  DecodeOptions options;
+  DecodeIo io;
+  CipherContextOwner cipher;
+  bool failed = false;
+  bool firstRecord = true;
+  int writeError = 0;  // -errno of the first failed write of records
+  std::size_t lineNumber = 0;
+  std::size_t outUsed = 0;
+  std::array<char, kWriteBlock + kMaxRecordBytes> out;
+  // Messages for standard error wait in their own buffer and go out with
+  // the records; when both streams are the same file (a terminal, 2>&1) they
+  // go into the records' buffer instead, so that they read in order.
+  bool messagesWithRecords = false;
+  std::size_t errUsed = 0;
+  std::array<char, kWriteBlock + kMaxRecordBytes> err;
+  std::array<char, kReadBlock + kMaxLineBytes> in;
+  // The start of a line too long to keep, for its error record.
+  std::array<char, kMaxLineBytes> longStart;
+};
+
+void releaseDecoder(Decoder* decoder) { delete decoder; }
+
+namespace {
+
+void flushOutput(Decoder& d) {
+  if (d.outUsed != 0 && d.writeError == 0)
+    d.writeError = writeAll(d.io.out, std::span<const char>(d.out.data(), d.outUsed));
+  d.outUsed = 0;
+  // Messages are best effort: with standard error gone there is no one to tell.
+  if (d.errUsed != 0) (void)writeAll(d.io.err, std::span<const char>(d.err.data(), d.errUsed));
+  d.errUsed = 0;
+}
+
+// Room for one more record, flushing first when the block is full.
+char* recordStart(Decoder& d) {
+  if (d.outUsed >= kWriteBlock) flushOutput(d);
+  return d.out.data() + d.outUsed;
+}
+
+void recordEnd(Decoder& d, char* end) { d.outUsed = static_cast<std::size_t>(end - d.out.data()); }
+
+// Where an input came from, for messages: "line 7", "argument 2".
+struct Origin {
+  const char* kind;
+  std::size_t number;
+};
+
+// The message for standard error, after the records before it.
+void reportFailure(Decoder& d, const Origin& origin, std::string_view label,
+                   std::string_view message) {
+  d.failed = true;
+  if (d.messagesWithRecords) {
+    recordEnd(d, putFailureMessage(recordStart(d), origin.kind, origin.number, label, message));
+    return;
+  }
+  if (d.errUsed >= kWriteBlock) flushOutput(d);
+  char* end =
+      putFailureMessage(d.err.data() + d.errUsed, origin.kind, origin.number, label, message);
+  d.errUsed = static_cast<std::size_t>(end - d.err.data());
+}
+
+// One record for an input that gave no token: its JSON error record in
+// place (text output shows the message only), and the message.
+void failRecord(Decoder& d, const Origin& origin, std::string_view label, std::string_view input,
+                std::string_view message) {
+  if (d.options.json) recordEnd(d, putErrorRecord(recordStart(d), label, input, message));
+  reportFailure(d, origin, label, message);
+}
+
+void decodeOneLine(Decoder& d, std::string_view text, const Origin& origin) {
+  TokenLine line = parseTokenLine(*d.cipher, text);
+  if (line.status != DecodeStatus::kOk) {
+    failRecord(d, origin, line.label, line.input, describeStatus(line).view());
+    return;
+  }
+  // A token older than --max-age allows is refused: a licence server does
+  // not take stale tokens. Ages are whole days counted down.
+  if (tokenTooOld(line.fields.time, d.options.now, d.options.maxAgeDays)) {
+    std::array<char, kUtcTextSize> when;
+    writeUtc(when.data(), line.fields.time);
+    failRecord(d, origin, line.label, line.input,
+               makeMessage("older than %lld days (made %.20s)",
+                           static_cast<long long>(d.options.maxAgeDays), when.data())
+                   .view());
+    return;
+  }
+  const unsigned warnings = identityWarnings(line.fields, d.options.now);
+  recordEnd(d, putTokenRecord(recordStart(d), d.options.json, d.firstRecord, line, warnings));
+  d.firstRecord = false;
+}
+
+Message longLineMessage() { return makeMessage("longer than %zu bytes", kMaxLineBytes); }
+
+// longer: the line went on past what line holds.
+void decodeInputLine(Decoder& d, std::string_view line, bool longer = false) {
+  ++d.lineNumber;
+  const Origin origin{"line", d.lineNumber};
+  if (longer || line.size() > kMaxLineBytes) {
+    failRecord(d, origin, {}, line.substr(0, kMaxLineBytes), longLineMessage().view());
+    return;
+  }
+  if (isBlank(line)) return;
+  decodeOneLine(d, line, origin);
+}
+
+// A message that can't wait for the buffers: after everything before it.
+void reportNow(Decoder& d, const char* what, int error) {
+  flushOutput(d);
+  const std::string text =
+      std::string("orlim-decode: ") + what + ": " + std::strerror(-error) + "\n";
+  (void)writeAll(d.io.err, text);
+}
+
+}  // namespace
+
+DecoderOwner makeDecoder(const DecodeOptions& options, const DecodeIo& io) {
+  DecoderOwner decoder(new (std::nothrow) Decoder);
+  if (decoder == nullptr) return nullptr;
+  decoder->options = options;
+  decoder->io = io;
+  struct stat out {};
+  struct stat err {};
+  decoder->messagesWithRecords = fstat(io.out, &out) == 0 && fstat(io.err, &err) == 0 &&
+                                 out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+  decoder->cipher = makeTokenCipher();
+  if (decoder->cipher == nullptr) return nullptr;
+  return decoder;
+}
+
+void decodeArgument(Decoder& d, std::string_view argument, int position) {
+  const Origin origin{"argument", static_cast<std::size_t>(position)};
+  if (argument.size() > kMaxLineBytes) {
+    failRecord(d, origin, {}, argument.substr(0, kMaxLineBytes), longLineMessage().view());
+    return;
+  }
+  decodeOneLine(d, argument, origin);
+}
+
+void decodeStream(Decoder& d) {
+  char* const buffer = d.in.data();
+  std::size_t start = 0;  // the unread part of the buffer is [start, end)
+  std::size_t end = 0;
+  // Within a line longer than kMaxLineBytes: its start is kept in longStart
+  // and the rest is passed over up to the next newline.
+  bool skipping = false;
+  for (;;) {
+    while (start < end) {
+      const auto* newline =
+          static_cast<const char*>(std::memchr(buffer + start, '\n', end - start));
+      if (newline == nullptr) break;
+      const auto stop = static_cast<std::size_t>(newline - buffer);
+      if (skipping) {
+        skipping = false;
+        decodeInputLine(d, std::string_view(d.longStart.data(), kMaxLineBytes), true);
+      } else {
+        decodeInputLine(d, std::string_view(buffer + start, stop - start));
+      }
+      start = stop + 1;
+      if (d.writeError != 0) return;
+    }
+    // What is left is the start of a line: keep it at the front, unless it
+    // is already too long to be one.
+    const std::size_t partial = end - start;
+    if (skipping) {
+      start = end = 0;
+    } else if (partial > kMaxLineBytes) {
+      std::memcpy(d.longStart.data(), buffer + start, kMaxLineBytes);
+      skipping = true;
+      start = end = 0;
+    } else {
+      std::memmove(buffer, buffer + start, partial);
+      start = 0;
+      end = partial;
+    }
+    // Output waits for no more input than it answers: an interactive user
+    // sees each record before typing the next line.
+    flushOutput(d);
+    if (d.writeError != 0) return;
+    const ssize_t n =
+        readSome(d.io.in, std::span<char>(buffer + end, d.in.size() - end), d.io.read);
+    if (n < 0) {
+      // A failure is never taken for the end of the input: the lines before
+      // it have their records, a partly read line gets none.
+      d.failed = true;
+      reportNow(d, "read error", static_cast<int>(n));
+      return;
+    }
+    if (n == 0) {
+      // The last line need not end in a newline.
+      if (skipping) {
+        decodeInputLine(d, std::string_view(d.longStart.data(), kMaxLineBytes), true);
+      } else if (end > start) {
+        decodeInputLine(d, std::string_view(buffer + start, end - start));
+      }
+      return;
+    }
+    end += static_cast<std::size_t>(n);
+  }
+}
+
+int finishDecoder(Decoder& d) {
+  flushOutput(d);
+  if (d.writeError != 0) {
+    reportNow(d, "write error", d.writeError);
+    return 1;
+  }
+  return d.failed ? 1 : 0;
+}

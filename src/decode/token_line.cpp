@@ -1,0 +1,103 @@
+#include "decode/token_line.h"
+
+namespace {
+
+// Hex digit values, 0xFF for anything else.
+constexpr std::array<std::uint8_t, 256> kHexValue = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (auto& v : table) v = 0xFF;
+  for (int c = 0; c < 10; ++c)
+    table[static_cast<std::size_t>('0' + c)] = static_cast<std::uint8_t>(c);
+  for (int c = 0; c < 6; ++c) {
+    table[static_cast<std::size_t>('A' + c)] = static_cast<std::uint8_t>(10 + c);
+    table[static_cast<std::size_t>('a' + c)] = static_cast<std::uint8_t>(10 + c);
+  }
+  return table;
+}();
+
+std::size_t skipSpace(std::string_view text, std::size_t at) {
+  while (at < text.size() && isSpace(text[at])) ++at;
+  return at;
+}
+
+// A record that came out of the right key carries version 1 and eight
+// upper-case hex digits; anything else means the wrong key or damage.
+bool looksLikeOurs(const TokenFields& fields) {
+  if (fields.version != kTokenRecordVersion) return false;
+  for (char c : fields.legacy)
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  return true;
+}
+
+}  // namespace
+
+void openToken(const CipherContext& cipher, std::string_view line, std::size_t begin,
+               std::size_t end, TokenLine& out) {
+  out.input = line.substr(begin, end - begin);
+  const auto* text = reinterpret_cast<const unsigned char*>(out.input.data());
+  const std::size_t size = out.input.size();
+  if (size == kTokenDigits) {
+    // The usual case: decode first, look for the culprit only on failure.
+    unsigned bad = 0;
+    for (std::size_t i = 0; i < kTokenRecordSize; ++i) {
+      const unsigned high = kHexValue[text[2 * i]];
+      const unsigned low = kHexValue[text[2 * i + 1]];
+      bad |= high | low;
+      out.sealed[i] = static_cast<std::uint8_t>(high << 4 | (low & 0xF));
+    }
+    if (bad <= 0xF) {
+      std::array<std::uint8_t, kTokenRecordSize> record;
+      openTokenRecord(cipher, out.sealed, record);
+      out.fields = unpackTokenRecord(record);
+      out.status = looksLikeOurs(out.fields) ? DecodeStatus::kOk : DecodeStatus::kNotOurs;
+      return;
+    }
+  }
+  for (std::size_t i = 0; i < size; ++i) {
+    if (kHexValue[text[i]] == 0xFF) {
+      out.status = DecodeStatus::kNotHex;
+      out.badAt = begin + i + 1;
+      return;
+    }
+  }
+  out.status = DecodeStatus::kWrongLength;
+  out.digits = size;
+}
+
+Message describeStatus(const TokenLine& line) {
+  switch (line.status) {
+    case DecodeStatus::kOk:
+      return makeMessage("decoded");
+    case DecodeStatus::kNotHex:
+      return makeMessage("character %zu is not a hex digit", line.badAt);
+    case DecodeStatus::kWrongLength:
+      return makeMessage("not %zu hex digits (%zu)", kTokenDigits, line.digits);
+    case DecodeStatus::kNotOurs:
+      return makeMessage("not a token of this key, or corrupted");
+  }
+  return makeMessage("unknown failure");
+}
+
+TokenLine parseTokenLine(const CipherContext& cipher, std::string_view line) {
+  TokenLine out;
+  // The usual line is a bare token and nothing else: it is opened straight
+  // away, and anything else in 58 characters falls through to the long way.
+  if (line.size() == kTokenDigits) {
+    openToken(cipher, line, 0, line.size(), out);
+    if (out.status != DecodeStatus::kNotHex) return out;
+    out = TokenLine{};
+  }
+  const std::size_t begin = skipSpace(line, 0);
+  std::size_t end = line.size();
+  while (end > begin && isSpace(line[end - 1])) --end;
+  // A bare token is the usual line: no white space inside.
+  std::size_t split = begin;
+  while (split < end && !isSpace(line[split])) ++split;
+  if (split == end) {
+    openToken(cipher, line, begin, end, out);
+    return out;
+  }
+  out.label = line.substr(begin, split - begin);
+  openToken(cipher, line, skipSpace(line, split), end, out);
+  return out;
+}

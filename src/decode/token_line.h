@@ -1,0 +1,59 @@
+#pragma once
+// One input taken apart: a bare token, or a label and the token after it,
+// and the token opened with the token key.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "cipher/cipher_context.h"
+#include "decode/message.h"
+#include "token/token.h"
+
+enum class DecodeStatus {
+  kOk,
+  kNotHex,       // a character other than a hex digit
+  kWrongLength,  // not 58 hex digits
+  kNotOurs,      // decrypts to no valid record: another key, or corrupted
+};
+
+inline constexpr std::size_t kTokenDigits = 2 * kTokenRecordSize;
+
+// The views point into the line.
+struct TokenLine {
+  DecodeStatus status = DecodeStatus::kNotHex;
+  std::string_view label;  // empty for a bare token
+  std::string_view input;  // the token text as given, white space trimmed
+  std::array<std::uint8_t, kTokenRecordSize> sealed{};  // the token's bytes (kNotOurs, kOk)
+  TokenFields fields;                                   // kOk
+  std::size_t badAt = 0;                                // kNotHex: 1-based position in the line
+  std::size_t digits = 0;                               // kWrongLength
+};
+
+// Takes a line apart and opens its token with a cipher from makeTokenCipher.
+// The line must not be blank.
+TokenLine parseTokenLine(const CipherContext& cipher, std::string_view line);
+
+// Opens the token text at [begin, end) of line, which holds no white space
+// at either end; positions in messages count from the start of the line.
+void openToken(const CipherContext& cipher, std::string_view line, std::size_t begin,
+               std::size_t end, TokenLine& out);
+
+// "not 58 hex digits (57)" and so on: what is wrong, for a message.
+Message describeStatus(const TokenLine& line);
+
+// White space around and between fields, as the C locale's isspace.
+inline constexpr std::array<bool, 256> kSpaceBytes = [] {
+  std::array<bool, 256> table{};
+  for (char c : {' ', '\t', '\n', '\r', '\v', '\f'}) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
+
+inline bool isSpace(char c) { return kSpaceBytes[static_cast<unsigned char>(c)]; }
+
+inline bool isBlank(std::string_view line) {
+  for (char c : line)
+    if (!isSpace(c)) return false;
+  return true;
+}

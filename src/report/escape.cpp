@@ -1,0 +1,163 @@
+#include "report/escape.h"
+
+#include <array>
+#include <cstring>
+
+namespace report {
+namespace {
+
+constexpr char kLowerDigits[] = "0123456789abcdef";
+
+char* put(char* p, std::string_view text) {
+  std::memcpy(p, text.data(), text.size());
+  return p + text.size();
+}
+
+char* putHexEscape(char* p, std::string_view prefix, unsigned value, std::size_t digits) {
+  p = put(p, prefix);
+  for (std::size_t i = digits; i-- != 0;) *p++ = kLowerDigits[(value >> (4 * i)) & 0xF];
+  return p;
+}
+
+// Printable ASCII other than a quote and a backslash: shown as it is in both
+// forms. Runs of it are copied whole, which is nearly every byte of a label.
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0x20; c < 0x7F; ++c) table[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return table;
+}();
+
+std::size_t plainRun(std::string_view text, std::size_t at) {
+  std::size_t end = at;
+  while (end < text.size() && kPlain[static_cast<unsigned char>(text[end])]) ++end;
+  return end - at;
+}
+
+// U+0080..U+009F, the C1 controls: C2 80 .. C2 9F.
+bool isC1(std::string_view text, std::size_t at) {
+  return static_cast<unsigned char>(text[at]) == 0xC2 &&
+         static_cast<unsigned char>(text[at + 1]) < 0xA0;
+}
+
+}  // namespace
+
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const std::size_t left = text.size() - at;
+  const unsigned c = byte(0);
+  const auto cont = [&](std::size_t i) { return i < left && (byte(i) & 0xC0) == 0x80; };
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    if (!cont(1) || !cont(2)) return 0;
+    if (c == 0xE0 && byte(1) < 0xA0) return 0;
+    if (c == 0xED && byte(1) >= 0xA0) return 0;
+    return 3;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    if (!cont(1) || !cont(2) || !cont(3)) return 0;
+    if (c == 0xF0 && byte(1) < 0x90) return 0;
+    if (c == 0xF4 && byte(1) >= 0x90) return 0;
+    return 4;
+  }
+  return 0;
+}
+
+char* putJsonEscaped(char* p, std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t run = plainRun(text, i); run != 0) {
+      p = put(p, text.substr(i, run));
+      i += run;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      *p++ = '\\';
+      *p++ = static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    const std::size_t n = c < 0x80 ? 1 : utf8SequenceLength(text, i);
+    if (n == 0) {
+      p = put(p, "\\ufffd");
+      ++i;
+    } else if (n == 1) {
+      switch (c) {
+        case '\n':
+          p = put(p, "\\n");
+          break;
+        case '\t':
+          p = put(p, "\\t");
+          break;
+        case '\r':
+          p = put(p, "\\r");
+          break;
+        default:
+          p = putHexEscape(p, "\\u", c, 4);
+      }
+      ++i;
+    } else if (n == 2 && isC1(text, i)) {
+      p = putHexEscape(p, "\\u", static_cast<unsigned char>(text[i + 1]), 4);
+      i += 2;
+    } else {
+      p = put(p, text.substr(i, n));
+      i += n;
+    }
+  }
+  return p;
+}
+
+char* putTextEscaped(char* p, std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t run = plainRun(text, i); run != 0) {
+      p = put(p, text.substr(i, run));
+      i += run;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      if (c == '\\') *p++ = '\\';
+      *p++ = static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    const std::size_t n = c < 0x80 ? 1 : utf8SequenceLength(text, i);
+    if (n < 2 || isC1(text, i)) {
+      // One byte at a time: a C1 control's second byte is shown as well.
+      const std::size_t count = n == 2 ? 2 : 1;
+      for (std::size_t k = 0; k < count; ++k)
+        p = putHexEscape(p, "\\x", static_cast<unsigned char>(text[i + k]), 2);
+      i += count;
+    } else {
+      p = put(p, text.substr(i, n));
+      i += n;
+    }
+  }
+  return p;
+}
+
+void appendJsonEscaped(std::string& out, std::string_view bytes) {
+  const std::size_t start = out.size();
+  out.resize(start + bytes.size() * kJsonEscapeGrowth);
+  out.resize(static_cast<std::size_t>(putJsonEscaped(out.data() + start, bytes) - out.data()));
+}
+
+void appendTextEscaped(std::string& out, std::string_view bytes) {
+  const std::size_t start = out.size();
+  out.resize(start + bytes.size() * kTextEscapeGrowth);
+  out.resize(static_cast<std::size_t>(putTextEscaped(out.data() + start, bytes) - out.data()));
+}
+
+std::string escapeJson(std::string_view bytes) {
+  std::string out;
+  appendJsonEscaped(out, bytes);
+  return out;
+}
+
+std::string escapeText(std::string_view bytes) {
+  std::string out;
+  appendTextEscaped(out, bytes);
+  return out;
+}
+
+}  // namespace report

@@ -1,0 +1,73 @@
+#include "report/json_writer.h"
+
+#include "report/escape.h"
+
+namespace report {
+namespace {
+
+// Before any value: the separator from the one before it at this level,
+// unless it follows its key.
+void beginValue(JsonWriter& w) {
+  if (w.afterKey) {
+    w.afterKey = false;
+    return;
+  }
+  if ((w.filled & 1u) != 0) w.out += ", ";
+  w.filled |= 1u;
+}
+
+void open(JsonWriter& w, char bracket) {
+  beginValue(w);
+  w.out += bracket;
+  w.filled <<= 1;
+}
+
+void close(JsonWriter& w, char bracket) {
+  w.out += bracket;
+  w.filled >>= 1;
+}
+
+}  // namespace
+
+void jsonBeginObject(JsonWriter& w) { open(w, '{'); }
+void jsonEndObject(JsonWriter& w) { close(w, '}'); }
+void jsonBeginArray(JsonWriter& w) { open(w, '['); }
+void jsonEndArray(JsonWriter& w) { close(w, ']'); }
+
+void jsonKey(JsonWriter& w, std::string_view key) {
+  beginValue(w);
+  w.out += '"';
+  appendJsonEscaped(w.out, key);
+  w.out += "\": ";
+  w.afterKey = true;
+}
+
+void jsonString(JsonWriter& w, std::string_view text) {
+  beginValue(w);
+  w.out += '"';
+  appendJsonEscaped(w.out, text);
+  w.out += '"';
+}
+
+void jsonStringOrNull(JsonWriter& w, const char* text) {
+  if (text == nullptr)
+    jsonNull(w);
+  else
+    jsonString(w, text);
+}
+
+void jsonNull(JsonWriter& w) { jsonRaw(w, "null"); }
+
+void jsonBool(JsonWriter& w, bool value) { jsonRaw(w, value ? "true" : "false"); }
+
+void jsonInt(JsonWriter& w, std::int64_t value) {
+  beginValue(w);
+  w.out += std::to_string(value);
+}
+
+void jsonRaw(JsonWriter& w, std::string_view json) {
+  beginValue(w);
+  w.out += json;
+}
+
+}  // namespace report

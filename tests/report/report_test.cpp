@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "report/enum_names.h"
+#include "report/escape.h"
+#include "report/json_writer.h"
+
+namespace {
+
+// Every tool shows outside bytes the same way: a label in orlim-decode and
+// an interface name in orlim-inspect included.
+TEST(Escape, OnePolicyForJsonAndText) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string json;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"Plain", "host-01.example", "host-01.example", "host-01.example"},
+      {"QuoteAndBackslash", "a\"b\\c", "a\\\"b\\\\c", "a\"b\\\\c"},
+      {"C0AndDel", std::string("\x00\x07\n\t\r\x1b\x7f", 7),
+       "\\u0000\\u0007\\n\\t\\r\\u001b\\u007f", "\\x00\\x07\\x0a\\x09\\x0d\\x1b\\x7f"},
+      {"EscSequence", "eth\x1b[31mred\x07", "eth\\u001b[31mred\\u0007", "eth\\x1b[31mred\\x07"},
+      {"Utf8", "caf\xc3\xa9 h\xc3\xa9t\xe2\x82\xac\xf0\x9f\x98\x80",
+       "caf\xc3\xa9 h\xc3\xa9t\xe2\x82\xac\xf0\x9f\x98\x80",
+       "caf\xc3\xa9 h\xc3\xa9t\xe2\x82\xac\xf0\x9f\x98\x80"},
+      {"C1Control",
+       "\xc2\x9b"
+       "31m",
+       "\\u009b31m", "\\xc2\\x9b31m"},
+      {"NotUtf8", "\xff\xc3(\xe0\x80\x80\xed\xa0\x80\xf4\x90\x80\x80",
+       "\\ufffd\\ufffd(\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd",
+       "\\xff\\xc3(\\xe0\\x80\\x80\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80"},
+      {"Latin1Byte", "caf\xe9", "caf\\ufffd", "caf\\xe9"},
+      {"CutShort", "a\xe2\x82", "a\\ufffd\\ufffd", "a\\xe2\\x82"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(report::escapeJson(c.bytes), c.json);
+    EXPECT_EQ(report::escapeText(c.bytes), c.text);
+  }
+}
+
+TEST(JsonWriter, NestsWithTheProjectsSeparators) {
+  using namespace report;
+  JsonWriter w;
+  jsonBeginObject(w);
+  jsonKey(w, "name");
+  jsonString(w, "caf\xc3\xa9\n");
+  jsonKey(w, "list");
+  jsonBeginArray(w);
+  jsonInt(w, -3);
+  jsonBeginObject(w);
+  jsonEndObject(w);
+  jsonBeginArray(w);
+  jsonEndArray(w);
+  jsonStringOrNull(w, nullptr);
+  jsonEndArray(w);
+  jsonKey(w, "ok");
+  jsonBool(w, true);
+  jsonKey(w, "raw");
+  jsonRaw(w, "{\"a\": 1}");
+  jsonEndObject(w);
+  EXPECT_EQ(w.out,
+            "{\"name\": \"caf\xc3\xa9\\n\", \"list\": [-3, {}, [], null], \"ok\": true, "
+            "\"raw\": {\"a\": 1}}");
+}
+
+enum class Colour { kRed, kDarkBlue, kUnnamed };
+constexpr std::array<report::EnumName<Colour>, 2> kColours = {{
+    {Colour::kRed, "red", "red"},
+    {Colour::kDarkBlue, "dark-blue", "dark blue"},
+}};
+static_assert(report::enumIdsWellFormed(kColours));
+
+TEST(EnumNames, IdForScriptsPhraseForPeople) {
+  EXPECT_EQ(report::enumId(kColours, Colour::kDarkBlue), "dark-blue");
+  EXPECT_EQ(report::enumPhrase(kColours, Colour::kDarkBlue), "dark blue");
+  EXPECT_EQ(report::enumId(kColours, Colour::kUnnamed), "unknown");
+  constexpr std::array<report::EnumName<Colour>, 1> kBad = {{{Colour::kRed, "Red Phrase", ""}}};
+  EXPECT_FALSE(report::enumIdsWellFormed(kBad));
+}
+
+}  // namespace
