@@ -158,7 +158,7 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 # to it, and the build host is a fixed name instead of this machine's.
 set(CPACK_RPM_SPEC_MORE_DEFINE [[%define _build_id_links none
 %define use_source_date_epoch_as_buildtime 1
-%define clamp_mtime_to_source_epoch 1
+%define clamp_mtime_to_source_date_epoch 1
 %define _buildhost reproducible]])
 set(CPACK_RPM_PACKAGE_DESCRIPTION [[orlim prints one line of hexadecimal digits, the system-ID token, that
 identifies the machine it runs on: the SMBIOS system UUID, the time of the

@@ -12,6 +12,9 @@ source_dir=$1
 out=$2
 arch=$3
 rm -rf "$out"
+# Dates come from debian/changelog, as on a build daemon, whatever the caller
+# set for other builds.
+unset SOURCE_DATE_EPOCH
 "$(dirname "$0")/copy_sources.sh" "$source_dir" "$out/orlim"
 export DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)"
 if [ "$arch" = "$(dpkg --print-architecture)" ]; then
