@@ -69,7 +69,12 @@ done
 
 expect_files "$field" ./usr/sbin/orlim ./usr/share/man/man8/orlim.8.gz \
   ./usr/sbin/orlim-inspect ./usr/share/man/man8/orlim-inspect.8.gz
+# The key holder's tools: the decoder, and orlim-fleet where the sources
+# have it.
 expect_files "$decoder" ./usr/bin/orlim-decode ./usr/share/man/man1/orlim-decode.1.gz
+if [ -f "$dir/orlim/man/orlim-fleet.1" ]; then
+  expect_files "$decoder" ./usr/bin/orlim-fleet ./usr/share/man/man1/orlim-fleet.1.gz
+fi
 if contents "$field" | grep -q decode; then fail "the orlim package carries the decoder"; fi
 if contents "$decoder" | grep -q '/sbin/'; then fail "the decoder package carries orlim"; fi
 if $native; then
@@ -77,7 +82,10 @@ if $native; then
   [ "$(dpkg-deb -f "$collect" Architecture)" = all ] || fail "orlim-collect: Architecture"
   grep -qw openssh-client <<<"$(dpkg-deb -f "$collect" Depends)" || fail "orlim-collect: Depends"
   grep -qw ansible-core <<<"$(dpkg-deb -f "$collect" Suggests)" || fail "orlim-collect: Suggests"
-  expect_files "$collect" ./usr/bin/orlim-collect
+  expect_files "$collect" ./usr/bin/orlim-collect ./usr/share/man/man1/orlim-collect.1.gz
+  if [ -f "$dir/orlim/contrib/orlim-collect.yml" ]; then
+    expect_files "$collect" ./usr/share/orlim-collect/orlim-collect.yml
+  fi
   # Collection happens away from the key holder: no decoder, no binary
   # that could carry the token key.
   if contents "$collect" | grep -q 'orlim-decode'; then fail "orlim-collect carries the decoder"; fi
@@ -151,15 +159,20 @@ unshare --mount --propagation private bash -euo pipefail -c '
   "${run[@]}" /usr/bin/orlim-decode --version | grep -q "^orlim-decode "
   "${run[@]}" /usr/sbin/orlim-inspect --version | grep -q "^orlim-inspect "
   "${run[@]}" /usr/sbin/orlim-inspect --json | grep -q "\"token_fields\": "
-  pages=(man8/orlim.8 man1/orlim-decode.1 man8/orlim-inspect.8)
+  if [ -e /usr/bin/orlim-fleet ]; then
+    "${run[@]}" /usr/bin/orlim-fleet --version | grep -q "^orlim-fleet "
+  fi
   if [ "$native" = true ]; then
     status=0; said=$(/usr/bin/orlim-collect 2>&1) || status=$?
     [ "$status" != 0 ] && grep -qi usage <<<"$said" ||
       { echo "installed orlim-collect without arguments: exit $status, $said"; exit 1; }
-    if [ -f /usr/share/man/man1/orlim-collect.1.gz ]; then pages+=(man1/orlim-collect.1); fi
   fi
-  for page in "${pages[@]}"; do
-    file=/usr/share/man/$page.gz
+  # Every manual page the packages installed.
+  mapfile -t pages < <(dpkg-query -L orlim orlim-decode $([ "$native" = true ] && echo orlim-collect) |
+                       grep "^/usr/share/man/man[0-9]/.*\.gz$")
+  [ "${#pages[@]}" -ge 3 ] || { echo "manual pages: ${pages[*]}"; exit 1; }
+  for file in "${pages[@]}"; do
+    page=${file#/usr/share/man/}; page=${page%.gz}
     warnings=$(MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "man $page: $warnings"; exit 1; }
     lint=$(mandoc -T lint "$file" 2>&1) || { echo "mandoc $page: $lint"; exit 1; }
