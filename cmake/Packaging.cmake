@@ -106,11 +106,6 @@ orlim_install_tool(orlim 8 orlim RPM_BINARY orlim-static)
 orlim_install_tool(orlim-inspect 8 orlim RPM_BINARY orlim-inspect-static)
 orlim_install_tool(orlim-decode 1 decode)
 
-# The fleet collection tool: a script, run where the collection is made.
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/orlim-collect
-        DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT collect)
-orlim_install_page(orlim-collect 1 collect)
-
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/orlim
         COMPONENT rpm EXCLUDE_FROM_ALL)

@@ -95,6 +95,17 @@ void checkLine(const Shared& shared, std::string_view line) {
       for (char c : parsed.input)
         if (!isHex(c)) fail("wrong length with a non-digit");
       return;
+    case DecodeStatus::kTwoTokens: {
+      // Never a label: both tokens stay in the input, white space between.
+      if (!parsed.label.empty()) fail("two tokens with a label");
+      const std::string_view in = parsed.input;
+      if (in.size() <= 2 * kTokenDigits || !isWhite(in[kTokenDigits]) ||
+          !isWhite(in[in.size() - kTokenDigits - 1]))
+        fail("two tokens not at both ends");
+      for (std::size_t i = 0; i < kTokenDigits; ++i)
+        if (!isHex(in[i]) || !isHex(in[in.size() - kTokenDigits + i])) fail("two tokens not hex");
+      return;
+    }
     case DecodeStatus::kNotOurs:
     case DecodeStatus::kOk:
       break;

@@ -53,7 +53,7 @@ package="dpkg-dev debhelper lintian rpm mandoc bsdextrautils file man-db openssh
 arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64 libc6:arm64 libc6-dev:arm64 nettle-dev:arm64"
 # clang and its runtimes too: the suite runs again built by clang, and the fuzz
 # targets build with libFuzzer.
-test="g++ $(build_depends all) clang libclang-rt-14-dev iproute2 dmidecode jq ansible-core $package $vm $arm64"
+test="g++ $(build_depends all) clang libclang-rt-14-dev iproute2 dmidecode jq ansible-core openssh-server $package $vm $arm64"
 packaging="$build $package g++-aarch64-linux-gnu libc6:arm64 libc6-dev:arm64"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc"
 

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <span>
 
+#include "common/io.h"
 #include "common/wipe.h"
 #include "token/token.h"
 #include "probes/legacy_id.h"
@@ -22,17 +24,6 @@ void printUsage() {
   std::puts("-u            | Read ID");
   std::puts("-v            | Verbose");
   std::puts("-h            | Print help");
-}
-
-// The result is not looked at: there is nobody left to tell.
-void writeAll(int fd, const char* bytes, std::size_t length) {
-  while (length > 0) {
-    ssize_t written = write(fd, bytes, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    bytes += written;
-    length -= static_cast<std::size_t>(written);
-  }
 }
 
 }  // namespace
@@ -68,6 +59,7 @@ int main(int argc, char** argv) {
   }
 
   std::array<char, kTokenKeyBufferSize> key;
+  const WipeOnExit keyWiper(key);
   buildTokenKey(key);
 
   // The time is taken before the probes so it marks when the run began.
@@ -109,6 +101,6 @@ int main(int argc, char** argv) {
   }
   line[length++] = '\n';
   std::fflush(stdout);  // anything a probe left in stdio goes first
-  writeAll(STDOUT_FILENO, line.data(), length);
+  (void)writeAll(STDOUT_FILENO, std::span<const char>(line.data(), length));  // nobody to tell
   return 0;
 }

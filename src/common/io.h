@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <span>
 
 // Writes all of bytes: 0, or -errno of the write that failed.
@@ -46,4 +48,35 @@ inline ssize_t readFull(int fd, std::span<char> buffer, ReadFunction read = ::re
     done += static_cast<std::size_t>(n);
   }
   return static_cast<ssize_t>(done);
+}
+
+inline ssize_t readFull(int fd, std::span<std::uint8_t> buffer) {
+  return readFull(fd, std::span<char>(reinterpret_cast<char*>(buffer.data()), buffer.size()));
+}
+
+// The same at a file offset, with pread (the descriptor's own offset is
+// left alone): the count, or -errno; -EOVERFLOW where the range passes the
+// largest offset a file can have.
+inline ssize_t readFullAt(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset) {
+  constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const std::uint64_t at = offset + done;
+    if (at < offset || at > kMaxOffset) return -EOVERFLOW;
+    const ssize_t n = ::pread(fd, buffer.data() + done, buffer.size() - done, static_cast<off_t>(at));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -errno;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+// 0 when the count read is the whole buffer, else the cause: the read's
+// -errno, or -EIO for an input that ended first.
+inline int fullOrCause(ssize_t got, std::size_t wanted) {
+  if (got < 0) return static_cast<int>(got);
+  return static_cast<std::size_t>(got) == wanted ? 0 : -EIO;
 }

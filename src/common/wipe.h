@@ -21,3 +21,17 @@ inline void wipe(void* memory, std::size_t size) {
   for (std::size_t w = 0; w < wordCount; ++w) words[w] = 0;
   for (i += wordCount * sizeof(Word); i < size; ++i) bytes[i] = 0;
 }
+
+// Wipes an object when the scope it lives in ends, on every path out of it
+// (a secret built early is then never left behind by an early return).
+template <typename T>
+class WipeOnExit {
+ public:
+  explicit WipeOnExit(T& secret) : secret_(secret) {}
+  WipeOnExit(const WipeOnExit&) = delete;
+  WipeOnExit& operator=(const WipeOnExit&) = delete;
+  ~WipeOnExit() { wipe(&secret_, sizeof secret_); }
+
+ private:
+  T& secret_;
+};

@@ -110,11 +110,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (inputs.empty()) decodeStream(*decoder);
+  // An argument is named by its place among the inputs, options not
+  // counted: the third argument of "--json a b c" is c.
+  int position = 0;
   for (int i : inputs) {
+    ++position;
     if (std::string_view(argv[i]) == "-")
       decodeStream(*decoder);
     else
-      decodeArgument(*decoder, argv[i], i);
+      decodeArgument(*decoder, argv[i], position);
   }
   return finishDecoder(*decoder);
 }

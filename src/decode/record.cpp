@@ -94,6 +94,15 @@ inline void untrustedField(RecordWriter& w, const FieldName& name, std::string_v
   endField(w, true);
 }
 
+// JSON only: the text record shows what the input held, and messages name
+// the origin themselves.
+void originField(RecordWriter& w, const InputOrigin& origin) {
+  if (!w.json) return;
+  beginField(w, FieldName{origin.kind, ""}, false);
+  w.p = putDecimal(w.p, origin.number);
+  endField(w, false);
+}
+
 char* endRecord(RecordWriter& w) {
   if (w.json) w.p = put(w.p, "}\n");
   return w.p;
@@ -121,10 +130,12 @@ void warningsField(RecordWriter& w, unsigned warnings) {
 
 }  // namespace
 
-char* putTokenRecord(char* p, bool json, bool first, const TokenLine& line, unsigned warnings) {
+char* putTokenRecord(char* p, bool json, bool first, const InputOrigin& origin,
+                     const TokenLine& line, unsigned warnings) {
   const TokenFields& f = line.fields;
   if (!json && !first) *p++ = '\n';
   RecordWriter w{p, json};
+  originField(w, origin);
   if (!line.label.empty()) untrustedField(w, kLabel, line.label);
   beginField(w, kToken, true);
   w.p = putTokenDigits(w.p, line.input);
@@ -167,21 +178,22 @@ char* putTokenRecord(char* p, bool json, bool first, const TokenLine& line, unsi
   return endRecord(w);
 }
 
-char* putErrorRecord(char* p, std::string_view label, std::string_view input,
-                     std::string_view message) {
+char* putErrorRecord(char* p, const InputOrigin& origin, std::string_view label,
+                     std::string_view input, std::string_view message) {
   RecordWriter w{p, true};
+  originField(w, origin);
   if (!label.empty()) untrustedField(w, kLabel, label);
   untrustedField(w, kInput, input);
   untrustedField(w, kError, message);
   return endRecord(w);
 }
 
-char* putFailureMessage(char* p, std::string_view kind, std::size_t number, std::string_view label,
+char* putFailureMessage(char* p, const InputOrigin& origin, std::string_view label,
                         std::string_view message) {
   p = put(p, "orlim-decode: ");
-  p = put(p, kind);
+  p = put(p, origin.kind);
   *p++ = ' ';
-  p = putDecimal(p, number);
+  p = putDecimal(p, origin.number);
   if (!label.empty()) {
     p = put(p, " (");
     p = report::putTextEscaped(p, label.substr(0, kMaxLineBytes));

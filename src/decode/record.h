@@ -17,15 +17,25 @@ inline constexpr std::size_t kMaxLineBytes = 1024;
 // an input of a whole line each, every byte escaped, and the message.
 inline constexpr std::size_t kMaxRecordBytes = 2 * kMaxLineBytes * report::kJsonEscapeGrowth + 512;
 
+// Where an input came from: "line" and its number in the input, or
+// "argument" and its position among the arguments that are not options.
+// The kind is also the JSON key that carries the number.
+struct InputOrigin {
+  std::string_view kind;
+  std::size_t number = 0;
+};
+
 // A decoded token's record. In text, records after the first are set apart
-// by a blank line.
-char* putTokenRecord(char* p, bool json, bool first, const TokenLine& line, unsigned warnings);
+// by a blank line; JSON records start with the origin, so that a consumer
+// never has to count lines.
+char* putTokenRecord(char* p, bool json, bool first, const InputOrigin& origin,
+                     const TokenLine& line, unsigned warnings);
 
 // The JSON record of an input that gave no token (text output shows only
 // the message).
-char* putErrorRecord(char* p, std::string_view label, std::string_view input,
-                     std::string_view message);
+char* putErrorRecord(char* p, const InputOrigin& origin, std::string_view label,
+                     std::string_view input, std::string_view message);
 
 // The message for standard error: "orlim-decode: line 7 (web-01): ...".
-char* putFailureMessage(char* p, std::string_view kind, std::size_t number, std::string_view label,
+char* putFailureMessage(char* p, const InputOrigin& origin, std::string_view label,
                         std::string_view message);

@@ -61,35 +61,28 @@ char* recordStart(Decoder& d) {
 
 void recordEnd(Decoder& d, char* end) { d.outUsed = static_cast<std::size_t>(end - d.out.data()); }
 
-// Where an input came from, for messages: "line 7", "argument 2".
-struct Origin {
-  const char* kind;
-  std::size_t number;
-};
-
 // The message for standard error, after the records before it.
-void reportFailure(Decoder& d, const Origin& origin, std::string_view label,
+void reportFailure(Decoder& d, const InputOrigin& origin, std::string_view label,
                    std::string_view message) {
   d.failed = true;
   if (d.messagesWithRecords) {
-    recordEnd(d, putFailureMessage(recordStart(d), origin.kind, origin.number, label, message));
+    recordEnd(d, putFailureMessage(recordStart(d), origin, label, message));
     return;
   }
   if (d.errUsed >= kWriteBlock) flushOutput(d);
-  char* end =
-      putFailureMessage(d.err.data() + d.errUsed, origin.kind, origin.number, label, message);
+  char* end = putFailureMessage(d.err.data() + d.errUsed, origin, label, message);
   d.errUsed = static_cast<std::size_t>(end - d.err.data());
 }
 
 // One record for an input that gave no token: its JSON error record in
 // place (text output shows the message only), and the message.
-void failRecord(Decoder& d, const Origin& origin, std::string_view label, std::string_view input,
+void failRecord(Decoder& d, const InputOrigin& origin, std::string_view label, std::string_view input,
                 std::string_view message) {
-  if (d.options.json) recordEnd(d, putErrorRecord(recordStart(d), label, input, message));
+  if (d.options.json) recordEnd(d, putErrorRecord(recordStart(d), origin, label, input, message));
   reportFailure(d, origin, label, message);
 }
 
-void decodeOneLine(Decoder& d, std::string_view text, const Origin& origin) {
+void decodeOneLine(Decoder& d, std::string_view text, const InputOrigin& origin) {
   TokenLine line = parseTokenLine(*d.cipher, text);
   if (line.status != DecodeStatus::kOk) {
     failRecord(d, origin, line.label, line.input, describeStatus(line).view());
@@ -107,7 +100,8 @@ void decodeOneLine(Decoder& d, std::string_view text, const Origin& origin) {
     return;
   }
   const unsigned warnings = identityWarnings(line.fields, d.options.now);
-  recordEnd(d, putTokenRecord(recordStart(d), d.options.json, d.firstRecord, line, warnings));
+  recordEnd(d, putTokenRecord(recordStart(d), d.options.json, d.firstRecord, origin, line,
+                              warnings));
   d.firstRecord = false;
 }
 
@@ -116,7 +110,7 @@ Message longLineMessage() { return makeMessage("longer than %zu bytes", kMaxLine
 // longer: the line went on past what line holds.
 void decodeInputLine(Decoder& d, std::string_view line, bool longer = false) {
   ++d.lineNumber;
-  const Origin origin{"line", d.lineNumber};
+  const InputOrigin origin{"line", d.lineNumber};
   if (longer || line.size() > kMaxLineBytes) {
     failRecord(d, origin, {}, line.substr(0, kMaxLineBytes), longLineMessage().view());
     return;
@@ -150,7 +144,7 @@ DecoderOwner makeDecoder(const DecodeOptions& options, const DecodeIo& io) {
 }
 
 void decodeArgument(Decoder& d, std::string_view argument, int position) {
-  const Origin origin{"argument", static_cast<std::size_t>(position)};
+  const InputOrigin origin{"argument", static_cast<std::size_t>(position)};
   if (argument.size() > kMaxLineBytes) {
     failRecord(d, origin, {}, argument.substr(0, kMaxLineBytes), longLineMessage().view());
     return;
@@ -162,6 +156,44 @@ void decodeStream(Decoder& d) {
   char* const buffer = d.in.data();
   std::size_t start = 0;  // the unread part of the buffer is [start, end)
   std::size_t end = 0;
+  bool ended = false;     // the input's end was read
+  // The first bytes show how the list was saved: enough of them to tell,
+  // and no more than the first line, so that a person typing sees each
+  // record at once.
+  while (end < kEncodingMarkBytes && std::memchr(buffer, '\n', end) == nullptr) {
+    const ssize_t n =
+        readSome(d.io.in, std::span<char>(buffer + end, d.in.size() - end), d.io.read);
+    if (n < 0) {
+      d.failed = true;
+      reportNow(d, "read error", static_cast<int>(n));
+      return;
+    }
+    if (n == 0) {
+      ended = true;
+      break;
+    }
+    end += static_cast<std::size_t>(n);
+  }
+  switch (inputEncoding(std::string_view(buffer, end))) {
+    case InputEncoding::kPlain:
+      break;
+    case InputEncoding::kUtf8WithMark:
+      start = kUtf8Mark.size();  // an editor's mark, not part of the first label
+      break;
+    case InputEncoding::kUtf16LittleEndian:
+    case InputEncoding::kUtf16BigEndian:
+      // Read as bytes, every line would be an error: one record says why.
+      ++d.lineNumber;
+      failRecord(d, InputOrigin{"line", d.lineNumber}, {}, {},
+                 makeMessage("the input is UTF-16 (%s) text, not UTF-8: convert it first, "
+                             "e.g. with iconv -f UTF-16 -t UTF-8",
+                             inputEncoding(std::string_view(buffer, end)) ==
+                                     InputEncoding::kUtf16LittleEndian
+                                 ? "little-endian"
+                                 : "big-endian")
+                     .view());
+      return;
+  }
   // Within a line longer than kMaxLineBytes: its start is kept in longStart
   // and the rest is passed over up to the next newline.
   bool skipping = false;
@@ -199,7 +231,7 @@ void decodeStream(Decoder& d) {
     flushOutput(d);
     if (d.writeError != 0) return;
     const ssize_t n =
-        readSome(d.io.in, std::span<char>(buffer + end, d.in.size() - end), d.io.read);
+        ended ? 0 : readSome(d.io.in, std::span<char>(buffer + end, d.in.size() - end), d.io.read);
     if (n < 0) {
       // A failure is never taken for the end of the input: the lines before
       // it have their records, a partly read line gets none.

@@ -15,6 +15,14 @@ constexpr std::array<std::uint8_t, 256> kHexValue = [] {
   return table;
 }();
 
+// Exactly a token's number of hex digits.
+bool isTokenText(std::string_view text) {
+  if (text.size() != kTokenDigits) return false;
+  for (char c : text)
+    if (kHexValue[static_cast<unsigned char>(c)] == 0xFF) return false;
+  return true;
+}
+
 std::size_t skipSpace(std::string_view text, std::size_t at) {
   while (at < text.size() && isSpace(text[at])) ++at;
   return at;
@@ -74,6 +82,8 @@ Message describeStatus(const TokenLine& line) {
       return makeMessage("not %zu hex digits (%zu)", kTokenDigits, line.digits);
     case DecodeStatus::kNotOurs:
       return makeMessage("not a token of this key, or corrupted");
+    case DecodeStatus::kTwoTokens:
+      return makeMessage("two tokens on one line");
   }
   return makeMessage("unknown failure");
 }
@@ -98,6 +108,29 @@ TokenLine parseTokenLine(const CipherContext& cipher, std::string_view line) {
     return out;
   }
   out.label = line.substr(begin, split - begin);
-  openToken(cipher, line, skipSpace(line, split), end, out);
+  const std::size_t second = skipSpace(line, split);
+  if (isTokenText(out.label) && isTokenText(line.substr(second, end - second))) {
+    // Two tokens pasted onto one line: taking the first for a label would
+    // lose a machine in silence.
+    out.status = DecodeStatus::kTwoTokens;
+    out.label = {};
+    out.input = line.substr(begin, end - begin);
+    return out;
+  }
+  openToken(cipher, line, second, end, out);
   return out;
+}
+
+InputEncoding inputEncoding(std::string_view start) {
+  if (start.starts_with(kUtf8Mark)) return InputEncoding::kUtf8WithMark;
+  if (start.size() < 2) return InputEncoding::kPlain;
+  const auto first = static_cast<unsigned char>(start[0]);
+  const auto second = static_cast<unsigned char>(start[1]);
+  // The mark, or the zero byte beside each ASCII character: text of ours
+  // never holds a zero byte.
+  if ((first == 0xFF && second == 0xFE) || (first != 0 && second == 0))
+    return InputEncoding::kUtf16LittleEndian;
+  if ((first == 0xFE && second == 0xFF) || (first == 0 && second != 0))
+    return InputEncoding::kUtf16BigEndian;
+  return InputEncoding::kPlain;
 }

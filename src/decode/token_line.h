@@ -16,6 +16,7 @@ enum class DecodeStatus {
   kNotHex,       // a character other than a hex digit
   kWrongLength,  // not 58 hex digits
   kNotOurs,      // decrypts to no valid record: another key, or corrupted
+  kTwoTokens,    // two fields of 58 hex digits: a token is never a label
 };
 
 inline constexpr std::size_t kTokenDigits = 2 * kTokenRecordSize;
@@ -42,6 +43,15 @@ void openToken(const CipherContext& cipher, std::string_view line, std::size_t b
 
 // "not 58 hex digits (57)" and so on: what is wrong, for a message.
 Message describeStatus(const TokenLine& line);
+
+// How a stream of lines was saved, from its first bytes: plain bytes (ASCII
+// or UTF-8), UTF-8 behind a byte-order mark (a list saved on Windows), or
+// UTF-16 (PowerShell's ">"), with or without its mark. kEncodingMarkBytes
+// bytes are enough to tell, fewer when the input is shorter.
+enum class InputEncoding { kPlain, kUtf8WithMark, kUtf16LittleEndian, kUtf16BigEndian };
+inline constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+inline constexpr std::size_t kEncodingMarkBytes = 3;
+InputEncoding inputEncoding(std::string_view start);
 
 // White space around and between fields, as the C locale's isspace.
 inline constexpr std::array<bool, 256> kSpaceBytes = [] {

@@ -66,7 +66,7 @@ unsigned identityWarnings(const TokenFields& fields, std::int64_t now) {
   unsigned warnings = 0;
   for (const auto& placeholder : kPlaceholderUuids)
     if (fields.uuid == placeholder) warnings |= kWarnPlaceholderUuid;
-  if (fields.time > now) warnings |= kWarnFutureTime;
+  if (static_cast<std::int64_t>(fields.time) > now + kClockSkewSeconds) warnings |= kWarnFutureTime;
   if (fields.time < kEarliestPlausibleTime) warnings |= kWarnTimeBefore2005;
   return warnings;
 }

@@ -15,8 +15,12 @@ void writeUtc(char* out, std::uint32_t seconds);
 
 // Why an identity can't be trusted to be unique, as flags.
 inline constexpr unsigned kWarnPlaceholderUuid = 1u;  // a firmware vendor's default UUID
-inline constexpr unsigned kWarnFutureTime = 2u;       // made after the decoder's clock
+inline constexpr unsigned kWarnFutureTime = 2u;       // made after the decoder's clock, skew aside
 inline constexpr unsigned kWarnTimeBefore2005 = 4u;   // before any of our tokens existed
+
+// Clocks of a fleet disagree by seconds or minutes: a token counts as made
+// in the future only when its time lies more than this after the decoder's.
+inline constexpr std::int64_t kClockSkewSeconds = 5 * 60;
 
 unsigned identityWarnings(const TokenFields& fields, std::int64_t now);
 

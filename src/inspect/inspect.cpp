@@ -3,13 +3,21 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <utility>
 #include <cstring>
 
+#include "report/enum_names.h"
+#include "report/escape.h"
+#include "report/json_writer.h"
 #include "token/token_text.h"
 
 namespace {
 
+using report::enumId;
+using report::EnumName;
+using report::enumPhrase;
 using smbios::AttemptOutcome;
 using smbios::EntryPointKind;
 using smbios::UuidAttempt;
@@ -17,90 +25,93 @@ using smbios::UuidSource;
 
 // --- Names, shared by both forms ------------------------------------------------
 
-const char* sourceName(UuidSource source) {
-  switch (source) {
-    case UuidSource::kSysfs:
-      return "sysfs";
-    case UuidSource::kEfi:
-      return "efi";
-    case UuidSource::kMemoryScan:
-      return "memory-scan";
-    case UuidSource::kProductUuid:
-      return "product-uuid";
-  }
-  return "unknown";
-}
+// JSON identifier and the text's title of each source.
+constexpr std::array<EnumName<UuidSource>, 4> kSourceNames{{
+    {UuidSource::kSysfs, "sysfs", "sysfs entry point"},
+    {UuidSource::kEfi, "efi", "EFI system table"},
+    {UuidSource::kMemoryScan, "memory-scan", "memory scan"},
+    {UuidSource::kProductUuid, "product-uuid", "kernel product UUID"},
+}};
+static_assert(report::enumIdsWellFormed(kSourceNames));
 
-const char* sourceTitle(UuidSource source) {
-  switch (source) {
-    case UuidSource::kSysfs:
-      return "sysfs entry point";
-    case UuidSource::kEfi:
-      return "EFI system table";
-    case UuidSource::kMemoryScan:
-      return "memory scan";
-    case UuidSource::kProductUuid:
-      return "kernel product UUID";
-  }
-  return "unknown source";
-}
+constexpr std::array<EnumName<AttemptOutcome>, 22> kOutcomeNames{{
+    {AttemptOutcome::kFound, "found", "found"},
+    {AttemptOutcome::kMissing, "missing", "missing"},
+    {AttemptOutcome::kPermissionDenied, "permission-denied", "permission denied"},
+    {AttemptOutcome::kUnreadable, "read-error", "read error"},
+    {AttemptOutcome::kNotTried, "not-tried", "not tried"},
+    {AttemptOutcome::kNoEntryPoint, "no-entry-point", "no entry point"},
+    {AttemptOutcome::kEntryPointInvalid, "entry-point-invalid",
+     "entry point checksum or length wrong"},
+    {AttemptOutcome::kNoSmbiosLine, "no-smbios-line", "no SMBIOS line"},
+    {AttemptOutcome::kAddressOutOfRange, "address-out-of-range", "address out of range"},
+    {AttemptOutcome::kNotSmbiosEntryPoint, "not-smbios-entry-point", "not an SMBIOS entry point"},
+    {AttemptOutcome::kTableUnreadable, "table-unreadable", "table unreadable"},
+    {AttemptOutcome::kNoSystemInformation, "no-type-1-uuid", "no type-1 UUID"},
+    {AttemptOutcome::kUuidAllZero, "uuid-all-zero", "all-zero UUID"},
+    {AttemptOutcome::kUuidAllFF, "uuid-all-ff", "all-FF UUID"},
+    {AttemptOutcome::kTableMalformed, "table-malformed", "malformed table"},
+    {AttemptOutcome::kWrongTextLength, "not-a-uuid-line", "not a UUID line"},
+    {AttemptOutcome::kNotAFileOrDevice, "not-a-file-or-device", "not a regular file or device"},
+    {AttemptOutcome::kEmptyOrOutsideImage, "empty-or-outside-image",
+     "empty or outside the memory image"},
+    {AttemptOutcome::kOutOfMemory, "out-of-memory", "out of memory"},
+    {AttemptOutcome::kTableOverLimit, "table-too-large", "table too large"},
+    {AttemptOutcome::kTableWalkedBefore, "table-already-walked", "table already walked"},
+    {AttemptOutcome::kScanLimitReached, "scan-byte-limit-reached", "scan byte limit reached"},
+}};
+static_assert(report::enumIdsWellFormed(kOutcomeNames));
 
-const char* outcomeName(AttemptOutcome outcome) {
-  switch (outcome) {
-    case AttemptOutcome::kFound:
-      return "found";
-    case AttemptOutcome::kMissing:
-      return "missing";
-    case AttemptOutcome::kPermissionDenied:
-      return "permission denied";
-    case AttemptOutcome::kUnreadable:
-      return "read error";
-    case AttemptOutcome::kNotTried:
-      return "not tried";
-    case AttemptOutcome::kNoEntryPoint:
-      return "no entry point";
-    case AttemptOutcome::kEntryPointInvalid:
-      return "entry point checksum or length wrong";
-    case AttemptOutcome::kNoSmbiosLine:
-      return "no SMBIOS line";
-    case AttemptOutcome::kAddressOutOfRange:
-      return "address out of range";
-    case AttemptOutcome::kNotSmbiosEntryPoint:
-      return "not an SMBIOS entry point";
-    case AttemptOutcome::kTableUnreadable:
-      return "table unreadable";
-    case AttemptOutcome::kNoSystemInformation:
-      return "no type-1 UUID";
-    case AttemptOutcome::kUuidAllZero:
-      return "all-zero UUID";
-    case AttemptOutcome::kUuidAllFF:
-      return "all-FF UUID";
-    case AttemptOutcome::kTableMalformed:
-      return "malformed table";
-    case AttemptOutcome::kWrongTextLength:
-      return "not a UUID line";
-    case AttemptOutcome::kNotAFileOrDevice:
-      return "not a regular file or device";
-    case AttemptOutcome::kEmptyOrOutsideImage:
-      return "empty or outside the memory image";
-    case AttemptOutcome::kOutOfMemory:
-      return "out of memory";
-    case AttemptOutcome::kTableOverLimit:
-      return "table too large";
-    case AttemptOutcome::kTableWalkedBefore:
-      return "table already walked";
-    case AttemptOutcome::kScanLimitReached:
-      return "scan byte limit reached";
-  }
-  return "unknown";
-}
+constexpr std::array<EnumName<AddressSource>, 3> kAddressSourceNames{{
+    {AddressSource::kPermanent, "permanent", "its permanent (factory) address"},
+    {AddressSource::kCurrent, "current", "its current address"},
+    {AddressSource::kIpv4, "ipv4", "its first IPv4 address"},
+}};
+static_assert(report::enumIdsWellFormed(kAddressSourceNames));
+
+// What the report makes of an interface, and why.
+enum class Verdict : std::uint8_t { kChosen, kPassedOver };
+constexpr std::array<EnumName<Verdict>, 2> kVerdictNames{{
+    {Verdict::kChosen, "chosen", "chosen"},
+    {Verdict::kPassedOver, "passed-over", "passed over"},
+}};
+static_assert(report::enumIdsWellFormed(kVerdictNames));
+
+enum class Reason : std::uint8_t {
+  kFirstCard,
+  kStandIn,
+  kLoopback,
+  kHidden,
+  kDummy,
+  kFiltered,
+  kNoAddress,
+  kNoDevice,
+  kRankedAfter,
+  kCard,
+};
+constexpr std::array<EnumName<Reason>, 10> kReasonNames{{
+    {Reason::kFirstCard, "first-card", "first card with an address and a device"},
+    {Reason::kStandIn, "stand-in",
+     "no card has a device: first interface with an address stands in"},
+    {Reason::kLoopback, "loopback", "loopback (\"lo\" name)"},
+    {Reason::kHidden, "hidden", "hidden name (\".\")"},
+    {Reason::kDummy, "dummy", "filtered name (\"dummy\")"},
+    {Reason::kFiltered, "filtered", "filtered name"},
+    {Reason::kNoAddress, "no-address", "no address (no permanent or current hardware address)"},
+    {Reason::kNoDevice, "no-device", "no device (virtual interface)"},
+    {Reason::kRankedAfter, "ranked-after", "ranked after the chosen card by the naming rules"},
+    {Reason::kCard, "card", "card"},
+}};
+static_assert(report::enumIdsWellFormed(kReasonNames));
 
 // What each outcome means, for the person reading the text.
 const char* outcomeExplanation(const UuidAttempt& a) {
   switch (a.outcome) {
     case AttemptOutcome::kNotTried:
       return a.source == UuidSource::kMemoryScan
-                 ? "an EFI system table opened, so the legacy window is not searched"
+                 ? (smbios::kHasLegacyBiosArea
+                        ? "an EFI system table opened, so the legacy window is not searched"
+                        : "this architecture has no legacy BIOS window")
                  : "";
     case AttemptOutcome::kNoEntryPoint:
       return "no \"_SM3_\", \"_SM_\" or \"_DMI_\" anchor";
@@ -167,20 +178,6 @@ std::string macText(const std::array<std::uint8_t, kMacAddressSize>& a) {
   return text;
 }
 
-const char* addressSourceName(AddressSource source) {
-  switch (source) {
-    case AddressSource::kPermanent:
-      return "permanent";
-    case AddressSource::kCurrent:
-      return "current";
-    case AddressSource::kIpv4:
-      return "ipv4";
-    case AddressSource::kNone:
-      break;
-  }
-  return nullptr;
-}
-
 // The attempt that gave the UUID, or null.
 const UuidAttempt* winningAttempt(const InspectReport& r) {
   if (r.uuidResult != 0) return nullptr;
@@ -206,43 +203,51 @@ bool isChosen(const InspectReport& r, const JudgedInterface& seen) {
 }
 
 struct Judgement {
-  const char* verdict;
-  std::string reason;
+  Verdict verdict;
+  Reason reason;
 };
 
 Judgement judge(const InspectReport& r, const JudgedInterface& seen, bool& chosenSeen) {
   const LegacyIdObservation& l = r.legacySeen;
   if (!chosenSeen && isChosen(r, seen)) {
     chosenSeen = true;
-    return {"chosen", seen.verdict == InterfaceVerdict::kCard
-                          ? "first card with an address and a device"
-                          : "no card has a device: first interface with an address stands in"};
+    return {Verdict::kChosen,
+            seen.verdict == InterfaceVerdict::kCard ? Reason::kFirstCard : Reason::kStandIn};
   }
   switch (seen.verdict) {
     case InterfaceVerdict::kFilteredOut:
       switch (seen.filter) {
         case NameFilter::kLoopback:
-          return {"passed over", "loopback (\"lo\" name)"};
+          return {Verdict::kPassedOver, Reason::kLoopback};
         case NameFilter::kHidden:
-          return {"passed over", "hidden name (\".\")"};
+          return {Verdict::kPassedOver, Reason::kHidden};
         case NameFilter::kDummy:
-          return {"passed over", "filtered name (\"dummy\")"};
+          return {Verdict::kPassedOver, Reason::kDummy};
         case NameFilter::kPasses:
           break;
       }
-      return {"passed over", "filtered name"};
+      return {Verdict::kPassedOver, Reason::kFiltered};
     case InterfaceVerdict::kNoAddress:
-      return {"passed over", "no address (no permanent or current hardware address)"};
+      return {Verdict::kPassedOver, Reason::kNoAddress};
     case InterfaceVerdict::kNoDevice:
-      return {"passed over", "no device (virtual interface)"};
+      return {Verdict::kPassedOver, Reason::kNoDevice};
     case InterfaceVerdict::kCard:
-      if (l.cardFound)
-        return {"passed over",
-                std::string("ranked after ") + l.card.data() + " by the naming rules"};
-      return {"passed over", "card"};
+      break;
   }
-  return {"passed over", ""};
+  return {Verdict::kPassedOver, l.cardFound ? Reason::kRankedAfter : Reason::kCard};
 }
+
+// The reason as the text shows it: the chosen card named where it ranks
+// another after it.
+std::string reasonText(const InspectReport& r, Reason reason) {
+  if (reason != Reason::kRankedAfter) return std::string(enumPhrase(kReasonNames, reason));
+  std::string text = "ranked after ";
+  report::appendTextEscaped(text, r.legacySeen.card.data());
+  return text + " by the naming rules";
+}
+
+// A name, label or path read from the system, made safe for a terminal.
+std::string shown(const char* text) { return report::escapeText(text != nullptr ? text : ""); }
 
 // The legacy identifier's two halves.
 std::string tokenPart(const InspectReport& r) {
@@ -255,46 +260,18 @@ std::string cpuPart(const InspectReport& r) {
   return length > kTokenLegacySize ? std::string(r.legacy.data() + kTokenLegacySize) : "";
 }
 
-void appendJsonString(std::string& out, const char* text) {
-  if (text == nullptr) {
-    out += "null";
-    return;
-  }
-  out += '"';
-  out += jsonEscape(text);
-  out += '"';
-}
-
-void appendJsonString(std::string& out, const std::string& text) {
-  appendJsonString(out, text.c_str());
-}
-
 }  // namespace
-
-std::string jsonEscape(const char* text) {
-  std::string out;
-  for (const char* p = text; *p != '\0'; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 void gatherReport(InspectReport& report, const InspectSources& sources) {
   report.root = geteuid() == 0;
   report.uuidResult = smbios::readSystemUUID(report.uuid, sources.smbios, &report.uuidSeen);
-  report.legacyLength =
-      snprintLegacySystemId(report.legacy.data(), static_cast<int>(report.legacy.size()),
-                            sources.legacy, &report.legacySeen);
+  // The report says what went wrong; the probes' own messages would only
+  // repeat it out of place.
+  LegacyIdAccess legacy = sources.legacy;
+  legacy.printMessages = false;
+  legacy.scan.printMessages = false;
+  report.legacyLength = snprintLegacySystemId(
+      report.legacy.data(), static_cast<int>(report.legacy.size()), legacy, &report.legacySeen);
 }
 
 bool tokenWouldBeMade(const InspectReport& r, TokenFields& fields) {
@@ -313,17 +290,17 @@ namespace {
 
 void appendAttemptLine(std::string& out, const UuidAttempt& a) {
   out += "    ";
-  out += sourceTitle(a.source);
+  out += enumPhrase(kSourceNames, a.source);
   if (a.hasAddress) out += " at " + hex(a.address);
   out += ": ";
-  out += outcomeName(a.outcome);
+  out += enumPhrase(kOutcomeNames, a.outcome);
   const char* why = outcomeExplanation(a);
   if (*why != '\0') out += std::string(" (") + why + ")";
   if (a.error != 0 && a.outcome != AttemptOutcome::kMissing &&
       a.outcome != AttemptOutcome::kPermissionDenied)
     out += std::string(" (") + std::strerror(a.error) + ")";
   if (a.path != nullptr && a.outcome != AttemptOutcome::kNotTried)
-    out += std::string(" [") + a.path + "]";
+    out += " [" + shown(a.path) + "]";
   out += "\n";
 }
 
@@ -343,14 +320,14 @@ void appendUuidBlock(std::string& out, const InspectReport& r) {
         break;
       case UuidSource::kEfi:
         out += std::string("the EFI system table's SMBIOS line,\n                entry point at ") +
-               hex(found->address) + " of " + found->path;
+               hex(found->address) + " of " + shown(found->path);
         break;
       case UuidSource::kMemoryScan:
         out += std::string("a scan of the legacy BIOS window,\n                anchor at ") +
-               hex(found->address) + " of " + found->path;
+               hex(found->address) + " of " + shown(found->path);
         break;
       case UuidSource::kProductUuid:
-        out += std::string("the kernel's product UUID text,\n                ") + found->path;
+        out += "the kernel's product UUID text,\n                " + shown(found->path);
         break;
     }
     out += "\n";
@@ -408,36 +385,41 @@ void appendNetworkBlock(std::string& out, const InspectReport& r) {
   } else {
     out += "  Interfaces, in the order the scan considers them:\n";
     bool chosenSeen = false;
-    for (std::size_t i = 0; i < l.scan.count; ++i) {
-      const JudgedInterface& seen = l.scan.interfaces[i];
+    for (const JudgedInterface& seen : l.scan.judged()) {
       if (isDirectoryEntry(seen)) continue;
       const Judgement j = judge(r, seen, chosenSeen);
-      out += std::string("    ") + seen.name.data() + ": " + j.verdict + " (" + j.reason + ")\n";
+      out += "    " + shown(seen.name.data()) + ": ";
+      out += enumPhrase(kVerdictNames, j.verdict);
+      out += " (" + reasonText(r, j.reason) + ")\n";
     }
     if (l.scan.dropped > 0)
-      out += "    (" + std::to_string(l.scan.dropped) + " more interfaces not listed)\n";
+      out += "    (" + std::to_string(l.scan.dropped) +
+             " more interfaces not listed: no memory to keep them)\n";
   }
   if (!l.cardFound) {
     out += "  Chosen card:  none\n\n";
     return;
   }
-  out += std::string("  Chosen card:  ") + l.card.data() + "\n";
+  out += "  Chosen card:  " + shown(l.card.data()) + "\n";
   switch (l.source) {
     case AddressSource::kPermanent:
-      out += "  Address:      " + macText(l.address) + ", its permanent (factory) address\n";
+      out += "  Address:      " + macText(l.address) + ", ";
+      out += enumPhrase(kAddressSourceNames, l.source);
+      out += "\n";
       if (l.currentFound)
         out += "  Current:      " + macText(l.current) +
                (l.current == l.permanent ? ", the same\n"
                                          : ", differs from the permanent one (not used)\n");
       break;
     case AddressSource::kCurrent:
-      out += "  Address:      " + macText(l.address) +
-             ", its current address (the card gives no permanent one)\n";
+      out += "  Address:      " + macText(l.address) + ", ";
+      out += enumPhrase(kAddressSourceNames, l.source);
+      out += " (the card gives no permanent one)\n";
       break;
     case AddressSource::kIpv4:
-      out +=
-          "  Address:      its first IPv4 address (no hardware address answered), "
-          "in bytes 2 to 5\n";
+      out += "  Address:      ";
+      out += enumPhrase(kAddressSourceNames, l.source);
+      out += " (no hardware address answered), in bytes 2 to 5\n";
       break;
     case AddressSource::kNone:
       out += "  Address:      none could be read (no hardware address and no IPv4 address)\n";
@@ -462,6 +444,13 @@ void appendWrapped(std::string& out, const std::string& text) {
   }
 }
 
+// Whether a source refused this user.
+bool permissionDenied(const InspectReport& r) {
+  for (std::size_t i = 0; i < r.uuidSeen.count; ++i)
+    if (r.uuidSeen.attempts[i].outcome == AttemptOutcome::kPermissionDenied) return true;
+  return false;
+}
+
 void appendIdentityBlock(std::string& out, const InspectReport& r) {
   const LegacyIdObservation& l = r.legacySeen;
   out += "Identity\n";
@@ -473,10 +462,10 @@ void appendIdentityBlock(std::string& out, const InspectReport& r) {
     out += "    " + tokenPart(r) + ": address bytes 2 to 5 (" + bytes +
            ") plus 12, 03, 06 and 02;\n              these 8 characters go into the token\n";
     out += "    " + cpuPart(r) +
-           ": low 32 bits of the CPU signature (CPUID leaves 0 to 4);\n"
-           "              not in the token\n";
+           ": low 32 bits of the CPU signature (" + cpuSignatureDescription() +
+           ");\n              not in the token\n";
   } else {
-    out += "  Legacy ID:    " + std::string(r.legacy.data()) +
+    out += "  Legacy ID:    " + shown(r.legacy.data()) +
            " (the stand-in when no card address can be read; orlim makes no token with it)\n";
   }
   TokenFields fields;
@@ -485,10 +474,14 @@ void appendIdentityBlock(std::string& out, const InspectReport& r) {
     out += "    version " + std::to_string(fields.version) + ", UUID " + formatUuid(fields.uuid) +
            ", legacy " + formatLegacy(fields) + "\n";
   } else if (!r.root) {
-    appendWrapped(out,
-                  "No token: orlim needs root, and this user could not read every source "
-                  "(\"permission denied\" above). Run orlim-inspect as root to see what "
-                  "orlim sees.");
+    // Only what a source said: a user may see every source missing, and
+    // then nothing was denied.
+    appendWrapped(out, permissionDenied(r)
+                           ? "No token: orlim needs root, and this user could not read every "
+                             "source (\"permission denied\" above). Run orlim-inspect as root "
+                             "to see what orlim sees."
+                           : "No token: orlim needs root, and this user is not root. Run "
+                             "orlim-inspect as root to see what orlim sees.");
   } else {
     appendWrapped(out,
                   "No token: orlim would print none here (orlim -v says \"Failure reading "
@@ -499,7 +492,7 @@ void appendIdentityBlock(std::string& out, const InspectReport& r) {
   std::string change = "What would change this identity: ";
   change += "a firmware update or board change that rewrites the SMBIOS system UUID";
   if (l.cardFound) {
-    change += std::string("; replacing the card ") + l.card.data() + " or renaming it";
+    change += "; replacing the card " + shown(l.card.data()) + " or renaming it";
     if (l.source == AddressSource::kCurrent) change += ", or setting another address on it";
     if (l.source == AddressSource::kIpv4) change += ", or giving it another IPv4 address";
     change +=
@@ -525,113 +518,186 @@ std::string formatReportText(const InspectReport& r) {
 
 // --- JSON ---------------------------------------------------------------------
 
-std::string formatReportJson(const InspectReport& r) {
-  std::string out = "{\"uuid\": {\"value\": ";
+namespace {
+
+using report::JsonWriter;
+
+void jsonHexOrNull(JsonWriter& w, bool present, std::uint64_t value) {
+  if (present)
+    report::jsonString(w, hex(value));
+  else
+    report::jsonNull(w);
+}
+
+void writeUuidJson(JsonWriter& w, const InspectReport& r) {
+  using namespace report;
   const UuidAttempt* found = winningAttempt(r);
+  jsonBeginObject(w);
+  jsonKey(w, "value");
   if (r.uuidResult == 0)
-    appendJsonString(out, formatUuid(r.uuid));
+    jsonString(w, formatUuid(r.uuid));
   else
-    out += "null";
-  out += ", \"result\": " + std::to_string(r.uuidResult) + ", \"source\": ";
-  appendJsonString(out, found != nullptr ? sourceName(found->source) : nullptr);
-  out += ", \"smbios_version\": ";
+    jsonNull(w);
+  jsonKey(w, "result");
+  jsonInt(w, r.uuidResult);
+  jsonKey(w, "source");
+  if (found != nullptr)
+    jsonString(w, enumId(kSourceNames, found->source));
+  else
+    jsonNull(w);
+  jsonKey(w, "smbios_version");
   if (found != nullptr && found->located)
-    appendJsonString(out, versionText(found->location.kind, found->location.version));
+    jsonString(w, versionText(found->location.kind, found->location.version));
   else
-    out += "null";
+    jsonNull(w);
   if (found != nullptr && found->located) {
     const smbios::TableLocation& l = found->location;
-    out += ", \"entry_point\": {\"type\": ";
-    appendJsonString(out, entryPointName(l.kind));
-    out += ", \"address\": ";
-    if (found->hasAddress)
-      appendJsonString(out, hex(found->address));
-    else
-      out += "null";
-    out += ", \"stated_version\": ";
-    appendJsonString(out, versionText(l.kind, l.declaredVersion));
-    out += "}, \"table\": {\"address\": ";
-    if ((l.flags & smbios::kTableInFile) != 0)
-      out += "null";
-    else
-      appendJsonString(out, hex(l.address));
-    out += ", \"length\": " + std::to_string(l.length) + "}";
-    if (found->walked && found->walk.systemInformationSeen)
-      out += ", \"structure\": {\"index\": " + std::to_string(found->walk.index) +
-             ", \"handle\": " + std::to_string(found->walk.handle) +
-             ", \"length\": " + std::to_string(found->walk.length) + "}";
+    jsonKey(w, "entry_point");
+    jsonBeginObject(w);
+    jsonKey(w, "type");
+    jsonString(w, entryPointName(l.kind));
+    jsonKey(w, "address");
+    jsonHexOrNull(w, found->hasAddress, found->address);
+    jsonKey(w, "stated_version");
+    jsonString(w, versionText(l.kind, l.declaredVersion));
+    jsonEndObject(w);
+    jsonKey(w, "table");
+    jsonBeginObject(w);
+    jsonKey(w, "address");
+    jsonHexOrNull(w, (l.flags & smbios::kTableInFile) == 0, l.address);
+    jsonKey(w, "length");
+    jsonInt(w, l.length);
+    jsonEndObject(w);
+    if (found->walked && found->walk.systemInformationSeen) {
+      jsonKey(w, "structure");
+      jsonBeginObject(w);
+      jsonKey(w, "index");
+      jsonInt(w, found->walk.index);
+      jsonKey(w, "handle");
+      jsonInt(w, found->walk.handle);
+      jsonKey(w, "length");
+      jsonInt(w, found->walk.length);
+      jsonEndObject(w);
+    }
   }
-  out += ", \"byte_order\": ";
+  jsonKey(w, "byte_order");
   if (found == nullptr)
-    out += "null";
+    jsonNull(w);
   else if (found->source == UuidSource::kProductUuid)
-    out += "\"text\"";
+    jsonString(w, "text");
   else
-    out += byteOrderSwapped(*found) ? "\"swapped\"" : "\"as-stored\"";
-  out += ", \"attempts\": [";
+    jsonString(w, byteOrderSwapped(*found) ? "swapped" : "as-stored");
+  jsonKey(w, "attempts");
+  jsonBeginArray(w);
   for (std::size_t i = 0; i < r.uuidSeen.count; ++i) {
     const UuidAttempt& a = r.uuidSeen.attempts[i];
-    if (i > 0) out += ", ";
-    out += "{\"source\": ";
-    appendJsonString(out, sourceName(a.source));
-    out += ", \"outcome\": ";
-    appendJsonString(out, outcomeName(a.outcome));
-    out += ", \"path\": ";
-    appendJsonString(out, a.path);
+    jsonBeginObject(w);
+    jsonKey(w, "source");
+    jsonString(w, enumId(kSourceNames, a.source));
+    jsonKey(w, "outcome");
+    jsonString(w, enumId(kOutcomeNames, a.outcome));
+    jsonKey(w, "path");
+    jsonStringOrNull(w, a.path);
     if (a.hasAddress) {
-      out += ", \"address\": ";
-      appendJsonString(out, hex(a.address));
+      jsonKey(w, "address");
+      jsonString(w, hex(a.address));
     }
     if (a.error != 0) {
-      out += ", \"error\": ";
-      appendJsonString(out, std::strerror(a.error));
+      jsonKey(w, "error");
+      jsonString(w, std::strerror(a.error));
     }
-    out += "}";
+    jsonEndObject(w);
   }
-  out += "]}";
+  jsonEndArray(w);
+  // The record keeps a bounded number of attempts (a crafted memory window
+  // may hold thousands of entry points): those past it are counted.
+  jsonKey(w, "attempts_not_listed");
+  jsonInt(w, static_cast<std::int64_t>(r.uuidSeen.dropped));
+  jsonEndObject(w);
+}
 
+void jsonMacOrNull(JsonWriter& w, bool present, const std::array<std::uint8_t, kMacAddressSize>& a) {
+  if (present)
+    report::jsonString(w, macText(a));
+  else
+    report::jsonNull(w);
+}
+
+void writeNetworkJson(JsonWriter& w, const InspectReport& r) {
+  using namespace report;
   const LegacyIdObservation& l = r.legacySeen;
-  out += ", \"network\": {\"card\": ";
-  appendJsonString(out, l.cardFound ? l.card.data() : nullptr);
-  out += ", \"address_source\": ";
-  appendJsonString(out, addressSourceName(l.source));
-  out += ", \"permanent_address\": ";
-  appendJsonString(out, l.permanentFound ? macText(l.permanent).c_str() : nullptr);
-  out += ", \"current_address\": ";
-  appendJsonString(out, l.currentFound ? macText(l.current).c_str() : nullptr);
-  out += ", \"addresses_differ\": ";
-  out +=
-      l.permanentFound && l.currentFound ? (l.permanent != l.current ? "true" : "false") : "null";
-  out += ", \"listed\": ";
-  out += l.scan.listed ? "true" : "false";
-  out += ", \"interfaces\": [";
+  jsonBeginObject(w);
+  jsonKey(w, "card");
+  jsonStringOrNull(w, l.cardFound ? l.card.data() : nullptr);
+  jsonKey(w, "address_source");
+  if (l.source == AddressSource::kNone)
+    jsonNull(w);
+  else
+    jsonString(w, enumId(kAddressSourceNames, l.source));
+  jsonKey(w, "permanent_address");
+  jsonMacOrNull(w, l.permanentFound, l.permanent);
+  jsonKey(w, "current_address");
+  jsonMacOrNull(w, l.currentFound, l.current);
+  jsonKey(w, "addresses_differ");
+  if (l.permanentFound && l.currentFound)
+    jsonBool(w, l.permanent != l.current);
+  else
+    jsonNull(w);
+  jsonKey(w, "listed");
+  jsonBool(w, l.scan.listed);
+  jsonKey(w, "interfaces");
+  jsonBeginArray(w);
   bool chosenSeen = false;
-  bool firstInterface = true;
-  for (std::size_t i = 0; i < l.scan.count; ++i) {
-    const JudgedInterface& seen = l.scan.interfaces[i];
+  for (const JudgedInterface& seen : l.scan.judged()) {
     if (isDirectoryEntry(seen)) continue;
     const Judgement j = judge(r, seen, chosenSeen);
-    if (!firstInterface) out += ", ";
-    firstInterface = false;
-    out += "{\"name\": ";
-    appendJsonString(out, seen.name.data());
-    out += ", \"verdict\": ";
-    appendJsonString(out, j.verdict);
-    out += ", \"reason\": ";
-    appendJsonString(out, j.reason);
-    out += "}";
+    jsonBeginObject(w);
+    jsonKey(w, "name");
+    jsonString(w, seen.name.data());
+    jsonKey(w, "verdict");
+    jsonString(w, enumId(kVerdictNames, j.verdict));
+    jsonKey(w, "reason");
+    jsonString(w, reasonText(r, j.reason));
+    jsonKey(w, "reason_id");
+    jsonString(w, enumId(kReasonNames, j.reason));
+    jsonEndObject(w);
   }
-  out += "]}, \"legacy\": ";
-  appendJsonString(out, r.legacy.data());
-  char signature[24];
-  std::snprintf(signature, sizeof signature, "%lld", static_cast<long long>(l.signature));
-  out += ", \"cpu_signature\": ";
-  out += signature;
-  out += ", \"root\": ";
-  out += r.root ? "true" : "false";
-  out += ", \"token_fields\": ";
+  jsonEndArray(w);
+  // Only memory running out leaves interfaces out; they are counted.
+  jsonKey(w, "interfaces_not_listed");
+  jsonInt(w, static_cast<std::int64_t>(l.scan.dropped));
+  jsonEndObject(w);
+}
+
+}  // namespace
+
+std::string formatReportJson(const InspectReport& r) {
+  using namespace report;
+  JsonWriter w;
+  jsonBeginObject(w);
+  jsonKey(w, "uuid");
+  writeUuidJson(w, r);
+  jsonKey(w, "network");
+  writeNetworkJson(w, r);
+  jsonKey(w, "legacy");
+  jsonString(w, r.legacy.data());
+  // The eight hex digits the legacy identifier ends with.
+  char signature[16];
+  std::snprintf(signature, sizeof signature, "%08X",
+                static_cast<unsigned>(static_cast<std::uint32_t>(r.legacySeen.signature)));
+  jsonKey(w, "cpu_signature");
+  jsonString(w, signature);
+  jsonKey(w, "cpu_signature_kind");
+  jsonString(w, cpuSignatureId());
+  jsonKey(w, "root");
+  jsonBool(w, r.root);
+  jsonKey(w, "token_fields");
   TokenFields fields;
-  out += tokenWouldBeMade(r, fields) ? formatIdentityJson(fields) : "null";
-  out += "}\n";
-  return out;
+  if (tokenWouldBeMade(r, fields))
+    jsonRaw(w, formatIdentityJson(fields));
+  else
+    jsonNull(w);
+  jsonEndObject(w);
+  w.out += '\n';
+  return std::move(w.out);
 }

@@ -37,8 +37,3 @@ bool tokenWouldBeMade(const InspectReport& report, TokenFields& fields);
 
 std::string formatReportText(const InspectReport& report);
 std::string formatReportJson(const InspectReport& report);
-
-// JSON string contents: quotes, backslashes and every byte outside printable
-// ASCII escaped (bytes from 0x80 as \u0080 to \u00FF, since names need not be
-// UTF-8).
-std::string jsonEscape(const char* text);

@@ -2,6 +2,8 @@
 // from, by running orlim's own probes and reporting what they saw. It never
 // prints a token or the token key, and writes nothing but its report.
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/io.h"
 #include "inspect/inspect.h"
 
 namespace {
@@ -59,6 +62,10 @@ int main(int argc, char** argv) {
   const auto report = std::make_unique<InspectReport>();
   gatherReport(*report);
   const std::string text = json ? formatReportJson(*report) : formatReportText(*report);
-  std::fputs(text.c_str(), stdout);
-  return finishOutput();
+  const int written = writeAll(STDOUT_FILENO, text);
+  if (written != 0) {
+    std::fprintf(stderr, "orlim-inspect: write error: %s\n", std::strerror(-written));
+    return 1;
+  }
+  return 0;
 }

@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cctype>
 #include <cstddef>
+#include <span>
 
+#include "common/io.h"
 #include "common/unique_fd.h"
 #include "probes/cpu_signature.h"
 #include "probes/cpu_signature_internal.h"
@@ -32,10 +34,8 @@ int readMidrFile(const char* path, std::uint64_t& value) {
   UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return -1;
   std::array<char, kMidrTextBufferSize> text{};
-  ssize_t got;
-  do {
-    got = ::read(fd.get(), text.data(), text.size() - 1);
-  } while (got < 0 && errno == EINTR);
+  // A sysfs attribute comes whole in one read.
+  const ssize_t got = readSome(fd.get(), std::span(text.data(), text.size() - 1));
   if (got <= 0) return -1;
   text[static_cast<std::size_t>(got)] = '\0';
   return parseMidrText(text.data(), value);
@@ -80,3 +80,6 @@ std::int64_t getCpuSignature(const char* midrPath, MidrFunction readMidr) {
 }
 
 std::int64_t getCpuSignature() { return getCpuSignature(kMidrPath, readMidrRegister); }
+
+const char* cpuSignatureDescription() { return "MIDR_EL1 of CPU 0"; }
+const char* cpuSignatureId() { return "midr-el1"; }

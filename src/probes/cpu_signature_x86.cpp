@@ -32,3 +32,6 @@ std::int64_t getCpuSignature(CpuidFunction cpuid) {
 }
 
 std::int64_t getCpuSignature() { return getCpuSignature(executeCpuid); }
+
+const char* cpuSignatureDescription() { return "CPUID leaves 0 to 4"; }
+const char* cpuSignatureId() { return "cpuid-leaves-0-4"; }

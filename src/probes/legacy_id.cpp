@@ -64,7 +64,7 @@ int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access,
 
   if (getFirstNetworkInterface(name, access.scan,
                                observation != nullptr ? &observation->scan : nullptr) != 0) {
-    if (observation == nullptr)
+    if (access.printMessages)
       std::fprintf(stderr, "[%s] No network card detected\n", "snprintLegacySystemId");
     return writeFallbackId(buffer, size);
   }
@@ -98,7 +98,7 @@ int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access,
   }
   if (!found) {
     static const char kNoAddress[] = "Error reading network cards info\n";
-    if (observation == nullptr) std::fwrite(kNoAddress, 1, sizeof kNoAddress - 1, stderr);
+    if (access.printMessages) std::fwrite(kNoAddress, 1, sizeof kNoAddress - 1, stderr);
     return writeFallbackId(buffer, size);
   }
   if (observation != nullptr) {

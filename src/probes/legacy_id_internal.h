@@ -30,13 +30,15 @@ struct LegacyIdAccess {
   NetAccess scan;
   NetAccess queries;
   std::int64_t (*cpuSignature)() = getCpuSignature;
+  // Whether a failure is told on stderr, as the tool does (the scan's own
+  // message is scan.printMessages).
+  bool printMessages = true;
 };
 
 // Which query gave the address bytes the identifier was made from.
 enum class AddressSource { kNone, kPermanent, kCurrent, kIpv4 };
 
-// What a watched run saw, for orlim-inspect. A watched run prints nothing;
-// it also asks the chosen card for its current address when the permanent
+// What a watched run saw, for orlim-inspect. A watched run also asks the chosen card for its current address when the permanent
 // one answered, to tell whether the two differ (the tool never asks).
 struct LegacyIdObservation {
   ScanObservation scan;

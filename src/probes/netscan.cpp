@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/owner.h"
 #include "common/unique_fd.h"
 
 namespace {
@@ -41,62 +42,22 @@ struct ifreq interfaceRequest(const char* name) {
   return request;
 }
 
-// scandir's result: each entry is freed as soon as the scan is done with it
-// (take), whatever is left when the owner goes.
-class DirectoryListing {
- public:
-  DirectoryListing(struct dirent** entries, int count) : entries_(entries), count_(count) {}
-  DirectoryListing(const DirectoryListing&) = delete;
-  DirectoryListing& operator=(const DirectoryListing&) = delete;
-  ~DirectoryListing() {
-    for (int i = 0; i < count_; ++i) std::free(entries_[i]);
-    std::free(entries_);
-  }
-  int count() const { return count_; }
-  const struct dirent* at(int i) const { return entries_[i]; }
-  void release(int i) {
-    std::free(entries_[i]);
-    entries_[i] = nullptr;
-  }
+// The names gathered so far, freed unless handed on: one slot more for
+// each, so the array is exactly as long as the count handed on.
+using NameList = UniqueMallocArray<char>;
 
- private:
-  struct dirent** entries_;
-  int count_;
-};
-
-// The names gathered so far; freed unless handed on with take().
-class NameList {
- public:
-  NameList() = default;
-  NameList(const NameList&) = delete;
-  NameList& operator=(const NameList&) = delete;
-  ~NameList() {
-    for (int i = 0; i < count_; ++i) std::free(names_[i]);
-    std::free(names_);
-  }
-  int count() const { return count_; }
-  // Grows the list by exactly one slot holding a copy of name.
-  bool append(const char* name) {
-    auto** grown = static_cast<char**>(
-        std::realloc(names_, (static_cast<std::size_t>(count_) + 1) * sizeof(char*)));
-    if (grown == nullptr) return false;
-    names_ = grown;
-    char* copy = ::strdup(name);
-    if (copy == nullptr) return false;
-    names_[count_++] = copy;
-    return true;
-  }
-  char** take() {
-    char** names = names_;
-    names_ = nullptr;
-    count_ = 0;
-    return names;
-  }
-
- private:
-  char** names_ = nullptr;
-  int count_ = 0;
-};
+bool appendName(NameList& names, const char* name) {
+  const std::size_t count = names.get_deleter().count;
+  auto** grown = static_cast<char**>(std::realloc(names.get(), (count + 1) * sizeof(char*)));
+  if (grown == nullptr) return false;
+  (void)names.release();  // realloc has taken the old array over
+  names.reset(grown);
+  char* copy = ::strdup(name);
+  if (copy == nullptr) return false;
+  grown[count] = copy;
+  names.get_deleter().count = count + 1;
+  return true;
+}
 
 // Root, a 255-character name and a suffix always fit; a root so long that
 // they would not is treated as having no such directory.
@@ -115,6 +76,24 @@ NameFilter classifyInterfaceName(const char* name) {
   if (std::strncmp(name, "lo", 2) == 0) return NameFilter::kLoopback;
   if (std::strncmp(name, "dummy", 5) == 0) return NameFilter::kDummy;
   return NameFilter::kPasses;
+}
+
+JudgedInterface* addJudgedInterface(ScanObservation& observation) {
+  if (observation.count == observation.capacity) {
+    const std::size_t capacity = observation.capacity == 0 ? 64 : 2 * observation.capacity;
+    auto* grown = static_cast<JudgedInterface*>(
+        std::realloc(observation.interfaces.get(), capacity * sizeof(JudgedInterface)));
+    if (grown == nullptr) {
+      ++observation.dropped;
+      return nullptr;
+    }
+    (void)observation.interfaces.release();  // realloc has taken the old array over
+    observation.interfaces.reset(grown);
+    observation.capacity = capacity;
+  }
+  JudgedInterface* entry = &observation.interfaces[observation.count++];
+  *entry = JudgedInterface{};
+  return entry;
 }
 
 int realSocket(int domain, int type, int protocol) { return ::socket(domain, type, protocol); }
@@ -194,29 +173,28 @@ int getNetworkInterfaces(char*** names, const NetAccess& access, ScanObservation
   if (entryCount <= 0) {
     if (observation != nullptr) observation->error = entryCount < 0 ? errno : 0;
     std::free(entries);
-    if (observation == nullptr) std::puts("Unable to read interfaces list");
+    if (access.printMessages) std::puts("Unable to read interfaces list");
     return -1;
   }
   if (observation != nullptr) observation->listed = true;
-  DirectoryListing listing(entries, entryCount);
+  // Each entry is freed as soon as the scan is done with it, whatever is
+  // left when the owner goes.
+  const UniqueMallocArray<struct dirent> listing(
+      entries, FreeEach<struct dirent>{static_cast<std::size_t>(entryCount)});
   NameList accepted;
 
-  for (int i = 0; i < listing.count(); ++i) {
-    const char* name = listing.at(i)->d_name;
+  for (int i = 0; i < entryCount; ++i) {
+    const char* name = listing.get()[i]->d_name;
     const InterfaceVerdict verdict = judgeInterface(name, access);
-    if (observation != nullptr) {
-      if (observation->count < observation->interfaces.size()) {
-        JudgedInterface& seen = observation->interfaces[observation->count++];
-        std::snprintf(seen.name.data(), seen.name.size(), "%s", name);
-        seen.verdict = verdict;
-        seen.filter = classifyInterfaceName(name);
-      } else {
-        ++observation->dropped;
-      }
+    JudgedInterface* seen = observation != nullptr ? addJudgedInterface(*observation) : nullptr;
+    if (seen != nullptr) {
+      std::snprintf(seen->name.data(), seen->name.size(), "%s", name);
+      seen->verdict = verdict;
+      seen->filter = classifyInterfaceName(name);
     }
     switch (verdict) {
       case InterfaceVerdict::kCard:
-        if (!accepted.append(name)) return -1;
+        if (!appendName(accepted, name)) return -1;
         break;
       case InterfaceVerdict::kNoDevice:
         if (fallbackName[0] == '\0')
@@ -226,24 +204,25 @@ int getNetworkInterfaces(char*** names, const NetAccess& access, ScanObservation
       case InterfaceVerdict::kNoAddress:
         break;
     }
-    listing.release(i);
+    std::free(listing.get()[i]);
+    listing.get()[i] = nullptr;
   }
 
-  if (accepted.count() == 0 && fallbackName[0] != '\0' && !accepted.append(fallbackName.data()))
+  if (accepted.get_deleter().count == 0 && fallbackName[0] != '\0' &&
+      !appendName(accepted, fallbackName.data()))
     return -1;
-  int count = accepted.count();
-  if (count > 0) *names = accepted.take();
+  const int count = static_cast<int>(accepted.get_deleter().count);
+  if (count > 0) *names = accepted.release();
   return count;
 }
 
 int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer,
                              const NetAccess& access, ScanObservation* observation) {
-  char** names = nullptr;
-  int count = getNetworkInterfaces(&names, access, observation);
+  char** list = nullptr;
+  const int count = getNetworkInterfaces(&list, access, observation);
   if (count <= 0) return -1;
-  std::snprintf(buffer.data(), buffer.size(), "%s", names[0]);
-  for (int i = 0; i < count; ++i) std::free(names[i]);
-  std::free(names);
+  const UniqueMallocArray<char> names(list, FreeEach<char>{static_cast<std::size_t>(count)});
+  std::snprintf(buffer.data(), buffer.size(), "%s", names.get()[0]);
   return 0;
 }
 

@@ -10,6 +10,9 @@
 
 #include <array>
 #include <cstddef>
+#include <span>
+
+#include "common/owner.h"
 
 #include "probes/netscan.h"
 
@@ -23,6 +26,9 @@ struct NetAccess {
   const char* classNetRoot = kClassNetRoot;  // must end with '/'
   SocketFunction openSocket = realSocket;
   IoctlFunction ioctl = realIoctl;
+  // Whether the scan says on stdout that the listing failed, as the tool
+  // does; a caller that reports on its own (orlim-inspect) turns it off.
+  bool printMessages = true;
 };
 
 // scandir ordering: "ath" names first, then "eth" names, then everything in
@@ -48,20 +54,31 @@ enum class NameFilter {
 NameFilter classifyInterfaceName(const char* name);
 
 // What a watched scan saw, for orlim-inspect: every interface of the
-// listing in the order it was judged, with the verdict.
+// listing in the order it was judged, with the verdict. All of them, in an
+// array that grows as needed: a container host has hundreds, and a report
+// that left some out would hide the very ones it is asked about. Only
+// memory running out leaves interfaces unrecorded, and they are counted.
+// (Plain malloc, not a standard container: the scan is linked into orlim,
+// whose start-up cost the container's support code would raise.)
 struct JudgedInterface {
   std::array<char, 256> name{};  // a directory entry's name, cut to 255 bytes
   InterfaceVerdict verdict = InterfaceVerdict::kFilteredOut;
   NameFilter filter = NameFilter::kPasses;
 };
 struct ScanObservation {
-  static constexpr std::size_t kMaxInterfaces = 128;
   bool listed = false;  // the interface directory could be listed
   int error = 0;        // errno when it could not
-  std::array<JudgedInterface, kMaxInterfaces> interfaces{};
+  UniqueMalloc<JudgedInterface[]> interfaces;
   std::size_t count = 0;
-  std::size_t dropped = 0;  // interfaces beyond kMaxInterfaces, not recorded
+  std::size_t capacity = 0;
+  std::size_t dropped = 0;  // interfaces not recorded: no memory for them
+
+  std::span<const JudgedInterface> judged() const { return {interfaces.get(), count}; }
 };
+
+// A new, cleared entry at the end of observation, or null (counted in
+// dropped) when memory runs out.
+JudgedInterface* addJudgedInterface(ScanObservation& observation);
 
 // The scan's decision on one interface: the name filter, the permanent
 // address, then (when that found nothing and a socket opened) the current
@@ -72,8 +89,8 @@ InterfaceVerdict judgeInterface(const char* name, const NetAccess& access);
 PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address,
                                           const NetAccess& access);
 int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAccess& access);
-// A watched scan (observation not null) records what it saw instead of
-// printing that the listing failed.
+// A watched scan (observation not null) records what it saw; whether the
+// scan prints anything is access.printMessages alone.
 int getNetworkInterfaces(char*** names, const NetAccess& access,
                          ScanObservation* observation = nullptr);
 int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer,

@@ -34,54 +34,53 @@ UuidAttempt* beginAttempt(UuidObservation* observation, UuidSource source, const
   return &attempt;
 }
 
-// A watched run clears errno before a file or device access, so that what
-// is left afterwards belongs to that access.
-void clearErrorIfWatched(const void* watcher) {
-  if (watcher != nullptr) errno = 0;
-}
-
 void record(UuidAttempt* attempt, AttemptOutcome outcome) {
   if (attempt != nullptr) attempt->outcome = outcome;
 }
 
-// Why a load or a table read failed, from its code (and, for a file that
-// would not open, errno); readError is what a failed read of these bytes is
-// called.
-void recordFailure(UuidAttempt* attempt, int code, AttemptOutcome readError) {
+// What a failure's cause (a -errno from smbios_io.h or this reader) means
+// for the attempt; readError is what any other failed read of these bytes
+// is called. The system's own causes keep their errno for the report.
+void recordFailure(UuidAttempt* attempt, int cause, AttemptOutcome readError) {
   if (attempt == nullptr) return;
-  switch (code) {
-    case kCannotOpen:
-      attempt->error = errno;
-      attempt->outcome = errno == ENOENT || errno == ENOTDIR || errno == ENXIO || errno == ENODEV
-                             ? AttemptOutcome::kMissing
-                         : errno == EACCES || errno == EPERM ? AttemptOutcome::kPermissionDenied
-                                                             : AttemptOutcome::kUnreadable;
-      break;
-    case kNotFileOrDevice:
+  switch (cause) {
+    case -ENOENT:
+    case -ENOTDIR:
+    case -ENXIO:
+    case -ENODEV:
+      attempt->outcome = AttemptOutcome::kMissing;
+      attempt->error = -cause;
+      return;
+    case -EACCES:
+    case -EPERM:
+      attempt->outcome = AttemptOutcome::kPermissionDenied;
+      attempt->error = -cause;
+      return;
+    case -EBADFD:
       attempt->outcome = AttemptOutcome::kNotAFileOrDevice;
-      break;
-    case kEmptyOrOutside:
+      return;
+    case -ENODATA:
       attempt->outcome = AttemptOutcome::kEmptyOrOutsideImage;
-      break;
-    case kReadError:
-      attempt->error = errno;
-      attempt->outcome = readError;
-      break;
-    case kNoMemory:
+      return;
+    case -ENOMEM:
       attempt->outcome = AttemptOutcome::kOutOfMemory;
-      break;
+      return;
     case kTableTooLarge:
       attempt->outcome = AttemptOutcome::kTableOverLimit;
-      break;
+      return;
+    case kAddressTooHigh:
+      attempt->outcome = AttemptOutcome::kAddressOutOfRange;
+      return;
     case kTableAlreadyWalked:
       attempt->outcome = AttemptOutcome::kTableWalkedBefore;
-      break;
+      return;
     case kScanBytesSpent:
       attempt->outcome = AttemptOutcome::kScanLimitReached;
-      break;
+      return;
     default:
       attempt->outcome = readError;
-      break;
+      attempt->error = -cause;
+      return;
   }
 }
 
@@ -123,25 +122,24 @@ int readStructureTable(const TableLocation& location, const char* path, UuidSpan
     attempt->location = location;
   }
   if (location.length > kMaxTableLength) {
-    record(attempt, AttemptOutcome::kTableOverLimit);
+    recordFailure(attempt, kTableTooLarge, AttemptOutcome::kTableUnreadable);
     return kTableTooLarge;
   }
   ByteBuffer table;
   std::size_t size = location.length;
-  int loaded = kLoaded;
-  clearErrorIfWatched(attempt);
+  int loaded = 0;
   if ((location.flags & kTableInFile) != 0) {
     loaded = loadFileBytes(path, size, table);
   } else {
     // Physical addresses are file offsets of the memory device; one past the
     // signed range can't be read there.
     if (location.address > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-      record(attempt, AttemptOutcome::kAddressOutOfRange);
-      return kEmptyOrOutside;
+      recordFailure(attempt, kAddressTooHigh, AttemptOutcome::kTableUnreadable);
+      return kAddressTooHigh;
     }
     loaded = loadPhysicalRange(static_cast<std::int64_t>(location.address), size, path, table);
   }
-  if (loaded != kLoaded) {
+  if (loaded != 0) {
     recordFailure(attempt, loaded, AttemptOutcome::kTableUnreadable);
     return loaded;
   }
@@ -181,14 +179,13 @@ int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid,
     attempt->path = memoryPath;
   }
   if (address > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-    record(attempt, AttemptOutcome::kAddressOutOfRange);
+    recordFailure(attempt, kAddressTooHigh, AttemptOutcome::kUnreadable);
     return -2;
   }
   ByteBuffer bytes;
-  clearErrorIfWatched(attempt);
   const int loaded = loadPhysicalRange(static_cast<std::int64_t>(address), kEntryPointBufferSize,
                                        memoryPath, bytes);
-  if (loaded != kLoaded) {
+  if (loaded != 0) {
     recordFailure(attempt, loaded, AttemptOutcome::kUnreadable);
     return -2;
   }
@@ -203,9 +200,8 @@ int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid,
 
 int scanMemoryWindow(const char* memoryPath, UuidSpan uuid, UuidObservation* observation) {
   ByteBuffer window;
-  clearErrorIfWatched(observation);
   const int loaded = loadPhysicalRange(kScanWindowAddress, kScanWindowSize, memoryPath, window);
-  if (loaded != kLoaded) {
+  if (loaded != 0) {
     recordFailure(beginAttempt(observation, UuidSource::kMemoryScan, memoryPath), loaded,
                   AttemptOutcome::kUnreadable);
     return -2;
@@ -254,9 +250,8 @@ int scanMemoryWindow(const char* memoryPath, UuidSpan uuid, UuidObservation* obs
 int readProductUuid(const char* path, UuidSpan uuid, UuidAttempt* attempt) {
   std::size_t textSize = kProductUuidTextSize;
   ByteBuffer text;
-  clearErrorIfWatched(attempt);
   const int loaded = loadFileBytes(path, textSize, text);
-  if (loaded != kLoaded) {
+  if (loaded != 0) {
     recordFailure(attempt, loaded, AttemptOutcome::kUnreadable);
     return -1;
   }
@@ -269,6 +264,43 @@ int readProductUuid(const char* path, UuidSpan uuid, UuidAttempt* attempt) {
   return 0;
 }
 
+int readSysfsSource(const SmbiosPaths& paths, UuidSpan uuid, UuidAttempt* attempt) {
+  std::size_t entryPointSize = kEntryPointBufferSize;
+  ByteBuffer entryPoint;
+  const int loaded = loadFileBytes(paths.entryPoint, entryPointSize, entryPoint);
+  if (loaded != 0) {
+    recordFailure(attempt, loaded, AttemptOutcome::kUnreadable);
+    return -1;
+  }
+  return decodeSysfsEntryPoint(ByteView(entryPoint.get(), entryPointSize), paths.table, uuid,
+                               attempt);
+}
+
+int readEfiSource(const SmbiosPaths& paths, UuidSpan uuid, bool& opened, UuidAttempt* attempt) {
+  int cause = 0;
+  const char* path = paths.efiSystab;
+  UniqueFile systab = openFirmwareStream(path, cause);
+  if (!systab) {
+    // Of two failed opens, the first one's cause says more, unless it is
+    // only that the file is missing and the second failed otherwise (a
+    // FIFO at the older path): then the second path and cause are the
+    // ones to report.
+    int procCause = 0;
+    systab = openFirmwareStream(paths.procSystab, procCause);
+    if (systab || (cause == -ENOENT && procCause != -ENOENT)) {
+      path = paths.procSystab;
+      cause = procCause;
+    }
+  }
+  if (attempt != nullptr) attempt->path = path;
+  opened = static_cast<bool>(systab);
+  if (!systab) {
+    recordFailure(attempt, cause, AttemptOutcome::kUnreadable);
+    return -2;
+  }
+  return readViaSystab(systab.get(), paths.memory, uuid, attempt);
+}
+
 int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* observation) {
   std::fill(uuid.begin(), uuid.end(), std::uint8_t{0});
   const auto finish = [observation](int result) {
@@ -278,50 +310,22 @@ int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* obs
 
   // 1. The kernel's copy of the entry point and table. Whatever goes wrong
   //    here, the next source decides the result code.
-  UuidAttempt* sysfs = beginAttempt(observation, UuidSource::kSysfs, paths.entryPoint);
-  std::size_t entryPointSize = kEntryPointBufferSize;
-  ByteBuffer entryPoint;
-  clearErrorIfWatched(sysfs);
-  const int loaded = loadFileBytes(paths.entryPoint, entryPointSize, entryPoint);
-  if (loaded == kLoaded) {
-    if (decodeSysfsEntryPoint(ByteView(entryPoint.get(), entryPointSize), paths.table, uuid,
-                              sysfs) == 0)
-      return finish(0);
-  } else {
-    recordFailure(sysfs, loaded, AttemptOutcome::kUnreadable);
-  }
+  if (readSysfsSource(paths, uuid,
+                      beginAttempt(observation, UuidSource::kSysfs, paths.entryPoint)) == 0)
+    return finish(0);
 
   // 2. The EFI system table; if one opens, the memory scan is never tried.
-  int result = 0;
-  clearErrorIfWatched(observation);
-  UniqueFile systab = openFirmwareStream(paths.efiSystab);
-  const char* systabPath = paths.efiSystab;
-  if (!systab) {
-    // Of two failed opens, the first one's reason says more, unless it is
-    // only that the file is missing.
-    const int firstError = errno;
-    systab = openFirmwareStream(paths.procSystab);
-    if (systab) systabPath = paths.procSystab;
-    else if (observation != nullptr && firstError != ENOENT) errno = firstError;
-  }
-  UuidAttempt* efi = beginAttempt(observation, UuidSource::kEfi, systabPath);
-  if (systab) {
-    result = readViaSystab(systab.get(), paths.memory, uuid, efi);
-    systab.reset();
-    if (observation != nullptr)
-      beginAttempt(observation, UuidSource::kMemoryScan, paths.memory);  // kNotTried
+  bool systabOpened = false;
+  int result =
+      readEfiSource(paths, uuid, systabOpened,
+                    beginAttempt(observation, UuidSource::kEfi, paths.efiSystab));
+  if (!systabOpened && kHasLegacyBiosArea) {
+    // 3. The legacy BIOS window.
+    result = scanMemoryWindow(paths.memory, uuid, observation);
   } else {
-    // openFirmwareStream refuses what is no file or device with errno 0
-    // left by a successful open; anything else is the open's own errno.
-    recordFailure(efi, errno == 0 ? kNotFileOrDevice : kCannotOpen, AttemptOutcome::kUnreadable);
-    if constexpr (kHasLegacyBiosArea) {
-      // 3. The legacy BIOS window.
-      result = scanMemoryWindow(paths.memory, uuid, observation);
-    } else {
-      result = -2;  // nothing could be read
-      if (observation != nullptr)
-        beginAttempt(observation, UuidSource::kMemoryScan, paths.memory);  // kNotTried
-    }
+    // Not tried: a system table opened, or there is no window to search
+    // (then nothing could be read, and result is already -2).
+    beginAttempt(observation, UuidSource::kMemoryScan, paths.memory);
   }
   if (result == 0) return finish(0);
 

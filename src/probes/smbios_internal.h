@@ -9,6 +9,7 @@
 // The tool itself only ever uses the default SmbiosPaths.
 
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,12 +19,14 @@
 
 namespace smbios {
 
-// readStructureTable's and the memory scan's outcomes besides 0 and the
-// load codes of smbios_io.h (kTableTooLarge among them). Each is a failed
-// source or a candidate passed over; they only say why.
-inline constexpr int kNoUsableUuid = -7;        // walked: no type-1 structure with a usable UUID
-inline constexpr int kTableAlreadyWalked = -8;  // the scan walked this very table already
-inline constexpr int kScanBytesSpent = -9;      // the scan has read its kScanTableBytes
+// The causes readStructureTable and the memory scan report besides those of
+// smbios_io.h, as -errno too. Each is a failed source or a candidate passed
+// over; they only say why.
+inline constexpr int kTableTooLarge = -EFBIG;         // a stated length over kMaxTableLength
+inline constexpr int kAddressTooHigh = -ERANGE;       // an address no file offset can reach
+inline constexpr int kNoUsableUuid = -ENOMSG;         // walked: no type-1 with a usable UUID
+inline constexpr int kTableAlreadyWalked = -EALREADY;  // the scan walked this very table already
+inline constexpr int kScanBytesSpent = -ENOBUFS;      // the scan has read its kScanTableBytes
 
 // The memory scan's bounds: all tables it reads together, and how many
 // walks it remembers to pass over repeats (past that, the byte bound alone
@@ -87,7 +90,8 @@ enum class AttemptOutcome : std::uint8_t {
 struct UuidAttempt {
   UuidSource source = UuidSource::kSysfs;
   AttemptOutcome outcome = AttemptOutcome::kNotTried;
-  int error = 0;               // errno for the file outcomes, else 0
+  int error = 0;               // errno where the outcome is the system's (missing,
+                               // permission denied, unreadable), else 0
   const char* path = nullptr;  // the file or device it failed on or read
   bool hasAddress = false;     // EFI: the entry point's address; scan: the anchor's
   std::uint64_t address = 0;
@@ -119,6 +123,17 @@ int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* obs
 int decodeSysfsEntryPoint(ByteView entryPoint, const char* tablePath, UuidSpan uuid,
                           UuidAttempt* attempt = nullptr);
 
+// The kernel's copy of the entry point at paths.entryPoint, with its table
+// at paths.table: 0 when it gave a UUID, else -1.
+int readSysfsSource(const SmbiosPaths& paths, UuidSpan uuid, UuidAttempt* attempt = nullptr);
+
+// The EFI system table, from paths.efiSystab or else paths.procSystab: 0,
+// -1 or -2 as the chain reports them; opened is set when a table opened
+// (the memory scan is then never tried). The attempt names the file it
+// read, or the one whose failure says the most.
+int readEfiSource(const SmbiosPaths& paths, UuidSpan uuid, bool& opened,
+                  UuidAttempt* attempt = nullptr);
+
 // After an EFI system table opened: 0, or the chain's result code -1 / -2.
 int readViaSystab(std::FILE* stream, const char* memoryPath, UuidSpan uuid,
                   UuidAttempt* attempt = nullptr);
@@ -135,7 +150,7 @@ int readProductUuid(const char* path, UuidSpan uuid, UuidAttempt* attempt = null
 // Reads the table an entry point located (the whole file at path with
 // kTableInFile, else a physical range of the device at path) and walks it:
 // 0 with the UUID, kTableTooLarge for a stated length over kMaxTableLength
-// (nothing read), a load code, or kNoUsableUuid.
+// (nothing read), kAddressTooHigh, a load's -errno, or kNoUsableUuid.
 int readStructureTable(const TableLocation& location, const char* path, UuidSpan uuid,
                        UuidAttempt* attempt = nullptr);
 

@@ -21,43 +21,42 @@ namespace smbios {
 // never an exception.
 using ByteBuffer = UniqueMalloc<std::uint8_t[]>;
 
-// What a load came to. Any failure is a failed source and the chain goes on
-// as for a missing file; the distinct codes only say why, for whoever
-// reports on the sources.
-inline constexpr int kLoaded = 0;
-inline constexpr int kCannotOpen = -1;       // missing, not permitted, or fstat failed
-inline constexpr int kNotFileOrDevice = -2;  // a FIFO, socket, directory or block device
-inline constexpr int kEmptyOrOutside = -3;   // an empty file, or a range outside the memory image
-inline constexpr int kReadError = -4;        // the read failed or came up short
-inline constexpr int kNoMemory = -5;
-inline constexpr int kTableTooLarge = -6;  // a stated table length over kMaxTableLength
+// Every function here reports why it failed as -errno, the cause of the
+// system call that failed or one of these, named after what they mean here:
+//   -EBADFD  a FIFO, socket, directory or block device at a firmware path;
+//   -ENODATA an empty file, or a range outside the memory image;
+//   -EIO     the input ended before the count was read;
+//   -ENOMEM  no memory for the bytes.
+// Any failure is a failed source, and the chain goes on as for a missing
+// file; the cause only says why, for whoever reports on the sources.
 
 // Opens path read-only without blocking (a FIFO with no writer would hold
 // an ordinary open for ever) and returns the descriptor with status filled,
-// or kCannotOpen / kNotFileOrDevice. Only regular files and character
-// devices are let through.
+// or -errno (-EBADFD for what is neither a regular file nor a character
+// device).
 int openFirmwareFile(const char* path, struct stat& status);
 
 // The same file as a stdio stream (the EFI system table is read by lines),
-// or null when openFirmwareFile refuses it or no stream can be made.
-UniqueFile openFirmwareStream(const char* path);
+// or null with cause set to why: openFirmwareFile's -errno, or fdopen's.
+UniqueFile openFirmwareStream(const char* path, int& cause);
 
-// 0 when exactly count bytes were read; EINTR is retried.
-int readExactly(int fd, std::uint8_t* destination, std::size_t count);
+// 0 when exactly count bytes were read, else -1; EINTR is retried. cause,
+// when given, says why: the read's -errno, or -EIO for an early end.
+int readExactly(int fd, std::uint8_t* destination, std::size_t count, int* cause = nullptr);
 
 // The same at a file offset, with pread: a page that can't be read in (a
 // sparse file on a full file system, a file cut short since fstat) is an
 // error here where a mapping would raise SIGBUS.
-int readExactlyAt(int fd, std::uint8_t* destination, std::size_t count, std::uint64_t offset);
+int readExactlyAt(int fd, std::uint8_t* destination, std::size_t count, std::uint64_t offset,
+                  int* cause = nullptr);
 
 // The file's bytes, at most maxLength of them, into bytes; maxLength
-// becomes the count read. kLoaded, or why not (an empty file is
-// kEmptyOrOutside).
+// becomes the count read. 0, or -errno (an empty file is -ENODATA).
 int loadFileBytes(const char* path, std::size_t& maxLength, ByteBuffer& bytes);
 
 // length bytes at a physical address of the device into bytes. A regular
 // file standing in for the device is bounded by its size and read with
-// pread; the device itself through a read-only mapping. kLoaded, or why not.
+// pread; the device itself through a read-only mapping. 0, or -errno.
 int loadPhysicalRange(std::int64_t address, std::size_t length, const char* devicePath,
                       ByteBuffer& bytes);
 

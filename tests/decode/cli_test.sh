@@ -40,8 +40,24 @@ for line in lines:
     assert o["version"] == 1 and len(o["uuid"]) == 36 and len(o["legacy"]) == 8, o
 ' <<<"$out"
 
-run --json XYZ "$good"
-check "args: named by command-line position" grep -qx "orlim-decode: argument 2: character 1 is not a hex digit" <<<"$err"
+# Arguments are counted among the inputs, options and their values aside,
+# in messages and in the "argument" key of JSON records.
+while IFS='|' read -r row args expect; do
+  read -ra argv <<<"${args//GOOD/$good}"
+  run "${argv[@]}"
+  check "$row: status 1" test "$status" = 1
+  check "$row: message" grep -qx "orlim-decode: argument $expect: character 1 is not a hex digit" <<<"$err"
+  check "$row: record" test "$(jq -c 'select(.error) | .argument' <<<"$out")" = "$expect"
+done <<'ROWS'
+after an option|--json XYZ GOOD|1
+after an option and its value|--json --max-age 3 GOOD XYZ|2
+after a value joined to its option|--json --max-age=3 GOOD GOOD XYZ|3
+after --|--json GOOD -- XYZ|2
+options after|GOOD XYZ --json|2
+ROWS
+run --json "$good" - "$good" < <(printf '%s\n\n%s\n' "$good" "$good")
+check "json origins: argument, lines of -, argument" \
+  test "$(jq -c '[.argument, .line]' <<<"$out" | paste -sd' ')" = "[1,null] [null,1] [null,3] [3,null]"
 
 "${decode[@]}" "$good" >/dev/full 2>"$tmp/err"; status=$?
 check "lost output: status 1" test "$status" = 1
@@ -79,11 +95,12 @@ run "$good" --max-age 0
 check "max-age 0: an old token fails" test "$status" = 1
 check "max-age 0: message" grep -q "^orlim-decode: argument 1: older than 0 days (made 2026-12-10T00:10:30Z)$" <<<"$err"
 
-# --json: output line N answers input line N, blank lines aside.
+# --json: a record for every line but the blank ones, carrying its line number.
 run --json < <(printf '%s\nh1 XYZ\n\n\t\nh2 %s\n%s\n' "$good" "${good:3}" "$good")
 check "json stream: status 1" test "$status" = 1
 check "json stream: one record per line" test "$(wc -l <<<"$out")" = 4
 check "json stream: records in order" test "$(jq -r 'if .error then "E:" + (.label // "") else "OK" end' <<<"$out" | paste -sd,)" = "OK,E:h1,E:h2,OK"
+check "json stream: line numbers" test "$(jq -r .line <<<"$out" | paste -sd,)" = "1,2,5,6"
 
 # A read error is not the end of the input.
 run < /

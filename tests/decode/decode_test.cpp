@@ -178,13 +178,17 @@ TokenFields withTime(std::uint32_t time) {
   return fields;
 }
 
-// The records a sample token gives, with its time and UUID text as given.
-std::string jsonRecord(const std::string& token, const std::string& label = "",
+// "{"line": N, ...": the start of the JSON record of input line N.
+std::string onLine(std::size_t line) { return "{\"line\": " + std::to_string(line) + ", "; }
+
+// The records a sample token gives on input line `line`, with its time and
+// UUID text as given.
+std::string jsonRecord(std::size_t line, const std::string& token, const std::string& label = "",
                        const std::string& warnings = "",
                        std::uint32_t time = 1796861430,
                        const std::string& timeUtc = "2026-12-10T00:10:30Z",
                        const std::string& uuid = "00112233-4455-6677-8899-aabbccddeeff") {
-  return "{" + (label.empty() ? "" : "\"label\": \"" + label + "\", ") + "\"token\": \"" + token +
+  return onLine(line) + (label.empty() ? "" : "\"label\": \"" + label + "\", ") + "\"token\": \"" + token +
          "\", \"version\": 1, \"time\": " + std::to_string(time) + ", \"time_utc\": \"" + timeUtc +
          "\", \"uuid\": \"" + uuid + "\", \"legacy\": \"33F3A401\", \"machine\": \"" + uuid +
          "/33F3A401\", \"warnings\": [" + warnings + "]}\n";
@@ -206,7 +210,11 @@ TEST(DecodeStream, OneRecordPerLine) {
   const std::string t = sealToken(sampleFields());
   const std::string placeholder = sealToken(withUuid("03000200040005000006000700080009"));
   const std::string placeholderRaw = sealToken(withUuid("00020003000400050006000700080009"));
-  const std::string future = sealToken(withTime(static_cast<std::uint32_t>(kNow + 60)));
+  // A fleet's clocks disagree by minutes: the future starts past the skew.
+  const std::string withinSkew =
+      sealToken(withTime(static_cast<std::uint32_t>(kNow + kClockSkewSeconds)));
+  const std::string future =
+      sealToken(withTime(static_cast<std::uint32_t>(kNow + kClockSkewSeconds + 1)));
   const std::string old = sealToken(withTime(1000000000));  // 2001-09-09T01:46:40Z
   const std::string other = sealToken(sampleFields(), "another key");
   const std::string nearPlaceholder = sealToken(withUuid("032e02b404990533a106940700080009"));
@@ -222,22 +230,22 @@ TEST(DecodeStream, OneRecordPerLine) {
     int status;
   };
   const Case cases[] = {
-      {"Bare", t + "\n", true, jsonRecord(t), "", 0},
+      {"Bare", t + "\n", true, jsonRecord(1, t), "", 0},
       {"BareText", t + "\n", false, textRecord(t), "", 0},
-      {"LowerCaseAndCrLf", "  " + lower(t) + "\r\n", true, jsonRecord(t), "", 0},
-      {"Labelled", "web-01 " + t + "\n", true, jsonRecord(t, "web-01"), "", 0},
+      {"LowerCaseAndCrLf", "  " + lower(t) + "\r\n", true, jsonRecord(1, t), "", 0},
+      {"Labelled", "web-01 " + t + "\n", true, jsonRecord(1, t, "web-01"), "", 0},
       {"LabelledText", "web-01\t" + t + "\n", false, textRecord(t, "web-01"), "", 0},
-      {"NoFinalNewline", "a " + t, true, jsonRecord(t, "a"), "", 0},
+      {"NoFinalNewline", "a " + t, true, jsonRecord(1, t, "a"), "", 0},
       {"LabelOddBytesJson", "h\x01\"\\\xc3\xa9\xff\xc2\x85 " + t + "\n", true,
-       jsonRecord(t, "h\\u0001\\\"\\\\\xc3\xa9\\ufffd\\u0085"), "", 0},
+       jsonRecord(1, t, "h\\u0001\\\"\\\\\xc3\xa9\\ufffd\\u0085"), "", 0},
       {"LabelOddBytesText", "h\x1b[2J\\\xc3\xa9\xff\xc2\x85 " + t + "\n", false,
        textRecord(t, "h\\x1b[2J\\\\\xc3\xa9\\xff\\xc2\\x85"), "", 0},
       {"BadInTheMiddle", t + "\n\nb XYZ\n   \n" + t.substr(1) + "\nc " + other + "\n" + t + "\n",
        true,
-       jsonRecord(t) + "{\"label\": \"b\", \"input\": \"XYZ\", \"error\": \"character 3 is not a hex digit\"}\n" +
-           "{\"input\": \"" + t.substr(1) + "\", \"error\": \"not 58 hex digits (57)\"}\n" +
-           "{\"label\": \"c\", \"input\": \"" + other +
-           "\", \"error\": \"not a token of this key, or corrupted\"}\n" + jsonRecord(t),
+       jsonRecord(1, t) + onLine(3) + "\"label\": \"b\", \"input\": \"XYZ\", \"error\": \"character 3 is not a hex digit\"}\n" +
+           onLine(5) + "\"input\": \"" + t.substr(1) + "\", \"error\": \"not 58 hex digits (57)\"}\n" +
+           onLine(6) + "\"label\": \"c\", \"input\": \"" + other +
+           "\", \"error\": \"not a token of this key, or corrupted\"}\n" + jsonRecord(7, t),
        "orlim-decode: line 3 (b): character 3 is not a hex digit\n"
        "orlim-decode: line 5: not 58 hex digits (57)\n"
        "orlim-decode: line 6 (c): not a token of this key, or corrupted\n",
@@ -245,27 +253,31 @@ TEST(DecodeStream, OneRecordPerLine) {
       {"BadInTheMiddleText", t + "\nXYZ\n" + t + "\n", false, textRecord(t) + "\n" + textRecord(t),
        "orlim-decode: line 2: character 1 is not a hex digit\n", 1},
       {"ThreeFieldsPointAtTheSecondSpace", "a b " + t + "\n", true,
-       "{\"label\": \"a\", \"input\": \"b " + t +
+       onLine(1) + "\"label\": \"a\", \"input\": \"b " + t +
            "\", \"error\": \"character 4 is not a hex digit\"}\n",
        "orlim-decode: line 1 (a): character 4 is not a hex digit\n", 1},
       {"PlaceholderUuid", placeholder + "\n", true,
-       jsonRecord(placeholder, "", "\"placeholder-uuid\"", 1796861430, "2026-12-10T00:10:30Z",
+       jsonRecord(1, placeholder, "", "\"placeholder-uuid\"", 1796861430, "2026-12-10T00:10:30Z",
                   "03000200-0400-0500-0006-000700080009"),
        "", 0},
       {"PlaceholderUuidRawOrder", placeholderRaw + "\n", true,
-       jsonRecord(placeholderRaw, "", "\"placeholder-uuid\"", 1796861430, "2026-12-10T00:10:30Z",
+       jsonRecord(1, placeholderRaw, "", "\"placeholder-uuid\"", 1796861430, "2026-12-10T00:10:30Z",
                   "00020003-0004-0005-0006-000700080009"),
        "", 0},
       {"SameTemplateFilledInIsNoPlaceholder", nearPlaceholder + "\n", true,
-       jsonRecord(nearPlaceholder, "", "", 1796861430, "2026-12-10T00:10:30Z",
+       jsonRecord(1, nearPlaceholder, "", "", 1796861430, "2026-12-10T00:10:30Z",
                   "032e02b4-0499-0533-a106-940700080009"),
        "", 0},
+      {"TimeWithinClockSkew", withinSkew + "\n", true,
+       jsonRecord(1, withinSkew, "", "", static_cast<std::uint32_t>(kNow + kClockSkewSeconds),
+                  "2026-12-10T12:05:00Z"),
+       "", 0},
       {"TimeInFuture", future + "\n", true,
-       jsonRecord(future, "", "\"time-in-future\"", static_cast<std::uint32_t>(kNow + 60),
-                  "2026-12-10T12:01:00Z"),
+       jsonRecord(1, future, "", "\"time-in-future\"",
+                  static_cast<std::uint32_t>(kNow + kClockSkewSeconds + 1), "2026-12-10T12:05:01Z"),
        "", 0},
       {"TimeBefore2005", old + "\n", true,
-       jsonRecord(old, "", "\"time-before-2005\"", 1000000000, "2001-09-09T01:46:40Z"), "", 0},
+       jsonRecord(1, old, "", "\"time-before-2005\"", 1000000000, "2001-09-09T01:46:40Z"), "", 0},
       {"TimeBefore2005Text", "x " + old + "\n", false,
        "label:   x\ntoken:   " + old +
            "\nversion: 1\ntime:    2001-09-09T01:46:40Z (1000000000)\n"
@@ -274,13 +286,86 @@ TEST(DecodeStream, OneRecordPerLine) {
            "warning: time-before-2005\n",
        "", 0},
       {"LineTooLong", longLine + "\n" + t + "\n", true,
-       "{\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"}\n" + jsonRecord(t),
+       onLine(1) + "\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"}\n" + jsonRecord(2, t),
        "orlim-decode: line 1: longer than 1024 bytes\n", 1},
       {"LineJustShortEnough", std::string(kMaxLineBytes - t.size() - 1, 'L') + " " + t + "\n",
-       true, jsonRecord(t, std::string(kMaxLineBytes - t.size() - 1, 'L')), "", 0},
+       true, jsonRecord(1, t, std::string(kMaxLineBytes - t.size() - 1, 'L')), "", 0},
       {"LongLineAtTheEnd", t + "\n" + longLine, true,
-       jsonRecord(t) + "{\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"}\n",
+       jsonRecord(1, t) + onLine(2) + "\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"}\n",
        "orlim-decode: line 2: longer than 1024 bytes\n", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DecodeOptions options;
+    options.json = c.json;
+    RunOutput r = runText(c.input, options);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
+  }
+}
+
+// UTF-16 text as PowerShell's ">" writes it: each byte of the ASCII text
+// with a zero byte after it (little-endian) or before it.
+std::string utf16(std::string_view text, bool littleEndian) {
+  std::string out;
+  for (char c : text) {
+    if (!littleEndian) out += '\0';
+    out += c;
+    if (littleEndian) out += '\0';
+  }
+  return out;
+}
+
+// Lists as key holders receive them: saved by an editor that marks the
+// encoding, in UTF-16, with two tokens pasted onto one line.
+TEST(DecodeStream, InputAsReceived) {
+  const std::string t = sealToken(sampleFields());
+  const std::string lines = "web-01 " + t + "\r\n" + t + "\r\n";
+  const std::string utf16Error =
+      "the input is UTF-16 (little-endian) text, not UTF-8: convert it first, e.g. with iconv "
+      "-f UTF-16 -t UTF-8";
+  const std::string utf16BigError =
+      "the input is UTF-16 (big-endian) text, not UTF-8: convert it first, e.g. with iconv "
+      "-f UTF-16 -t UTF-8";
+  struct Case {
+    const char* name;
+    std::string input;
+    bool json;
+    std::string out;
+    std::string err;
+    int status;
+  };
+  const Case cases[] = {
+      {"Utf8MarkIsNoPartOfTheLabel", "\xEF\xBB\xBF" + lines, true,
+       jsonRecord(1, t, "web-01") + jsonRecord(2, t), "", 0},
+      {"Utf8MarkBeforeABareToken", "\xEF\xBB\xBF" + t, false, textRecord(t), "", 0},
+      {"Utf8MarkAlone", "\xEF\xBB\xBF", true, "", "", 0},
+      // Only the first line can carry an encoding's mark.
+      {"Utf8MarkLaterIsLabelText", t + "\n\xEF\xBB\xBF" "db " + t + "\n", true,
+       jsonRecord(1, t) + jsonRecord(2, t, "\xEF\xBB\xBF" "db"), "", 0},
+      {"Utf16LittleEndianWithMark", "\xFF\xFE" + utf16(lines, true), true,
+       onLine(1) + "\"input\": \"\", \"error\": \"" + utf16Error + "\"}\n",
+       "orlim-decode: line 1: " + utf16Error + "\n", 1},
+      {"Utf16LittleEndianText", utf16(lines, true), false, "",
+       "orlim-decode: line 1: " + utf16Error + "\n", 1},
+      {"Utf16BigEndianWithMark", "\xFE\xFF" + utf16(lines, false), true,
+       onLine(1) + "\"input\": \"\", \"error\": \"" + utf16BigError + "\"}\n",
+       "orlim-decode: line 1: " + utf16BigError + "\n", 1},
+      {"Utf16BigEndianNoMark", utf16(t, false), false, "",
+       "orlim-decode: line 1: " + utf16BigError + "\n", 1},
+      {"TwoTokensOnALine", t + "\n" + t + " \t" + lower(t) + "\n" + t + "\n", true,
+       jsonRecord(1, t) + onLine(2) + "\"input\": \"" + t + " \\t" + lower(t) +
+           "\", \"error\": \"two tokens on one line\"}\n" + jsonRecord(3, t),
+       "orlim-decode: line 2: two tokens on one line\n", 1},
+      {"TwoTokensText", "  " + t + " " + t + "  \n", false, "",
+       "orlim-decode: line 1: two tokens on one line\n", 1},
+      // A label of 58 hex digits before something that is no token is
+      // still taken as a label, and the rest named.
+      {"TokenLikeLabelBeforeAShortToken", t + " " + t.substr(1) + "\n", true,
+       onLine(1) + "\"label\": \"" + t + "\", \"input\": \"" + t.substr(1) +
+           "\", \"error\": \"not 58 hex digits (57)\"}\n",
+       "orlim-decode: line 1 (" + t + "): not 58 hex digits (57)\n", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -300,9 +385,9 @@ TEST(DecodeStream, MaxAgeRefusesStaleTokens) {
   options.json = true;
   options.maxAgeDays = 1;
   RunOutput r = runText("h1 " + day1 + "\nh2 " + day2 + "\n", options);
-  EXPECT_EQ(r.out, jsonRecord(day1, "h1", "", static_cast<std::uint32_t>(kNow - 86400),
+  EXPECT_EQ(r.out, jsonRecord(1, day1, "h1", "", static_cast<std::uint32_t>(kNow - 86400),
                               "2026-12-09T12:00:00Z") +
-                       "{\"label\": \"h2\", \"input\": \"" + day2 +
+                       onLine(2) + "\"label\": \"h2\", \"input\": \"" + day2 +
                        "\", \"error\": \"older than 1 days (made 2026-12-09T11:59:59Z)\"}\n");
   EXPECT_EQ(r.err, "orlim-decode: line 2 (h2): older than 1 days (made 2026-12-09T11:59:59Z)\n");
   EXPECT_EQ(r.status, 1);
@@ -312,12 +397,13 @@ TEST(DecodeStream, MaxAgeRefusesStaleTokens) {
 // rest of a long line is passed over whatever the reads' sizes.
 TEST(DecodeStream, LinesSplitAcrossReads) {
   const std::string t = sealToken(sampleFields());
-  const std::string input =
-      "a " + t + "\n" + std::string(3 * kMaxLineBytes, 'x') + "\n" + t + "\r\n";
+  const std::string input = "\xEF\xBB\xBF" "a " + t + "\n" + std::string(3 * kMaxLineBytes, 'x') +
+                            "\n" + t + "\r\n";
   DecodeOptions options;
   options.json = true;
   const RunOutput whole = runText(input, options);
   ASSERT_EQ(whole.status, 1);
+  ASSERT_EQ(whole.out.substr(0, jsonRecord(1, t, "a").size()), jsonRecord(1, t, "a"));
   for (std::size_t size : {1u, 7u, 59u, 1000u, 1025u, 4096u}) {
     SCOPED_TRACE(size);
     ScriptedInput pieces;
@@ -348,7 +434,7 @@ TEST(DecodeStream, ReadErrorMidStream) {
     options.json = true;
     RunOutput r = runStream(ScriptedInput{c.pieces, EIO, 0}, options);
     std::string expected;
-    for (std::size_t i = 0; i < c.records; ++i) expected += jsonRecord(t);
+    for (std::size_t i = 0; i < c.records; ++i) expected += jsonRecord(i + 1, t);
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.err, "orlim-decode: read error: Input/output error\n");
     EXPECT_EQ(r.status, 1);
@@ -374,10 +460,10 @@ TEST(DecodeStream, MessagesInOrderOnOneFile) {
   EXPECT_EQ(finishDecoder(*decoder), 1);
   scripted = nullptr;
   EXPECT_EQ(both.contents(),
-            jsonRecord(t) +
-                "{\"input\": \"XYZ\", \"error\": \"character 1 is not a hex digit\"}\n"
+            jsonRecord(1, t) + onLine(2) +
+                "\"input\": \"XYZ\", \"error\": \"character 1 is not a hex digit\"}\n"
                 "orlim-decode: line 2: character 1 is not a hex digit\n" +
-                jsonRecord(t));
+                jsonRecord(3, t));
 }
 
 TEST(DecodeArgument, NamedByPositionAndLengthBounded) {

@@ -1,80 +1,290 @@
 #!/bin/bash
-# The fleet collection recipe (contrib/orlim-collect) end to end: three
-# inventory hosts over Ansible's local connection, each running the real
-# orlim in its own namespace scenario (a host variable names it): a working
-# machine, one whose firmware carries a vendor's placeholder UUID, and one
-# without firmware tables, which gives no token. The tokens are collected,
-# the machine without one is reported, and orlim-decode turns the rest into
-# the expected labelled records. The ssh form runs against a stand-in ssh
-# that maps host names to the same scenarios.
-# usage: collect_test.sh COLLECT SCENARIO_EXEC ORLIM ORLIM_DECODE   (as root)
+# Fleet collection (contrib/orlim-collect and contrib/orlim-collect.yml) end
+# to end, over a real sshd: a loopback sshd in namespaces made here
+# (tests/support/ssh_lab.bash), one host alias per row below, each running
+# the real orlim in its own end-to-end scenario (working, placeholder UUID,
+# no firmware) or acting as a hostile host: shell greetings around the
+# token, noise on standard error, a terminal forced on the session (CRLF),
+# two token lines, a command that never ends, one that never stops
+# talking, a server that accepts and never speaks, a refused connection, an unknown name, control characters.
+# Both forms run against the same hosts, the ansible one over
+# ansible_connection=ssh; each row checks the HOST TOKEN lines, the
+# per-host report, the exit status and the records orlim-decode makes.
+# usage: collect_test.sh CONTRIB_DIR SCENARIO_EXEC ORLIM ORLIM_DECODE   (as root)
 set -uo pipefail
-collect=$1 scenario=$2 orlim=$3 decode=$4
-if ! command -v ansible >/dev/null; then
-  echo "ansible is not installed (tools/deps.sh test installs ansible-core): skipped"
-  exit 77
-fi
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../support/ssh_lab.bash"
+lab_enter "$0" "$@"
+
+contrib=$(realpath "$1") scenario=$(realpath "$2") orlim=$(realpath "$3") decode=$(realpath "$4")
+collect=$contrib/orlim-collect
 failures=0
 check() {  # check NAME CONDITION...
   local name=$1; shift
   if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
 }
-tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
-export ANSIBLE_LOCAL_TEMP=$tmp/ansible ANSIBLE_REMOTE_TEMP=$tmp/ansible HOME=$tmp
-printf "[defaults]\n" >"$tmp/ansible.cfg"  # no configuration from the host
-export ANSIBLE_NOCOLOR=1 ANSIBLE_DEPRECATION_WARNINGS=0 ANSIBLE_CONFIG=$tmp/ansible.cfg
+trap 'lab_stop; rm -rf "$lab"' EXIT
+lab_start_sshd || exit 1
 
-cat >"$tmp/inventory" <<INVENTORY
-[fleet]
-web-01 scenario=working
-nas-02 scenario=placeholder
-box-03 scenario=no-firmware
+# ---------------------------------------------------------------- the fleet
+# host      ssh_config lines  what the host does         ssh form: token scenario, or the report (ERE)
+hosts=$(cat <<'HOSTS'
+web-01     -                  working                    working
+web.01     -                  placeholder                placeholder
+box-03     -                  no-firmware                no token: no token line in the answer to 'orlim -u'; 'orlim -u -v' \(status 0\) said: Failure reading system ID \(-2/16\)$
+motd-04    -                  greeting+working           working
+noisy-05   -                  stderr+working             working
+crlf-06    RequestTTY=force   working                    working
+twice-07   -                  twice                      no token: 2 token lines in the answer to 'orlim -u'; 'orlim -u -v' \(status 0\) said: [0-9A-F]{58} \| [0-9A-F]{58}$
+hung-08    -                  hang                       no token: no answer to 'orlim -u' within the deadline of 15 s$
+silent-09  Port=2998          -                          no token: ssh failed: Connection timed out during banner exchange \| Connection to 127.0.0.1 port 2998 timed out$
+refused-10 Port=2999          -                          no token: ssh failed: ssh: connect to host 127.0.0.1 port 2999: Connection refused$
+nosuch.invalid  -             -                          no token: ssh failed: ssh: Could not resolve hostname nosuch.invalid: .*$
+escape-11  -                  escape                     no token: 'orlim -u' exited with status 3; 'orlim -u -v' \(status 3\) said: \\x1B\[31mred\\x1B\]0;title\\x07 \| back\\\\slash \| \\xC2\\x9B2J$
+flood-12   -                  flood                      no token: the answer to 'orlim -u' was longer than 65536 bytes; 'orlim -u -v' \(status 153\) said: y \| y \| y
+HOSTS
+)
+while read -r host options _; do
+  [ "$host" = nosuch.invalid ] && continue
+  if [ "$options" = - ]; then lab_alias "$host"; else lab_alias "$host" "${options/=/ }"; fi
+done <<<"$hosts"
 
-[fleet:vars]
-ansible_connection=local
-ansible_python_interpreter=$(command -v python3)
-ansible_become_method=su
-INVENTORY
+# A server that accepts connections and never says a word.
+python3 -c '
+import socket, time
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", 2998))
+s.listen(64)
+held = []
+while True:
+    held.append(s.accept())
+' &
 
-expected() {  # the decoded records, sorted by label, as jq prints the fields checked
-  cat <<'RECORDS'
-{"label":"nas-02","uuid":"03000200-0400-0500-0006-000700080009","legacy":"12153A58","machine":"03000200-0400-0500-0006-000700080009/12153A58","warnings":["placeholder-uuid"]}
-{"label":"web-01","uuid":"33221100-5544-7766-8899-aabbccddeeff","legacy":"12153A58","machine":"33221100-5544-7766-8899-aabbccddeeff/12153A58","warnings":[]}
-RECORDS
+# The login shell's part of the hostile hosts: a greeting before the
+# command's output and another after it, as a .bashrc may print.
+cat >/root/.bashrc <<'BASHRC'
+if [ "$ORLIM_TEST_HOST" = motd-04 ]; then
+  echo "Welcome to motd-04"
+  trap 'echo "Last login: never"' EXIT
+fi
+BASHRC
+
+# orlim as each host runs it: the real binary in the host's scenario, or
+# the host's misbehaviour. A line that looks like a token on standard error
+# must not count.
+mkdir "$lab/bin"
+cat >"$lab/bin/orlim" <<REMOTE
+#!/bin/bash
+what=\$(awk -v h="\$ORLIM_TEST_HOST" '\$1 == h { print \$3 }' "$lab/hosts")
+case \$what in
+  greeting+working) what=working ;;
+  stderr+working)
+    echo "ld.so: object 'libfoo.so' from LD_PRELOAD cannot be preloaded: ignored." >&2
+    echo 0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789 >&2
+    what=working ;;
+  twice) "$scenario" working "$orlim" "\$@"; what=working ;;
+  hang) exec sleep 1000 ;;
+  flood) exec yes ;;
+  escape) printf '\033[31mred\033]0;title\007\nback\\\\slash\n\302\2332J\n'; exit 3 ;;
+esac
+exec "$scenario" "\$what" "$orlim" "\$@"
+REMOTE
+printf '#!/bin/sh\ntouch "%s/proxy-ran"\n' "$lab" >"$lab/bin/mark"
+chmod +x "$lab/bin/orlim" "$lab/bin/mark"
+echo "$hosts" >"$lab/hosts"
+
+# ----------------------------------------------------------------- helpers
+# expected_record SCENARIO LABEL: the decoded record, as decoded() prints it.
+expected_record() {
+  case $1 in
+    working)
+      echo "{\"label\":\"$2\",\"uuid\":\"33221100-5544-7766-8899-aabbccddeeff\",\"legacy\":\"12153A58\",\"machine\":\"33221100-5544-7766-8899-aabbccddeeff/12153A58\",\"warnings\":[]}" ;;
+    placeholder)
+      echo "{\"label\":\"$2\",\"uuid\":\"03000200-0400-0500-0006-000700080009\",\"legacy\":\"12153A58\",\"machine\":\"03000200-0400-0500-0006-000700080009/12153A58\",\"warnings\":[\"placeholder-uuid\"]}" ;;
+  esac
 }
 decoded() {  # decoded FILE
-  "$decode" --json <"$1" | jq -c '{label: .label, uuid, legacy, machine, warnings}' | sort
+  "$decode" --json <"$1" | jq -c '{label: .label, uuid, legacy, machine, warnings}'
+}
+# check_tokens ROW FILE HOST:SCENARIO...: FILE holds exactly one HOST TOKEN
+# line per HOST, in this order, and they decode to the scenario's records.
+check_tokens() {
+  local row=$1 file=$2 pair expected_hosts="" expected_records=""
+  shift 2
+  for pair in "$@"; do
+    expected_hosts+="${pair%%:*}"$'\n'
+    expected_records+="$(expected_record "${pair#*:}" "${pair%%:*}")"$'\n'
+  done
+  check "$row: only HOST TOKEN lines" test "$(grep -cvE '^[^ ]+ [0-9A-F]{58}$' "$file")" = 0
+  check "$row: the hosts with a token, in order" \
+    diff <(printf '%s' "$expected_hosts") <(cut -d' ' -f1 "$file")
+  check "$row: decoded records" diff <(printf '%s' "$expected_records") <(decoded "$file")
 }
 
-ORLIM="$scenario {{ scenario }} $orlim" "$collect" ansible fleet -i "$tmp/inventory" \
-  >"$tmp/out" 2>"$tmp/err"
+# ---------------------------------------------------------------- ssh form
+all=()
+while read -r host _; do all+=("$host"); done <<<"$hosts"
+start=$SECONDS
+"$collect" ssh -j 5 -t 2 -d 15 -c "$lab/bin/orlim" -- "${all[@]}" >"$lab/out" 2>"$lab/err"
 status=$?
-check "ansible: status 1 (one machine without a token)" test "$status" = 1
-check "ansible: two HOST TOKEN lines" test "$(grep -cE '^(web-01|nas-02) [0-9A-F]{58}$' "$tmp/out")" = 2
-check "ansible: nothing else on stdout" test "$(wc -l <"$tmp/out")" = 2
-check "ansible: the machine without a token reported with why" \
-  grep -q "^orlim-collect: box-03: no token: .*Failure reading system ID (-2/16)" "$tmp/err"
-check "ansible: decoded into the labelled records" diff <(expected) <(decoded "$tmp/out")
-[ "$failures" = 0 ] || { echo "--- stdout"; cat "$tmp/out"; echo "--- stderr"; cat "$tmp/err"; }
+check "ssh: status 1 (hosts without a token)" test "$status" = 1
+check "ssh: ended by the deadlines" test $((SECONDS - start)) -lt 60
+pairs=() reports=0
+while read -r host _ _ expect; do
+  case $expect in
+    working | placeholder) pairs+=("$host:$expect") ;;
+    *)
+      reports=$((reports + 1))
+      # The name as a literal, the rest a pattern.
+      check "ssh: $host reported" grep -qE "^orlim-collect: ${host//./\\.}: $expect" "$lab/err" ;;
+  esac
+done <<<"$hosts"
+check_tokens ssh "$lab/out" "${pairs[@]}"
+check "ssh: one report line per host without a token" test "$(wc -l <"$lab/err")" = "$reports"
+check "ssh: no raw control character on the terminal" \
+  test "$(LC_ALL=C grep -c '[[:cntrl:]]' "$lab/err")" = 0
+[ "$failures" = 0 ] || { echo "--- stdout"; cat "$lab/out"; echo "--- stderr"; cat "$lab/err"; }
 
-# ssh: a stand-in that runs the remote command in the host's scenario.
-mkdir "$tmp/bin"
-cat >"$tmp/bin/ssh" <<SSH
-#!/bin/bash
-while [ "\${1#-}" != "\$1" ]; do case \$1 in -o) shift 2 ;; *) shift ;; esac; done
-host=\$1; shift
-case \$host in web-01) s=working ;; nas-02) s=placeholder ;; *) s=no-firmware ;; esac
-exec "$scenario" "\$s" "\$@"
-SSH
-chmod +x "$tmp/bin/ssh"
-PATH="$tmp/bin:$PATH" ORLIM=$orlim SUDO= "$collect" ssh web-01 box-03 nas-02 \
-  >"$tmp/out" 2>"$tmp/err"
+# The same hosts one at a time, into a file the user names; the list from a
+# file (a blank line and a comment in it).
+printf 'web-01\n\n# a comment\nweb.01\r\nbox-03\n' >"$lab/list"
+"$collect" ssh -j 1 -o "$lab/named" -f "$lab/list" -c "$lab/bin/orlim" >"$lab/out" 2>"$lab/err"
 status=$?
-check "ssh: status 1" test "$status" = 1
-check "ssh: hosts in order" test "$(cut -d' ' -f1 "$tmp/out" | paste -sd,)" = "web-01,nas-02"
-check "ssh: the machine without a token reported" \
-  grep -q "^orlim-collect: box-03: no token: Failure reading system ID (-2/16)" "$tmp/err"
-check "ssh: decoded into the labelled records" diff <(expected) <(decoded "$tmp/out")
+check "ssh -j 1 -o -f: status 1" test "$status" = 1
+check "ssh -j 1 -o -f: nothing on stdout" test ! -s "$lab/out"
+check_tokens "ssh -j 1 -o -f" "$lab/named" web-01:working web.01:placeholder
+check "ssh -j 1 -o -f: box-03 reported" grep -q "^orlim-collect: box-03: no token: " "$lab/err"
+
+# Every host with a token: status 0, nothing on stderr.
+"$collect" ssh -c "$lab/bin/orlim" crlf-06 noisy-05 >"$lab/out" 2>"$lab/err"
+status=$?
+check "ssh all good: status 0" test "$status" = 0
+check "ssh all good: stderr empty" test ! -s "$lab/err"
+check_tokens "ssh all good" "$lab/out" crlf-06:working noisy-05:working
+
+# Refused before anything runs: names that ssh could take for options, an
+# empty list, bad values. Status 2 and one line, nothing on stdout.
+touch "$lab/no-hosts"
+while IFS='|' read -r row args expect; do
+  read -ra argv <<<"$args"
+  rm -f "$lab/proxy-ran"
+  "$collect" ssh "${argv[@]}" >"$lab/out" 2>"$lab/err"
+  status=$?
+  check "ssh $row: status 2" test "$status" = 2
+  check "ssh $row: nothing on stdout" test ! -s "$lab/out"
+  check "ssh $row: message" grep -qE "^orlim-collect: $expect" "$lab/err"
+  check "ssh $row: nothing ran" test ! -e "$lab/proxy-ran"
+done <<ROWS
+option as host|web-01 -oProxyCommand=$lab/bin/mark|host name starts with '-': -oProxyCommand=
+option after --|-- -oProxyCommand=$lab/bin/mark|host name starts with '-'
+no hosts|-c x|no hosts given
+empty host list file|-f $lab/no-hosts|no hosts given
+missing host list file|-f $lab/none|cannot read the host list
+jobs 0|-j 0 web-01|-j: not a positive whole number
+deadline text|-d soon web-01|-d: not a positive number of seconds
+unknown option|-x web-01|unknown option -x
+ROWS
+
+# ------------------------------------------------------------ ansible form
+if ! command -v ansible-playbook >/dev/null; then
+  echo "ansible-playbook is not installed (tools/deps.sh test installs ansible-core): ansible form skipped"
+else
+  export HOME=/root ANSIBLE_LOCAL_TEMP=$lab/ansible-local ANSIBLE_REMOTE_TEMP=$lab/ansible-remote
+  printf "[defaults]\n" >"$lab/ansible.cfg"  # no configuration from the machine
+  export ANSIBLE_CONFIG=$lab/ansible.cfg ANSIBLE_NOCOLOR=1 ANSIBLE_DEPRECATION_WARNINGS=0
+  # No lingering connection masters; connections that fail do so quickly.
+  export ANSIBLE_SSH_ARGS="-o ControlMaster=no" ANSIBLE_TIMEOUT=2 ANSIBLE_PIPELINING=1
+  cat >"$lab/inventory" <<INVENTORY
+[fleet]
+web-01
+web.01
+box-03
+motd-04
+noisy-05
+hung-08
+refused-10
+nosuch.invalid
+
+[empty]
+
+[all:vars]
+ansible_connection=ssh
+ansible_python_interpreter=$(command -v python3)
+ansible_become_method=su
+orlim_command=$lab/bin/orlim
+orlim_timeout=20
+INVENTORY
+  playbook() {  # playbook ARG...: the playbook as documented; sets status
+    (cd "$lab" && ansible-playbook "$contrib/orlim-collect.yml" "$@") \
+      >"$lab/report" 2>&1
+    status=$?
+  }
+
+  playbook -i "$lab/inventory" -e orlim_hosts=fleet -e orlim_tokens=tokens
+  check "playbook: status non-zero" test "$status" != 0
+  check_tokens playbook "$lab/tokens" web-01:working web.01:placeholder noisy-05:working
+  while IFS='|' read -r host expect; do
+    check "playbook: $host reported" grep -qE "^fatal: \[${host//./\\.}\]: $expect" "$lab/report"
+  done <<'ROWS'
+box-03|FAILED! => .*"msg": "no token: 0 token lines in the answer to 'orlim -u'; 'orlim -u -v' \(status 0\) said: \\"Failure reading system ID \(-2/16\)\\""
+hung-08|FAILED! => .*"msg": "The .*command action failed to execute in the expected time frame \(20\) and was terminated"
+motd-04|FAILED! => .*Welcome to motd-04.*Last login: never
+refused-10|UNREACHABLE! => .*Connection refused
+nosuch.invalid|UNREACHABLE! => .*Could not resolve hostname
+ROWS
+  # motd-04's shell prints after every command, which Ansible's own file
+  # transfer can't get past: the host fails, with that output, and is
+  # never lost.
+  check "playbook: recap" grep -qE "^box-03 +: ok=[0-9]+ +changed=0 +unreachable=0 +failed=1" "$lab/report"
+  check "playbook: recap of a good host" \
+    grep -qE "^web\.01 +: ok=[0-9]+ +changed=0 +unreachable=0 +failed=0" "$lab/report"
+  [ "$failures" = 0 ] || { echo "--- report"; cat "$lab/report"; }
+
+  # Runs that ask no host, or can't start: a non-zero status and no tokens
+  # file, not an empty "success". An earlier run's file is removed (an
+  # option error stops ansible-playbook before any play: the status tells).
+  while IFS='|' read -r row args expect; do
+    read -ra argv <<<"$args"
+    echo stale >"$lab/tokens"
+    playbook "${argv[@]}" -e orlim_tokens=tokens
+    check "playbook $row: status non-zero" test "$status" != 0
+    [ "$row" = "option error" ] ||
+      check "playbook $row: no tokens file" test ! -e "$lab/tokens"
+    check "playbook $row: says why" grep -qE -- "$expect" "$lab/report"
+  done <<ROWS
+empty group|-i $lab/inventory -e orlim_hosts=empty|no hosts matched \\\\"empty\\\\"
+unknown pattern|-i $lab/inventory -e orlim_hosts=nosuchgroup|no hosts matched
+missing inventory|-i $lab/none|no hosts matched \\\\"all\\\\"
+option error|-i $lab/inventory --no-such-option|unrecognized arguments: --no-such-option
+every host unreachable|-i $lab/inventory -e orlim_hosts=refused-10|UNREACHABLE
+ROWS
+
+  # The wrapper: the tokens on stdout, Ansible's report on stderr.
+  "$collect" ansible web-01:noisy-05:box-03 -i "$lab/inventory" >"$lab/out" 2>"$lab/err"
+  status=$?
+  check "orlim-collect ansible: status non-zero" test "$status" != 0
+  check_tokens "orlim-collect ansible" "$lab/out" web-01:working noisy-05:working
+  check "orlim-collect ansible: box-03 reported" grep -q '^fatal: \[box-03\]: FAILED!' "$lab/err"
+  [ "$failures" = 0 ] || cat "$lab/err"
+  # As installed: the script in PREFIX/bin finds the playbook in PREFIX/share.
+  mkdir -p "$lab/prefix/bin" "$lab/prefix/share/orlim-collect"
+  cp "$collect" "$lab/prefix/bin/"
+  cp "$contrib/orlim-collect.yml" "$lab/prefix/share/orlim-collect/"
+  "$lab/prefix/bin/orlim-collect" ansible -o "$lab/named" 'web*' -i "$lab/inventory" \
+    >"$lab/out" 2>"$lab/err"
+  status=$?
+  check "orlim-collect ansible -o: status 0" test "$status" = 0
+  check "orlim-collect ansible -o: nothing on stdout" test ! -s "$lab/out"
+  check_tokens "orlim-collect ansible -o" "$lab/named" web-01:working web.01:placeholder
+  "$collect" ansible empty -i "$lab/inventory" >"$lab/out" 2>"$lab/err"
+  status=$?
+  check "orlim-collect ansible empty: status non-zero" test "$status" != 0
+  check "orlim-collect ansible empty: nothing on stdout" test ! -s "$lab/out"
+  "$collect" ansible -i "$lab/inventory" >"$lab/out" 2>"$lab/err"
+  status=$?
+  check "orlim-collect ansible without pattern: status 2" test "$status" = 2
+fi
 
 [ "$failures" = 0 ] && echo "fleet collection: all checks passed"
 exit $((failures != 0))

@@ -3,8 +3,16 @@
 // that runs orlim through runOrlim also checks the agreement itself.)
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "decode/decode.h"
 #include "e2e/harness.h"
+#include "report/escape.h"
 #include "probes/smbios_internal.h"
 #include "support/smbios_builders.h"
 
@@ -41,6 +49,7 @@ struct ReasonCase {
   std::string addressSource;              // network.address_source; empty: null
   std::vector<InterfaceLine> interfaces;  // the whole list, in order
   std::string textHas;                    // a phrase the text report must hold
+  std::string textLacks;                  // one it must not; empty: no such check
 };
 
 std::vector<ReasonCase> reasonCases() {
@@ -57,7 +66,7 @@ std::vector<ReasonCase> reasonCases() {
                    {"product-uuid", "missing"}};
   none.card = "eth0";
   none.addressSource = "current";
-  none.interfaces = {{"eth0", "chosen", "no card has a device"}, {"lo", "passed over", "loopback"}};
+  none.interfaces = {{"eth0", "chosen", "no card has a device"}, {"lo", "passed-over", "loopback"}};
   none.textHas = "UUID:         none (result -2)";
   cases.push_back(none);
 
@@ -71,7 +80,7 @@ std::vector<ReasonCase> reasonCases() {
       text(smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(ffTable.size()), 0));
   allFF.scenario.dmiTable = text(ffTable);
   allFF.scenario.productUuid = kProductUuid;
-  allFF.attempts = {{"sysfs", "all-FF UUID"},
+  allFF.attempts = {{"sysfs", "uuid-all-ff"},
                     {"efi", "missing"},
                     {"memory-scan", "missing"},
                     {"product-uuid", "found"}};
@@ -94,7 +103,7 @@ std::vector<ReasonCase> reasonCases() {
       smbiostest::MemoryImage(1u << 20)
           .put(0xF5A30, smbiostest::smbios2EntryPoint(2, 31, goodLength, 0xE0000, 0))
           .put(0xE0000, goodTable);
-  checksum.attempts = {{"sysfs", "entry point checksum or length wrong"},
+  checksum.attempts = {{"sysfs", "entry-point-invalid"},
                        {"efi", "missing"},
                        {"memory-scan", "found"}};
   checksum.source = "memory-scan";
@@ -113,7 +122,7 @@ std::vector<ReasonCase> reasonCases() {
                      {"memory-scan", "missing"},
                      {"product-uuid", "found"}};
   noCard.source = "product-uuid";
-  noCard.interfaces = {{"lo", "passed over", "loopback"}};
+  noCard.interfaces = {{"lo", "passed-over", "loopback"}};
   noCard.textHas = "Chosen card:  none";
   cases.push_back(noCard);
 
@@ -132,9 +141,9 @@ std::vector<ReasonCase> reasonCases() {
   virtualOnly.card = "br0";
   virtualOnly.addressSource = "current";
   virtualOnly.interfaces = {
-      {".hidden", "passed over", "hidden name"}, {"aaa0", "passed over", "no address"},
-      {"br0", "chosen", "no card has a device"}, {"dummy0", "passed over", "filtered name"},
-      {"lo", "passed over", "loopback"},         {"tap0", "passed over", "no device"}};
+      {".hidden", "passed-over", "hidden name"}, {"aaa0", "passed-over", "no address"},
+      {"br0", "chosen", "no card has a device"}, {"dummy0", "passed-over", "filtered name"},
+      {"lo", "passed-over", "loopback"},         {"tap0", "passed-over", "no device"}};
   virtualOnly.textHas = "br0: chosen";
   cases.push_back(virtualOnly);
 
@@ -152,9 +161,9 @@ std::vector<ReasonCase> reasonCases() {
   ranked.card = "eth1";
   ranked.addressSource = "current";
   ranked.interfaces = {{"eth1", "chosen", "first card with an address and a device"},
-                       {"abc0", "passed over", "ranked after eth1"},
-                       {"docker0", "passed over", "no device"},
-                       {"lo", "passed over", "loopback"}};
+                       {"abc0", "passed-over", "ranked after eth1"},
+                       {"docker0", "passed-over", "no device"},
+                       {"lo", "passed-over", "loopback"}};
   ranked.textHas = "SMBIOS 3.0.0";
   cases.push_back(ranked);
 
@@ -164,15 +173,47 @@ std::vector<ReasonCase> reasonCases() {
   nobody.scenario = workingMachine();
   nobody.scenario.productUuid = kProductUuid;
   nobody.asNobody = true;
-  nobody.attempts = {{"sysfs", "permission denied"},
+  nobody.attempts = {{"sysfs", "permission-denied"},
                      {"efi", "missing"},
                      {"memory-scan", "missing"},
-                     {"product-uuid", "permission denied"}};
+                     {"product-uuid", "permission-denied"}};
   nobody.card = "eth0";
   nobody.addressSource = "current";
   nobody.interfaces = none.interfaces;
-  nobody.textHas = "orlim needs root";
+  nobody.textHas = "(\"permission denied\" above)";
   cases.push_back(nobody);
+
+  // Not root on a machine without firmware files: nothing was denied, and
+  // the text says only what it saw.
+  ReasonCase nobodyNothing;
+  nobodyNothing.name = "NonRootEverySourceMissing";
+  nobodyNothing.scenario.interfaces = workingMachine().interfaces;
+  nobodyNothing.asNobody = true;
+  nobodyNothing.attempts = none.attempts;
+  nobodyNothing.card = "eth0";
+  nobodyNothing.addressSource = "current";
+  nobodyNothing.interfaces = none.interfaces;
+  nobodyNothing.textHas = "No token: orlim needs root, and this user is not root.";
+  nobodyNothing.textLacks = "permission denied";
+  cases.push_back(nobodyNothing);
+
+  // A FIFO where the EFI system table belongs is named, with its path.
+  ReasonCase fifo;
+  fifo.name = "EfiSystabFifo";
+  fifo.scenario.interfaces = workingMachine().interfaces;
+  fifo.scenario.productUuid = kProductUuid;
+  fifo.scenario.fifos = {"/sys/firmware/efi/systab"};
+  fifo.attempts = {{"sysfs", "missing"},
+                   {"efi", "not-a-file-or-device"},
+                   {"memory-scan", "missing"},
+                   {"product-uuid", "found"}};
+  fifo.source = "product-uuid";
+  fifo.card = "eth0";
+  fifo.addressSource = "current";
+  fifo.interfaces = none.interfaces;
+  fifo.textHas = "EFI system table: not a regular file or device (a FIFO, socket, directory "
+                 "or block device where firmware data belongs) [/sys/firmware/efi/systab]";
+  cases.push_back(fifo);
   return cases;
 }
 
@@ -225,6 +266,93 @@ TEST(Inspect, NamesTheReason) {
     for (const char* block : {"Firmware UUID\n", "\nNetwork card\n", "\nIdentity\n"})
       EXPECT_NE(textRun.out.find(block), std::string::npos) << block;
     EXPECT_NE(textRun.out.find(c.textHas), std::string::npos) << textRun.out;
+    if (!c.textLacks.empty()) {
+      EXPECT_EQ(textRun.out.find(c.textLacks), std::string::npos) << textRun.out;
+    }
+  }
+}
+
+// What orlim-decode prints for a label, as JSON string contents or as text.
+std::string decodedLabel(const std::string& label, const std::string& token, bool json) {
+  const int in = ::memfd_create("in", MFD_CLOEXEC);
+  const int out = ::memfd_create("out", MFD_CLOEXEC);
+  const std::string line = label + " " + token;
+  EXPECT_EQ(::write(in, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  ::lseek(in, 0, SEEK_SET);
+  DecodeIo io;
+  io.in = in;
+  io.out = out;
+  DecodeOptions options;
+  options.json = json;
+  options.now = ::time(nullptr);
+  {
+    DecoderOwner decoder = makeDecoder(options, io);
+    decodeStream(*decoder);
+    finishDecoder(*decoder);
+  }
+  std::string printed(4096, '\0');
+  const ssize_t n = ::pread(out, printed.data(), printed.size(), 0);
+  printed.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  ::close(in);
+  ::close(out);
+  const std::string start = json ? "{\"label\": \"" : "label:   ";
+  if (printed.rfind(start, 0) != 0) return "(no label: " + printed + ")";
+  return printed.substr(start.size(), printed.find(json ? "\"," : "\n") - start.size());
+}
+
+// A container host's hundreds of veths all listed in both forms, and names
+// holding ESC and BEL or UTF-8 shown by the one policy both tools share.
+TEST(Inspect, EveryInterfaceAndOddNames) {
+  const std::string escBel = "e\x1b[31m\x07";
+  const std::string cafe = "caf\xc3\xa9";
+  Scenario scenario = workingMachine();
+  scenario.interfaces.push_back(vethPair(escBel, cafe));
+  scenario.interfaces.push_back(tapInterface("tap0"));
+  for (int i = 0; i < 99; ++i) {
+    char name[16], peer[16];
+    std::snprintf(name, sizeof name, "veth%03d", i);
+    std::snprintf(peer, sizeof peer, "vpeer%03d", i);
+    scenario.interfaces.push_back(vethPair(name, peer));
+  }
+  std::vector<RunResult> runs = runScenario(
+      scenario, {{{orlimBinary(), "-u", "-v"}}, {{inspectBinary(), "--json"}}, {{inspectBinary()}}});
+  ASSERT_EQ(runs.size(), 3u) << runs.front().err;
+  std::optional<Json> report = expectInspectAgrees(runs[0], runs[1]);
+  ASSERT_TRUE(report.has_value());
+
+  // lo, eth0, tap0, the odd pair and 99 more pairs: 203.
+  const std::vector<Json>& listed = report->at("network.interfaces").items;
+  EXPECT_EQ(listed.size(), 203u);
+  std::vector<std::string> names;
+  for (const Json& seen : listed) names.push_back(seen.at("name").text);
+  for (const std::string& name : {escBel, cafe, std::string("veth098"), std::string("vpeer098")})
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+
+  const std::string& json = runs[1].out;
+  const std::string& text = runs[2].out;
+  EXPECT_EQ(runs[2].status, 0);
+  std::size_t lines = 0;
+  for (std::size_t at = 0; (at = text.find("\n    ", at)) != std::string::npos; ++at)
+    if (text.find(": passed over (", at) < text.find('\n', at + 1) ||
+        text.find(": chosen (", at) < text.find('\n', at + 1))
+      ++lines;
+  EXPECT_EQ(lines, 203u) << text;
+  for (char control : {'\x1b', '\x07'}) {
+    EXPECT_EQ(text.find(control), std::string::npos) << "raw control in the text";
+    EXPECT_EQ(json.find(control), std::string::npos) << "raw control in the JSON";
+  }
+  EXPECT_NE(json.find("\"name\": \"caf\xc3\xa9\""), std::string::npos) << "UTF-8 kept";
+
+  // The same bytes as orlim-decode labels come out the same in both forms.
+  const std::string token = runs[0].out.substr(0, runs[0].out.find('\n'));
+  for (const std::string& name : {escBel, cafe}) {
+    SCOPED_TRACE(report::escapeText(name));
+    const std::string inJson = decodedLabel(name, token, true);
+    EXPECT_EQ(inJson, report::escapeJson(name));
+    EXPECT_NE(json.find("\"name\": \"" + inJson + "\""), std::string::npos) << inJson;
+    const std::string inText = decodedLabel(name, token, false);
+    EXPECT_EQ(inText, report::escapeText(name));
+    EXPECT_NE(text.find("\n    " + inText + ": "), std::string::npos) << inText;
   }
 }
 

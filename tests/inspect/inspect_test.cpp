@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "support/json.h"
 
@@ -15,22 +18,6 @@ namespace {
 
 using orlimtest::Json;
 using orlimtest::parseJson;
-
-TEST(InspectJsonEscape, EveryByteOutsidePrintableAsciiIsEscaped) {
-  struct Case {
-    const char* text;
-    const char* escaped;
-  };
-  const Case cases[] = {
-      {"eth0", "eth0"},    {"a\"b", "a\\\"b"},
-      {"a\\b", "a\\\\b"},  {"tab\there", "tab\\u0009here"},
-      {"\x7f", "\\u007f"}, {"\xc3\xa9", "\\u00c3\\u00a9"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(jsonEscape(c.text), c.escaped);
-  }
-}
 
 // A machine whose UUID came from sysfs and whose chosen card has an awkward
 // name, with a second card ranked after it.
@@ -52,7 +39,7 @@ std::unique_ptr<InspectReport> madeUpReport(const char* cardName) {
   LegacyIdObservation& l = r->legacySeen;
   l.scan.listed = true;
   for (const char* name : {cardName, "eth1"}) {
-    JudgedInterface& seen = l.scan.interfaces[l.scan.count++];
+    JudgedInterface& seen = *addJudgedInterface(l.scan);
     std::snprintf(seen.name.data(), seen.name.size(), "%s", name);
     seen.verdict = InterfaceVerdict::kCard;
   }
@@ -65,27 +52,152 @@ std::unique_ptr<InspectReport> madeUpReport(const char* cardName) {
   return r;
 }
 
-TEST(InspectJson, AwkwardNamesStayOneValidObject) {
-  for (const char* name : {"eth0", "e\"th\\0", "e\x01th\xff"}) {
-    SCOPED_TRACE(name);
-    const std::string json = formatReportJson(*madeUpReport(name));
+// Names as the system gave them: JSON keeps valid UTF-8 and escapes
+// control characters (an invalid byte becomes U+FFFD), the text shows
+// controls and invalid bytes as \xNN so nothing reaches the terminal raw.
+TEST(InspectReport, AwkwardNamesByOnePolicy) {
+  struct Case {
+    const char* name;
+    const char* fromJson;  // the name as a JSON reader gets it back
+    const char* inText;
+  };
+  const Case cases[] = {
+      {"eth0", "eth0", "eth0"},
+      {"e\"th\\0", "e\"th\\0", "e\"th\\\\0"},
+      {"caf\xc3\xa9", "caf\xc3\xa9", "caf\xc3\xa9"},
+      {"e\x1b[31mx\x07", "e\x1b[31mx\x07", "e\\x1b[31mx\\x07"},
+      {"e\x01th\xff", "e\x01th\xef\xbf\xbd", "e\\x01th\\xff"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.inText);
+    std::unique_ptr<InspectReport> r = madeUpReport(c.name);
+    const std::string json = formatReportJson(*r);
     ASSERT_EQ(json.back(), '\n');
     EXPECT_EQ(json.find('\n'), json.size() - 1) << "one line";
     std::optional<Json> report = parseJson(json);
     ASSERT_TRUE(report.has_value()) << json;
-    EXPECT_EQ(report->at("network.card").text, name);
+    EXPECT_EQ(report->at("network.card").text, c.fromJson);
     ASSERT_EQ(report->at("network.interfaces").items.size(), 2u);
-    EXPECT_EQ(report->at("network.interfaces").items[0].at("name").text, name);
-    EXPECT_EQ(report->at("network.interfaces").items[0].at("verdict").text, "chosen");
-    EXPECT_EQ(report->at("network.interfaces").items[1].at("verdict").text, "passed over");
-    EXPECT_EQ(report->at("network.address_source").text, "permanent");
-    EXPECT_TRUE(report->at("network.addresses_differ").boolean);
-    EXPECT_EQ(report->at("uuid.source").text, "sysfs");
-    EXPECT_EQ(report->at("uuid.smbios_version").text, "3.2.0");
-    EXPECT_EQ(report->at("uuid.byte_order").text, "swapped");
-    EXPECT_EQ(report->at("token_fields.uuid").text, "33221100-5544-7766-8899-aabbccddeeff");
-    EXPECT_EQ(report->at("token_fields.legacy").text, "12153A58");
-    EXPECT_EQ(report->at("token_fields.version").text, "1");
+    const Json& chosen = report->at("network.interfaces").items[0];
+    EXPECT_EQ(chosen.at("name").text, c.fromJson);
+    EXPECT_EQ(chosen.at("verdict").text, "chosen");
+    EXPECT_EQ(chosen.at("reason_id").text, "first-card");
+    const Json& other = report->at("network.interfaces").items[1];
+    EXPECT_EQ(other.at("verdict").text, "passed-over");
+    EXPECT_EQ(other.at("reason_id").text, "ranked-after");
+    EXPECT_EQ(other.at("reason").text, std::string("ranked after ") + c.inText +
+                                           " by the naming rules");
+
+    const std::string text = formatReportText(*r);
+    EXPECT_NE(text.find(std::string("    ") + c.inText + ": chosen ("), std::string::npos)
+        << text;
+    EXPECT_NE(text.find(std::string("  Chosen card:  ") + c.inText + "\n"), std::string::npos);
+    for (char control : {'\x01', '\x07', '\x1b'})
+      EXPECT_EQ(text.find(control), std::string::npos) << "a control character reached the text";
+  }
+}
+
+TEST(InspectJson, ContractKeysCarryTheObservations) {
+  const std::string json = formatReportJson(*madeUpReport("eth0"));
+  std::optional<Json> report = parseJson(json);
+  ASSERT_TRUE(report.has_value()) << json;
+  EXPECT_EQ(report->at("network.address_source").text, "permanent");
+  EXPECT_TRUE(report->at("network.addresses_differ").boolean);
+  EXPECT_EQ(report->at("uuid.source").text, "sysfs");
+  EXPECT_EQ(report->at("uuid.smbios_version").text, "3.2.0");
+  EXPECT_EQ(report->at("uuid.byte_order").text, "swapped");
+  EXPECT_EQ(report->at("uuid.attempts").items.at(0).at("outcome").text, "found");
+  EXPECT_EQ(report->at("uuid.attempts_not_listed").text, "0");
+  EXPECT_EQ(report->at("token_fields.uuid").text, "33221100-5544-7766-8899-aabbccddeeff");
+  EXPECT_EQ(report->at("token_fields.legacy").text, "12153A58");
+  EXPECT_EQ(report->at("token_fields.version").text, "1");
+}
+
+// The signature as the text shows it: hex, the eight digits that end the
+// legacy identifier, and named for what it is on this architecture.
+TEST(InspectReport, CpuSignatureAsTheTextShowsIt) {
+  std::unique_ptr<InspectReport> r = madeUpReport("eth0");
+  r->legacySeen.signature = 0x1000906EALL;  // only the low 32 bits are shown
+  std::optional<Json> report = parseJson(formatReportJson(*r));
+  ASSERT_TRUE(report.has_value());
+  EXPECT_EQ(report->at("cpu_signature").kind, Json::Kind::kString);
+  EXPECT_EQ(report->at("cpu_signature").text, "000906EA");
+  const std::string text = formatReportText(*r);
+  EXPECT_NE(text.find("    000906EA: low 32 bits of the CPU signature ("), std::string::npos)
+      << text;
+#if defined(__aarch64__)
+  EXPECT_EQ(report->at("cpu_signature_kind").text, "midr-el1");
+  EXPECT_NE(text.find("(MIDR_EL1 of CPU 0)"), std::string::npos) << text;
+  EXPECT_EQ(text.find("CPUID"), std::string::npos) << text;
+#else
+  EXPECT_EQ(report->at("cpu_signature_kind").text, "cpuid-leaves-0-4");
+  EXPECT_NE(text.find("(CPUID leaves 0 to 4)"), std::string::npos) << text;
+#endif
+}
+
+// Hundreds of interfaces (a container host's veths) are all listed, in
+// both forms.
+TEST(InspectReport, EveryInterfaceListed) {
+  std::unique_ptr<InspectReport> r = madeUpReport("eth0");
+  for (int i = 0; i < 201; ++i) {
+    JudgedInterface& veth = *addJudgedInterface(r->legacySeen.scan);
+    std::snprintf(veth.name.data(), veth.name.size(), "veth%03d", i);
+    veth.verdict = InterfaceVerdict::kNoDevice;
+  }
+  std::optional<Json> report = parseJson(formatReportJson(*r));
+  ASSERT_TRUE(report.has_value());
+  const std::vector<Json>& listed = report->at("network.interfaces").items;
+  ASSERT_EQ(listed.size(), 203u);
+  EXPECT_EQ(listed.back().at("name").text, "veth200");
+  EXPECT_EQ(listed.back().at("reason_id").text, "no-device");
+  EXPECT_EQ(report->at("network.interfaces_not_listed").text, "0");
+  const std::string text = formatReportText(*r);
+  EXPECT_NE(text.find("    veth200: passed over (no device (virtual interface))\n"),
+            std::string::npos);
+  EXPECT_EQ(text.find("not listed"), std::string::npos);
+
+  // Only memory running out leaves some out, and then they are counted.
+  r->legacySeen.scan.dropped = 3;
+  report = parseJson(formatReportJson(*r));
+  ASSERT_TRUE(report.has_value());
+  EXPECT_EQ(report->at("network.interfaces").items.size(), 203u);
+  EXPECT_EQ(report->at("network.interfaces_not_listed").text, "3");
+  EXPECT_NE(formatReportText(*r).find("    (3 more interfaces not listed"), std::string::npos);
+}
+
+// "permission denied" only where a source said so.
+TEST(InspectText, NonRootSaysWhatItSaw) {
+  struct Case {
+    const char* name;
+    smbios::AttemptOutcome outcome;
+    bool denied;
+  };
+  const Case cases[] = {
+      {"every source missing", smbios::AttemptOutcome::kMissing, false},
+      {"a source refused", smbios::AttemptOutcome::kPermissionDenied, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto r = std::make_unique<InspectReport>();
+    r->root = false;
+    r->uuidResult = -2;
+    for (smbios::UuidSource source : {smbios::UuidSource::kSysfs, smbios::UuidSource::kEfi,
+                                      smbios::UuidSource::kProductUuid}) {
+      smbios::UuidAttempt& a = r->uuidSeen.attempts[r->uuidSeen.count++];
+      a.source = source;
+      a.outcome = smbios::AttemptOutcome::kMissing;
+      a.path = "/x";
+    }
+    r->uuidSeen.attempts[1].outcome = c.outcome;
+    std::snprintf(r->legacy.data(), r->legacy.size(), "%s", "1234567890");
+    r->legacyLength = 10;
+    const std::string text = formatReportText(*r);
+    EXPECT_EQ(text.find("permission denied") != std::string::npos, c.denied) << text;
+    EXPECT_NE(text.find("No token: orlim needs root"), std::string::npos) << text;
+    std::optional<Json> report = parseJson(formatReportJson(*r));
+    ASSERT_TRUE(report.has_value());
+    EXPECT_EQ(report->at("uuid.attempts").items.at(1).at("outcome").text,
+              c.denied ? "permission-denied" : "missing");
   }
 }
 

@@ -201,12 +201,12 @@ TEST_F(SmbiosChain, StructureTableReadsSayWhyTheyFail) {
        smbios::kTableTooLarge},
       {"over the limit, missing path", withLength(inMemory, 1u << 30), files.dir.path("none"),
        smbios::kTableTooLarge},
-      {"file missing", inFile, files.dir.path("none"), smbios::kCannotOpen},
-      {"file a FIFO", inFile, files.dir.path("fifo"), smbios::kNotFileOrDevice},
-      {"memory a FIFO", inMemory, files.dir.path("fifo"), smbios::kNotFileOrDevice},
-      {"memory past the image", at(inMemory, 0x10000 - 8), files.memory, smbios::kEmptyOrOutside},
+      {"file missing", inFile, files.dir.path("none"), -ENOENT},
+      {"file a FIFO", inFile, files.dir.path("fifo"), -EBADFD},
+      {"memory a FIFO", inMemory, files.dir.path("fifo"), -EBADFD},
+      {"memory past the image", at(inMemory, 0x10000 - 8), files.memory, -ENODATA},
       {"memory past the signed range", at(inMemory, 1ULL << 63), files.memory,
-       smbios::kEmptyOrOutside},
+       smbios::kAddressTooHigh},
       {"no UUID there", at(inMemory, 0x2000), files.memory, smbios::kNoUsableUuid},
   };
   for (const Case& c : cases) {
@@ -626,6 +626,7 @@ struct Recorded {
   UuidSource source;
   AttemptOutcome outcome;
   std::uint64_t address = 0;  // where hasAddress: the EFI or anchor address
+  std::string path = {};      // when not empty: the path the attempt names
 };
 
 struct ObservationCase {
@@ -747,6 +748,40 @@ TEST_F(SmbiosChain, WatchedRunsRecordEveryAttempt) {
                     {UuidSource::kMemoryScan, AttemptOutcome::kUuidAllFF, 0xF0000},
                     {UuidSource::kMemoryScan, AttemptOutcome::kTableWalkedBefore, 0xF0100},
                     {UuidSource::kProductUuid, AttemptOutcome::kMissing}}},
+      // Each EFI path that fails for a reason of its own is named with it:
+      // the older /proc file too, where the newer one is only missing.
+      {.name = "the /proc system table a FIFO",
+       .write =
+           [&](ChainFiles& f) {
+             ASSERT_EQ(::mkfifo(f.procSystab.c_str(), 0600), 0);
+             writeFile(f.productUuid, kRawText);
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kMissing, 0, files.entryPoint},
+                    {UuidSource::kEfi, AttemptOutcome::kNotAFileOrDevice, 0, files.procSystab},
+                    {UuidSource::kMemoryScan,
+                     smbios::kHasLegacyBiosArea ? AttemptOutcome::kMissing
+                                                : AttemptOutcome::kNotTried},
+                    {UuidSource::kProductUuid, AttemptOutcome::kFound, 0, files.productUuid}}},
+      {.name = "the /sys system table a FIFO, the /proc one missing",
+       .write =
+           [&](ChainFiles& f) {
+             ASSERT_EQ(::mkfifo(f.efiSystab.c_str(), 0600), 0);
+             writeFile(f.productUuid, kRawText);
+           },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kMissing},
+                    {UuidSource::kEfi, AttemptOutcome::kNotAFileOrDevice, 0, files.efiSystab},
+                    {UuidSource::kMemoryScan,
+                     smbios::kHasLegacyBiosArea ? AttemptOutcome::kMissing
+                                                : AttemptOutcome::kNotTried},
+                    {UuidSource::kProductUuid, AttemptOutcome::kFound}}},
+      {.name = "both system tables missing",
+       .write = [&](ChainFiles& f) { writeFile(f.productUuid, kRawText); },
+       .attempts = {{UuidSource::kSysfs, AttemptOutcome::kMissing},
+                    {UuidSource::kEfi, AttemptOutcome::kMissing, 0, files.efiSystab},
+                    {UuidSource::kMemoryScan,
+                     smbios::kHasLegacyBiosArea ? AttemptOutcome::kMissing
+                                                : AttemptOutcome::kNotTried},
+                    {UuidSource::kProductUuid, AttemptOutcome::kFound}}},
       {.name = "an EFI table without a key line, a short product text",
        .write =
            [&](ChainFiles& f) {
@@ -780,6 +815,10 @@ TEST_F(SmbiosChain, WatchedRunsRecordEveryAttempt) {
       EXPECT_EQ(a.source, c.attempts[i].source);
       EXPECT_EQ(a.outcome, c.attempts[i].outcome);
       EXPECT_EQ(a.hasAddress ? a.address : 0, c.attempts[i].address);
+      if (!c.attempts[i].path.empty()) {
+        ASSERT_NE(a.path, nullptr);
+        EXPECT_EQ(a.path, c.attempts[i].path);
+      }
     }
     const smbios::UuidAttempt* found = nullptr;
     for (std::size_t i = 0; i < seen.count; ++i)
@@ -806,13 +845,13 @@ TEST(SmbiosLoadFileBytes, ReadsUpToTheMaximumOrTheFileSize) {
   writeFile(path, std::string("0123456789"));
   std::size_t length = 4;
   smbios::ByteBuffer bytes;
-  ASSERT_EQ(smbios::loadFileBytes(path.c_str(), length, bytes), smbios::kLoaded);
+  ASSERT_EQ(smbios::loadFileBytes(path.c_str(), length, bytes), 0);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(length, 4u);
   EXPECT_EQ(std::memcmp(bytes.get(), "0123", 4), 0);
 
   length = 0xFFFFFFFF;
-  ASSERT_EQ(smbios::loadFileBytes(path.c_str(), length, bytes), smbios::kLoaded);
+  ASSERT_EQ(smbios::loadFileBytes(path.c_str(), length, bytes), 0);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(length, 10u);
   EXPECT_EQ(std::memcmp(bytes.get(), "0123456789", 10), 0);
@@ -832,13 +871,13 @@ std::vector<OddPathCase> oddPathCases(const TempDir& dir) {
   EXPECT_EQ(mkfifo(dir.path("fifo").c_str(), 0600), 0);
   EXPECT_EQ(mkdir(dir.path("dir").c_str(), 0700), 0);
   return {
-      {"missing", dir.path("missing"), smbios::kCannotOpen},
-      {"empty name", "", smbios::kCannotOpen},
-      {"empty file", dir.path("empty"), smbios::kEmptyOrOutside},
-      {"FIFO", dir.path("fifo"), smbios::kNotFileOrDevice},
-      {"directory", dir.path("dir"), smbios::kNotFileOrDevice},
+      {"missing", dir.path("missing"), -ENOENT},
+      {"empty name", "", -ENOENT},
+      {"empty file", dir.path("empty"), -ENODATA},
+      {"FIFO", dir.path("fifo"), -EBADFD},
+      {"directory", dir.path("dir"), -EBADFD},
       // A character device reports no size: nothing to read as a file.
-      {"character device", "/dev/zero", smbios::kEmptyOrOutside},
+      {"character device", "/dev/zero", -ENODATA},
   };
 }
 
@@ -859,13 +898,15 @@ TEST(SmbiosOpenFirmware, OnlyRegularFilesAndCharacterDevicesOpen) {
     SCOPED_TRACE(c.name);
     struct stat status {};
     const int fd = smbios::openFirmwareFile(c.path.c_str(), status);
-    const bool opens = c.reason == smbios::kEmptyOrOutside;
+    const bool opens = c.reason == -ENODATA;
     EXPECT_EQ(fd >= 0, opens);
     if (fd >= 0) close(fd);
     if (!opens) {
       EXPECT_EQ(fd, c.reason);
     }
-    EXPECT_EQ(smbios::openFirmwareStream(c.path.c_str()) != nullptr, opens);
+    int cause = 1;
+    EXPECT_EQ(smbios::openFirmwareStream(c.path.c_str(), cause) != nullptr, opens);
+    EXPECT_EQ(cause, opens ? 0 : c.reason);
   }
 }
 
@@ -882,7 +923,7 @@ TEST(SmbiosLoadPhysicalRange, ReadsInsideARegularFileOnly) {
        {std::pair<std::int64_t, std::size_t>{0xFF9, 0x20}, {0x2FF0, 0x10}, {0, 0x3000}}) {
     SCOPED_TRACE(address);
     smbios::ByteBuffer bytes;
-    ASSERT_EQ(smbios::loadPhysicalRange(address, length, path.c_str(), bytes), smbios::kLoaded);
+    ASSERT_EQ(smbios::loadPhysicalRange(address, length, path.c_str(), bytes), 0);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(std::memcmp(bytes.get(), pattern.data() + address, length), 0);
   }
@@ -897,12 +938,12 @@ TEST(SmbiosLoadPhysicalRange, ReadsInsideARegularFileOnly) {
     SCOPED_TRACE(std::to_string(address) + "+" + std::to_string(length));
     smbios::ByteBuffer bytes;
     EXPECT_EQ(smbios::loadPhysicalRange(address, length, path.c_str(), bytes),
-              smbios::kEmptyOrOutside);
+              -ENODATA);
     EXPECT_FALSE(bytes);
   }
   TempDir odd;
   for (const OddPathCase& c : oddPathCases(odd)) {
-    if (c.reason == smbios::kEmptyOrOutside) continue;  // covered above and below
+    if (c.reason == -ENODATA) continue;  // covered above and below
     SCOPED_TRACE(c.name);
     smbios::ByteBuffer bytes;
     EXPECT_EQ(smbios::loadPhysicalRange(0, 16, c.path.c_str(), bytes), c.reason);
@@ -913,12 +954,12 @@ TEST(SmbiosLoadPhysicalRange, DevicesThatCannotBeMappedAreRead) {
   // /dev/urandom has no mmap and ignores seeks: the read fallback serves
   // offset 0 and fails any other, as a seek to the wrong place must.
   smbios::ByteBuffer bytes;
-  EXPECT_EQ(smbios::loadPhysicalRange(0, 64, "/dev/urandom", bytes), smbios::kLoaded);
-  EXPECT_EQ(smbios::loadPhysicalRange(4096, 64, "/dev/urandom", bytes), smbios::kReadError);
+  EXPECT_EQ(smbios::loadPhysicalRange(0, 64, "/dev/urandom", bytes), 0);
+  EXPECT_EQ(smbios::loadPhysicalRange(4096, 64, "/dev/urandom", bytes), -ESPIPE);
   // /dev/null has nothing to read.
-  EXPECT_EQ(smbios::loadPhysicalRange(0, 64, "/dev/null", bytes), smbios::kReadError);
+  EXPECT_EQ(smbios::loadPhysicalRange(0, 64, "/dev/null", bytes), -EIO);
   // /dev/zero maps.
-  ASSERT_EQ(smbios::loadPhysicalRange(0x1234, 64, "/dev/zero", bytes), smbios::kLoaded);
+  ASSERT_EQ(smbios::loadPhysicalRange(0x1234, 64, "/dev/zero", bytes), 0);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(bytes[0], 0);
   EXPECT_EQ(bytes[63], 0);
@@ -935,7 +976,12 @@ TEST(SmbiosReadExactlyAt, ReadsAtTheOffsetAndFailsWhenTheFileEndsFirst) {
   EXPECT_EQ(std::memcmp(buffer, "6789", 4), 0);
   // A file cut short after its size was taken: an error, not a signal.
   EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 5, 6), -1);
-  EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 1, std::numeric_limits<std::uint64_t>::max()), -1);
+  int cause = 0;
+  EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 5, 6, &cause), -1);
+  EXPECT_EQ(cause, -EIO);
+  EXPECT_EQ(
+      smbios::readExactlyAt(fd, buffer, 1, std::numeric_limits<std::uint64_t>::max(), &cause), -1);
+  EXPECT_EQ(cause, -EOVERFLOW);
   close(fd);
 }
 
@@ -966,7 +1012,11 @@ TEST(SmbiosReadExactly, CountsEndOfFileAndErrorsAsFailure) {
   Pipe p;
   p.write("abc");
   p.closeWrite();
-  EXPECT_EQ(smbios::readExactly(p.readEnd(), buffer, 4), -1);
+  int cause = 0;
+  EXPECT_EQ(smbios::readExactly(p.readEnd(), buffer, 4, &cause), -1);
+  EXPECT_EQ(cause, -EIO) << "an early end";
+  EXPECT_EQ(smbios::readExactly(-1, buffer, 1, &cause), -1);
+  EXPECT_EQ(cause, -EBADF) << "the read's own errno";
 }
 
 std::atomic<int> signalsSeen{0};

@@ -100,9 +100,19 @@ class Reader {
           if (pos_ + 4 > text_.size()) return false;
           const unsigned long code = std::strtoul(text_.substr(pos_, 4).c_str(), nullptr, 16);
           pos_ += 4;
-          // The tools escape single bytes only; that is all a test needs.
-          if (code > 0xFF) return false;
-          out += static_cast<char>(code);
+          // Back to UTF-8 (U+FFFD stands for an invalid byte); the tools
+          // escape nothing past the first plane.
+          if (code >= 0xD800 && code <= 0xDFFF) return false;
+          if (code < 0x80) {
+            out += static_cast<char>(code);
+          } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+          } else {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+          }
           break;
         }
         default:
