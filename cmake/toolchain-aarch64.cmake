@@ -21,6 +21,13 @@ set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${ORLIM_CROSS_TRIPLE}/pkgconfig:${ORLIM_CROS
 
 find_program(ORLIM_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static)
 if(ORLIM_QEMU_AARCH64)
-  # -L: where the emulated dynamic loader and C library are.
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${ORLIM_QEMU_AARCH64} -L ${ORLIM_CROSS_SYSROOT})
+  # -L: where the emulated dynamic loader and C library are. The loader
+  # must find the C library of its own build there: with libc6:arm64
+  # installed through multiarch, the host's loader cache names
+  # /lib/aarch64-linux-gnu, whose C library (another Debian revision) does
+  # not go with the cross loader and hangs a forking test. LD_LIBRARY_PATH
+  # is searched before the cache; other arm64 libraries (nettle) still come
+  # from multiarch.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ORLIM_QEMU_AARCH64} -L ${ORLIM_CROSS_SYSROOT}
+      -E LD_LIBRARY_PATH=${ORLIM_CROSS_SYSROOT}/lib)
 endif()

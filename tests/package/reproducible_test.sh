@@ -1,38 +1,39 @@
 #!/bin/bash
-# Two builds of the same sources, in different folders (one build tree inside
-# its source tree, the other outside), with the same SOURCE_DATE_EPOCH, must
-# give byte-identical Debian packages and static binary.
-# usage: reproducible_test.sh SOURCE_DIR CXX_COMPILER BUILD_TYPE
+# Builds of the same sources in different folders must give byte-identical
+# packages:
+#  - the RPM and the static binary in it, from two CMake builds with the
+#    same SOURCE_DATE_EPOCH (one build tree inside its source tree, the
+#    other outside), made some seconds apart;
+#  - the Debian packages, made by dpkg-buildpackage once more in another
+#    folder, against those of DEBS_DIR (debian_build.sh).
+# usage: reproducible_test.sh SOURCE_DIR CXX_COMPILER BUILD_TYPE DEBS_DIR ARCH
 set -euo pipefail
 source_dir=$(cd "$1" && pwd)
 compiler=$2
 build_type=$3
+debs=$(cd "$4" && pwd)
+arch=$5
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1796860800}
 
-# The sources as checked out, without build trees.
-copy_sources() {
-  mkdir -p "$1"
-  if git -C "$source_dir" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
-      (cd "$source_dir" && xargs -0 tar -cf - --no-recursion --ignore-failed-read 2>/dev/null) | tar -xf - -C "$1"
-  else
-    tar -C "$source_dir" --exclude=./build -cf - . | tar -xf - -C "$1"
-  fi
-}
-copy_sources "$work/one/orlim"
-copy_sources "$work/two/elsewhere/orlim-source"
+"$here/copy_sources.sh" "$source_dir" "$work/one/orlim"
+"$here/copy_sources.sh" "$source_dir" "$work/two/elsewhere/orlim-source"
 
-build() {  # build SOURCE BUILD OUT
+build() {  # build SOURCE BUILD OUT: the RPM's tools alone, and the RPM
   cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
-    -DCMAKE_CXX_COMPILER="$compiler" -DORLIM_TESTS=OFF >"$work/log" 2>&1 &&
-    cmake --build "$2" >>"$work/log" 2>&1 &&
-    cpack --config "$2/CPackConfig.cmake" -G DEB -B "$3" >>"$work/log" 2>&1 ||
+    -DCMAKE_CXX_COMPILER="$compiler" -DORLIM_TESTS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+    >"$work/log" 2>&1 &&
+    cmake --build "$2" --target orlim-static orlim-inspect-static orlim_package_files >>"$work/log" 2>&1 &&
+    cpack --config "$2/CPackConfig.cmake" -B "$3" >>"$work/log" 2>&1 ||
     { cat "$work/log"; echo "FAIL: build in $2"; exit 1; }
 }
 build "$work/one/orlim" "$work/one/orlim/build/release" "$work/one/packages"
+# At least a second apart, so that a clock read anywhere shows.
+sleep 1
 build "$work/two/elsewhere/orlim-source" "$work/two/out-of-tree" "$work/two/packages"
+"$here/debian_build.sh" "$source_dir" "$work/debs/elsewhere" "$arch" >/dev/null
 
 differ=0
 compare() {  # compare NAME FILE1 FILE2
@@ -45,10 +46,20 @@ compare() {  # compare NAME FILE1 FILE2
     if command -v diffoscope >/dev/null; then diffoscope "$2" "$3" | head -n 60 || true; fi
   fi
 }
-for deb in "$work"/one/packages/*.deb; do
-  compare "$(basename "$deb")" "$deb" "$work/two/packages/$(basename "$deb")"
+rpms=("$work"/one/packages/*.rpm)
+[ "${#rpms[@]}" = 1 ] && [ -f "${rpms[0]}" ] || { echo "FAIL: expected one RPM"; differ=1; }
+for rpm in "${rpms[@]}"; do
+  compare "$(basename "$rpm")" "$rpm" "$work/two/packages/$(basename "$rpm")"
+  # The build time is the sources' date, not the clock's.
+  built=$(rpm -qp --qf '%{BUILDTIME}' "$rpm" 2>/dev/null)
+  [ "$built" = "$SOURCE_DATE_EPOCH" ] || { echo "FAIL: RPM build time $built"; differ=1; }
 done
 compare orlim-static "$work/one/orlim/build/release/src/cli/orlim-static" \
   "$work/two/out-of-tree/src/cli/orlim-static"
-[ "$(ls "$work"/one/packages/*.deb | wc -l)" = 2 ] || { echo "FAIL: expected two .debs"; differ=1; }
+count=0
+for deb in "$debs"/*.deb; do
+  compare "$(basename "$deb")" "$deb" "$work/debs/elsewhere/$(basename "$deb")"
+  count=$((count + 1))
+done
+[ "$count" -ge 4 ] || { echo "FAIL: only $count .debs in $debs"; differ=1; }
 exit $differ
