@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr char kUpperDigits[] = "0123456789ABCDEF";
-
 char* put(char* p, std::string_view text) {
   std::memcpy(p, text.data(), text.size());
   return p + text.size();
