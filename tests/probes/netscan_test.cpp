@@ -485,10 +485,16 @@ TEST(DescribeInterface, DriverAddressOriginAndDeviceLinks) {
     return out;
   });
   ASSERT_EQ(child.status, 0);
-  // A veth's address is random unless set; a tap's was set here.
+  // A veth's address is random unless set; a tap's was set here. User-mode
+  // emulation answers the permanent-address request but not the driver
+  // request, so there the driver names stay empty.
+#ifdef ORLIM_TESTS_UNDER_EMULATOR
+  EXPECT_EQ(child.output, "veth0::1:-:- vf0::3:device:physfn eth0::3:device:- missing0::-1:-:- ");
+#else
   EXPECT_EQ(child.output,
             "veth0:veth:1:-:- vf0:tun:3:device:physfn eth0:tun:3:device:- "
             "missing0::-1:-:- ");
+#endif
 }
 
 }  // namespace
