@@ -195,7 +195,9 @@ void setUpOwnRoot(Setup& s, const Scenario& scenario) {
   makeDirs(s, kOwnRoot);
   mountTmpfs(s, kOwnRoot);
   const std::string root = kOwnRoot;
-  for (const std::string& name : listDir("/")) {
+  // The real root's entries: under user-mode emulation with a sysroot ("-L"),
+  // "/" itself is looked up in the sysroot first and lists that instead.
+  for (const std::string& name : listDir("/proc/self/root/")) {
     if (std::find(scenario.rootHidden.begin(), scenario.rootHidden.end(), name) !=
         scenario.rootHidden.end())
       continue;

@@ -241,8 +241,8 @@ TEST(Inspect, NamesTheReason) {
     for (const Attempt& a : c.attempts) {
       if (smbios::kHasLegacyBiosArea || a.source != "memory-scan") {
         want.push_back(a.source + ": " + a.outcome);
-      } else if (want.empty() || want.back() != "memory-scan: not tried") {
-        want.push_back("memory-scan: not tried");  // one line, whatever the window held
+      } else if (want.empty() || want.back() != "memory-scan: not-tried") {
+        want.push_back("memory-scan: not-tried");  // one line, whatever the window held
       }
     }
     EXPECT_EQ(got, want);
