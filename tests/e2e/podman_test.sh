@@ -52,7 +52,9 @@ unshare --mount --net --propagation private bash -uo pipefail -c '
 for dir in /run /var/lib /var/tmp; do mount -t tmpfs tmpfs "$dir" || exit 1; done
 mount -t tmpfs tmpfs /sys/firmware && mkdir -p /sys/firmware/dmi/tables &&
   cp "$WORK/tables/smbios_entry_point" "$WORK/tables/DMI" /sys/firmware/dmi/tables/ || exit 1
-podman=(podman --root "$WORK/storage" --runroot "$WORK/run" --tmpdir "$WORK/libpod"
+# The run root under the private /run: podman refuses one longer than 50
+# characters, which a build tree deep in a home folder easily gives.
+podman=(podman --root "$WORK/storage" --runroot /run/orlim-podman --tmpdir "$WORK/libpod"
         --runtime runc --cgroup-manager cgroupfs --events-backend none)
 # Where podman cannot start a container here, say why and skip.
 if ! out=$("${podman[@]}" import "$WORK/image.tar" orlim-test:1 2>&1); then
