@@ -15,6 +15,7 @@ ExternalProject_Add(orlim_cross_arm64
     -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-aarch64.cmake
     -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
     -DORLIM_TESTS=${ORLIM_TESTS}
+    -DORLIM_TEST_CXX_FLAGS=${ORLIM_TEST_CXX_FLAGS}
     -DCMAKE_COMPILE_WARNING_AS_ERROR=${CMAKE_COMPILE_WARNING_AS_ERROR}
   INSTALL_COMMAND ""
   # The inner build knows what is out of date; always ask it.

@@ -11,9 +11,12 @@
 #include <string_view>
 #include <vector>
 
+#include "common/usage_error.h"
 #include "decode/decode.h"
 
 namespace {
+
+const char kTool[] = "orlim-decode";
 
 const char kUsage[] =
     "Usage: orlim-decode [OPTION]... [TOKEN | 'LABEL TOKEN' | -]...\n"
@@ -30,13 +33,6 @@ const char kUsage[] =
     "not be read or output written, 2 on a usage error.\n";
 
 constexpr std::int64_t kMaxAgeLimitDays = 1000000;
-
-// One line saying what is wrong, quoting what was given, and where to look.
-int usageError(const char* before, const char* given, const char* after = "") {
-  std::fprintf(stderr, "orlim-decode: %s'%s'%s\nTry 'orlim-decode --help' for more information.\n",
-               before, given, after);
-  return 2;
-}
 
 bool parseDays(const char* text, std::int64_t& days) {
   if (*text < '0' || *text > '9') return false;
@@ -77,7 +73,7 @@ int main(int argc, char** argv) {
         break;
       case kOptMaxAge:
         if (!parseDays(optarg, options.maxAgeDays))
-          return usageError("--max-age takes a whole number of days, not ", optarg);
+          return usageError(kTool, "--max-age takes a whole number of days, not ", optarg);
         break;
       case 'h':
         std::fputs(kUsage, stdout);
@@ -85,20 +81,8 @@ int main(int argc, char** argv) {
       case kOptVersion:
         std::puts("orlim-decode " ORLIM_VERSION);
         return std::fflush(stdout) == 0 ? 0 : 1;
-      case ':':
-        return usageError("option ", argv[optind - 1], " needs a value");
-      default: {
-        // An unknown long option is the whole argument; a short one, a letter;
-        // a long option given a value it does not take is named whole.
-        const std::string_view given = argv[optind - 1];
-        if (optopt != 0 && given.starts_with("--"))
-          return usageError("option ", argv[optind - 1], " takes no value");
-        if (optopt != 0) {
-          const char shortOption[3] = {'-', static_cast<char>(optopt), '\0'};
-          return usageError("unknown option ", shortOption);
-        }
-        return usageError("unknown option ", argv[optind - 1]);
-      }
+      default:
+        return optionError(kTool, opt, argv);
     }
   }
   for (int i = optind; i < argc; ++i) inputs.push_back(i);  // after "--"

@@ -10,9 +10,12 @@
 #include <string_view>
 
 #include "common/unique_fd.h"
+#include "common/usage_error.h"
 #include "fleet/fleet.h"
 
 namespace {
+
+const char kTool[] = "orlim-fleet";
 
 const char kUsage[] =
     "Usage: orlim-fleet [OPTION]... [NOW.jsonl | -]\n"
@@ -31,12 +34,6 @@ const char kUsage[] =
     "with no warnings; 1 when anything needs a look (a change, a failure, a\n"
     "shared identity, a warning, a line that is not a record, a read or write\n"
     "error); 2 on a usage error or when a file cannot be opened.\n";
-
-int usageError(const char* before, const char* given, const char* after = "") {
-  std::fprintf(stderr, "orlim-fleet: %s'%s'%s\nTry 'orlim-fleet --help' for more information.\n",
-               before, given, after);
-  return 2;
-}
 
 // Standard input for "-", else the file opened for reading.
 int openInput(const char* name) {
@@ -65,14 +62,15 @@ int main(int argc, char** argv) {
     if (opt == -1) break;
     switch (opt) {
       case 1:
-        if (now != nullptr) return usageError("one collection to compare, not also ", optarg);
+        if (now != nullptr)
+          return usageError(kTool, "one collection to compare, not also ", optarg);
         now = optarg;
         break;
       case kOptJson:
         options.json = true;
         break;
       case kOptPrevious:
-        if (previous != nullptr) return usageError("--previous given twice: ", optarg);
+        if (previous != nullptr) return usageError(kTool, "--previous given twice: ", optarg);
         previous = optarg;
         break;
       case 'h':
@@ -81,27 +79,17 @@ int main(int argc, char** argv) {
       case kOptVersion:
         std::puts("orlim-fleet " ORLIM_VERSION);
         return std::fflush(stdout) == 0 ? 0 : 1;
-      case ':':
-        return usageError("option ", argv[optind - 1], " needs a value");
-      default: {
-        const std::string_view given = argv[optind - 1];
-        if (optopt != 0 && given.starts_with("--"))
-          return usageError("option ", argv[optind - 1], " takes no value");
-        if (optopt != 0) {
-          const char shortOption[3] = {'-', static_cast<char>(optopt), '\0'};
-          return usageError("unknown option ", shortOption);
-        }
-        return usageError("unknown option ", argv[optind - 1]);
-      }
+      default:
+        return optionError(kTool, opt, argv);
     }
   }
   for (int i = optind; i < argc; ++i) {  // after "--"
-    if (now != nullptr) return usageError("one collection to compare, not also ", argv[i]);
+    if (now != nullptr) return usageError(kTool, "one collection to compare, not also ", argv[i]);
     now = argv[i];
   }
   if (now == nullptr) now = "-";
   if (previous != nullptr && std::string_view(previous) == "-" && std::string_view(now) == "-")
-    return usageError("standard input can be one collection, not both: ", "-");
+    return usageError(kTool, "standard input can be one collection, not both: ", "-");
 
   UniqueFd nowFd(openInput(now));
   if (!nowFd.valid()) {
@@ -115,8 +103,8 @@ int main(int argc, char** argv) {
   }
   const fleet::FleetSource nowSource{now, nowFd.get()};
   const fleet::FleetSource previousSource{previous == nullptr ? "" : previous, previousFd.get()};
-  const int status = fleet::runFleet(options, nowSource, previous == nullptr ? nullptr : &previousSource,
-                                     fleet::FleetIo{});
+  const int status = fleet::runFleet(
+      options, nowSource, previous == nullptr ? nullptr : &previousSource, fleet::FleetIo{});
   // Standard input is not this program's to close.
   if (nowFd.get() == STDIN_FILENO) nowFd.release();
   if (previousFd.get() == STDIN_FILENO) previousFd.release();

@@ -13,7 +13,9 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
+#include "common/io.h"
 #include "common/unique_fd.h"
 #include "probes/netscan_internal.h"
 
@@ -42,8 +44,8 @@ void describeInterface(const char* name, const NetAccess& access, InterfaceDetai
   if (length > 0 && static_cast<std::size_t>(length) < path.size()) {
     UniqueFd fd(::open(path.data(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     std::array<char, 8> text{};
-    if (fd.valid() && ::read(fd.get(), text.data(), text.size() - 1) > 0 && text[0] >= '0' &&
-        text[0] <= '9')
+    if (fd.valid() && readSome(fd.get(), std::span(text).first(text.size() - 1)) > 0 &&
+        text[0] >= '0' && text[0] <= '9')
       details.addressAssignType = text[0] - '0';
   }
 
