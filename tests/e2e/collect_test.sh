@@ -8,15 +8,18 @@
 # two token lines, a command that never ends, one that never stops
 # talking, a server that accepts and never speaks, a refused connection, an unknown name, control characters.
 # Both forms run against the same hosts, the ansible one over
-# ansible_connection=ssh; each row checks the HOST TOKEN lines, the
+# ansible_connection=ssh, one form per run (FORM ssh or ansible), so that the
+# two can run side by side; each row checks the HOST TOKEN lines, the
 # per-host report, the exit status and the records orlim-decode makes.
-# usage: collect_test.sh CONTRIB_DIR SCENARIO_EXEC ORLIM ORLIM_DECODE   (as root)
+# usage: collect_test.sh FORM CONTRIB_DIR SCENARIO_EXEC ORLIM ORLIM_DECODE   (as root)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/ssh_lab.bash"
 lab_enter "$0" "$@"
 
-contrib=$(realpath "$1") scenario=$(realpath "$2") orlim=$(realpath "$3") decode=$(realpath "$4")
+form=$1
+contrib=$(realpath "$2") scenario=$(realpath "$3") orlim=$(realpath "$4") decode=$(realpath "$5")
+case $form in ssh | ansible) ;; *) echo "no such form: $form"; exit 2 ;; esac
 collect=$contrib/orlim-collect
 failures=0
 check() {  # check NAME CONDITION...
@@ -123,59 +126,60 @@ check_tokens() {
 }
 
 # ---------------------------------------------------------------- ssh form
-all=()
-while read -r host _; do all+=("$host"); done <<<"$hosts"
-start=$SECONDS
-"$collect" ssh -j 5 -t 2 -d 6 -c "$lab/bin/orlim" -- "${all[@]}" >"$lab/out" 2>"$lab/err"
-status=$?
-check "ssh: status 1 (hosts without a token)" test "$status" = 1
-check "ssh: ended by the deadlines" test $((SECONDS - start)) -lt 30
-pairs=() reports=0
-while read -r host _ _ expect; do
-  case $expect in
-    working | placeholder) pairs+=("$host:$expect") ;;
-    *)
-      reports=$((reports + 1))
-      # The name as a literal, the rest a pattern.
-      check "ssh: $host reported" grep -qE "^orlim-collect: ${host//./\\.}: $expect" "$lab/err" ;;
-  esac
-done <<<"$hosts"
-check_tokens ssh "$lab/out" "${pairs[@]}"
-check "ssh: one report line per host without a token" test "$(wc -l <"$lab/err")" = "$reports"
-check "ssh: no raw control character on the terminal" \
-  test "$(LC_ALL=C grep -c '[[:cntrl:]]' "$lab/err")" = 0
-[ "$failures" = 0 ] || { echo "--- stdout"; cat "$lab/out"; echo "--- stderr"; cat "$lab/err"; }
-
-# The same hosts one at a time, into a file the user names; the list from a
-# file (a blank line and a comment in it).
-printf 'web-01\n\n# a comment\nweb.01\r\nbox-03\n' >"$lab/list"
-"$collect" ssh -j 1 -o "$lab/named" -f "$lab/list" -c "$lab/bin/orlim" >"$lab/out" 2>"$lab/err"
-status=$?
-check "ssh -j 1 -o -f: status 1" test "$status" = 1
-check "ssh -j 1 -o -f: nothing on stdout" test ! -s "$lab/out"
-check_tokens "ssh -j 1 -o -f" "$lab/named" web-01:working web.01:placeholder
-check "ssh -j 1 -o -f: box-03 reported" grep -q "^orlim-collect: box-03: no token: " "$lab/err"
-
-# Every host with a token: status 0, nothing on stderr.
-"$collect" ssh -c "$lab/bin/orlim" crlf-06 noisy-05 >"$lab/out" 2>"$lab/err"
-status=$?
-check "ssh all good: status 0" test "$status" = 0
-check "ssh all good: stderr empty" test ! -s "$lab/err"
-check_tokens "ssh all good" "$lab/out" crlf-06:working noisy-05:working
-
-# Refused before anything runs: names that ssh could take for options, an
-# empty list, bad values. Status 2 and one line, nothing on stdout.
-touch "$lab/no-hosts"
-while IFS='|' read -r row args expect; do
-  read -ra argv <<<"$args"
-  rm -f "$lab/proxy-ran"
-  "$collect" ssh "${argv[@]}" >"$lab/out" 2>"$lab/err"
+if [ "$form" = ssh ]; then
+  all=()
+  while read -r host _; do all+=("$host"); done <<<"$hosts"
+  start=$SECONDS
+  "$collect" ssh -j 5 -t 2 -d 6 -c "$lab/bin/orlim" -- "${all[@]}" >"$lab/out" 2>"$lab/err"
   status=$?
-  check "ssh $row: status 2" test "$status" = 2
-  check "ssh $row: nothing on stdout" test ! -s "$lab/out"
-  check "ssh $row: message" grep -qE "^orlim-collect: $expect" "$lab/err"
-  check "ssh $row: nothing ran" test ! -e "$lab/proxy-ran"
-done <<ROWS
+  check "ssh: status 1 (hosts without a token)" test "$status" = 1
+  check "ssh: ended by the deadlines" test $((SECONDS - start)) -lt 30
+  pairs=() reports=0
+  while read -r host _ _ expect; do
+    case $expect in
+      working | placeholder) pairs+=("$host:$expect") ;;
+      *)
+        reports=$((reports + 1))
+        # The name as a literal, the rest a pattern.
+        check "ssh: $host reported" grep -qE "^orlim-collect: ${host//./\\.}: $expect" "$lab/err" ;;
+    esac
+  done <<<"$hosts"
+  check_tokens ssh "$lab/out" "${pairs[@]}"
+  check "ssh: one report line per host without a token" test "$(wc -l <"$lab/err")" = "$reports"
+  check "ssh: no raw control character on the terminal" \
+    test "$(LC_ALL=C grep -c '[[:cntrl:]]' "$lab/err")" = 0
+  [ "$failures" = 0 ] || { echo "--- stdout"; cat "$lab/out"; echo "--- stderr"; cat "$lab/err"; }
+
+  # The same hosts one at a time, into a file the user names; the list from a
+  # file (a blank line and a comment in it).
+  printf 'web-01\n\n# a comment\nweb.01\r\nbox-03\n' >"$lab/list"
+  "$collect" ssh -j 1 -o "$lab/named" -f "$lab/list" -c "$lab/bin/orlim" >"$lab/out" 2>"$lab/err"
+  status=$?
+  check "ssh -j 1 -o -f: status 1" test "$status" = 1
+  check "ssh -j 1 -o -f: nothing on stdout" test ! -s "$lab/out"
+  check_tokens "ssh -j 1 -o -f" "$lab/named" web-01:working web.01:placeholder
+  check "ssh -j 1 -o -f: box-03 reported" grep -q "^orlim-collect: box-03: no token: " "$lab/err"
+
+  # Every host with a token: status 0, nothing on stderr.
+  "$collect" ssh -c "$lab/bin/orlim" crlf-06 noisy-05 >"$lab/out" 2>"$lab/err"
+  status=$?
+  check "ssh all good: status 0" test "$status" = 0
+  check "ssh all good: stderr empty" test ! -s "$lab/err"
+  check_tokens "ssh all good" "$lab/out" crlf-06:working noisy-05:working
+
+  # Refused before anything runs: names that ssh could take for options, an
+  # empty list, bad values. Status 2 and one line, nothing on stdout.
+  touch "$lab/no-hosts"
+  while IFS='|' read -r row args expect; do
+    read -ra argv <<<"$args"
+    rm -f "$lab/proxy-ran"
+    "$collect" ssh "${argv[@]}" >"$lab/out" 2>"$lab/err"
+    status=$?
+    check "ssh $row: status 2" test "$status" = 2
+    check "ssh $row: nothing on stdout" test ! -s "$lab/out"
+    check "ssh $row: message" grep -qE "^orlim-collect: $expect" "$lab/err"
+    check "ssh $row: nothing ran" test ! -e "$lab/proxy-ran"
+  done <<ROWS
 option as host|web-01 -oProxyCommand=$lab/bin/mark|host name starts with '-': -oProxyCommand=
 option after --|-- -oProxyCommand=$lab/bin/mark|host name starts with '-'
 no hosts|-c x|no hosts given
@@ -185,11 +189,14 @@ jobs 0|-j 0 web-01|-j: not a positive whole number
 deadline text|-d soon web-01|-d: not a positive number of seconds
 unknown option|-x web-01|unknown option -x
 ROWS
+fi
 
 # ------------------------------------------------------------ ansible form
-if ! command -v ansible-playbook >/dev/null; then
-  echo "ansible-playbook is not installed (tools/deps.sh test installs ansible-core): ansible form skipped"
-else
+if [ "$form" = ansible ]; then
+  if ! command -v ansible-playbook >/dev/null; then
+    echo "ansible-playbook is not installed (tools/deps.sh test installs ansible-core): skipped"
+    exit 77
+  fi
   export HOME=/root ANSIBLE_LOCAL_TEMP=$lab/ansible-local ANSIBLE_REMOTE_TEMP=$lab/ansible-remote
   printf "[defaults]\n" >"$lab/ansible.cfg"  # no configuration from the machine
   export ANSIBLE_CONFIG=$lab/ansible.cfg ANSIBLE_NOCOLOR=1 ANSIBLE_DEPRECATION_WARNINGS=0
@@ -288,5 +295,5 @@ ROWS
   check "orlim-collect ansible without pattern: status 2" test "$status" = 2
 fi
 
-[ "$failures" = 0 ] && echo "fleet collection: all checks passed"
+[ "$failures" = 0 ] && echo "fleet collection, $form form: all checks passed"
 exit $((failures != 0))
