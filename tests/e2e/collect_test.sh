@@ -39,7 +39,7 @@ motd-04    -                  greeting+working           working
 noisy-05   -                  stderr+working             working
 crlf-06    RequestTTY=force   working                    working
 twice-07   -                  twice                      no token: 2 token lines in the answer to 'orlim -u'; 'orlim -u -v' \(status 0\) said: [0-9A-F]{58} \| [0-9A-F]{58}$
-hung-08    -                  hang                       no token: no answer to 'orlim -u' within the deadline of 6 s$
+hung-08    -                  hang                       no token: no answer to 'orlim -u' within the deadline of 10 s$
 silent-09  Port=2998          -                          no token: ssh failed: Connection timed out during banner exchange \| Connection to 127.0.0.1 port 2998 timed out$
 refused-10 Port=2999          -                          no token: ssh failed: ssh: connect to host 127.0.0.1 port 2999: Connection refused$
 nosuch.invalid  -             -                          no token: ssh failed: ssh: Could not resolve hostname nosuch.invalid: .*$
@@ -130,7 +130,7 @@ if [ "$form" = ssh ]; then
   all=()
   while read -r host _; do all+=("$host"); done <<<"$hosts"
   start=$SECONDS
-  "$collect" ssh -j 5 -t 2 -d 6 -c "$lab/bin/orlim" -- "${all[@]}" >"$lab/out" 2>"$lab/err"
+  "$collect" ssh -j 5 -t 2 -d 10 -c "$lab/bin/orlim" -- "${all[@]}" >"$lab/out" 2>"$lab/err"
   status=$?
   check "ssh: status 1 (hosts without a token)" test "$status" = 1
   check "ssh: ended by the deadlines" test $((SECONDS - start)) -lt 30
@@ -222,7 +222,7 @@ ansible_connection=ssh
 ansible_python_interpreter=$(command -v python3)
 ansible_become_method=su
 orlim_command=$lab/bin/orlim
-orlim_timeout=8
+orlim_timeout=20
 INVENTORY
   playbook() {  # playbook ARG...: the playbook as documented; sets status
     (cd "$lab" && ansible-playbook "$contrib/orlim-collect.yml" "$@") \
@@ -237,7 +237,7 @@ INVENTORY
     check "playbook: $host reported" grep -qE "^fatal: \[${host//./\\.}\]: $expect" "$lab/report"
   done <<'ROWS'
 box-03|FAILED! => .*"msg": "no token: 0 token lines in the answer to 'orlim -u'; 'orlim -u -v' \(status 0\) said: \\"Failure reading system ID \(-2/16\)\\""
-hung-08|FAILED! => .*"msg": "The .*command action failed to execute in the expected time frame \(8\) and was terminated"
+hung-08|FAILED! => .*"msg": "The .*command action failed to execute in the expected time frame \(20\) and was terminated"
 motd-04|FAILED! => .*Welcome to motd-04.*Last login: never
 refused-10|UNREACHABLE! => .*Connection refused
 nosuch.invalid|UNREACHABLE! => .*Could not resolve hostname
