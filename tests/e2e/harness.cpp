@@ -22,6 +22,7 @@
 #include "decode/decode.h"
 #include "decode/decode_internal.h"
 #include "token/token_text.h"
+#include "support/files.h"
 #include "support/namespace.h"
 #include "support/smbios_builders.h"
 
@@ -245,8 +246,9 @@ void setUpOwnRoot(Setup& s, const Scenario& scenario) {
 }
 
 std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string contents;
+  testfiles::readWholeFile(path, contents);
+  return contents;
 }
 
 RunResult runCommand(const Command& command, bool ownRoot) {

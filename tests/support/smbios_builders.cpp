@@ -8,10 +8,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "common/little_endian.h"
+#include "support/files.h"
 
 namespace smbiostest {
 
@@ -139,9 +139,9 @@ Bytes fromHex(const std::string& text) {
 }
 
 Bytes readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string contents;
+  if (!testfiles::readWholeFile(path, contents)) throw std::runtime_error("cannot read " + path);
+  return Bytes(contents.begin(), contents.end());
 }
 
 void writeFile(const std::string& path, const Bytes& bytes) {

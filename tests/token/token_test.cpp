@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cipher/cipher_context.h"
+#include "support/files.h"
 
 namespace {
 
@@ -124,9 +123,8 @@ TEST(TokenKey, IsFourteenCharactersThatNeverWrapToZero) {
 TEST(TokenKey, NeverStandsWholeInTheBinaries) {
   std::stringstream carriers(ORLIM_KEY_CARRIERS);
   for (std::string path; std::getline(carriers, path, ':');) {
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in) << path;
-    std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string image;
+    ASSERT_TRUE(testfiles::readWholeFile(path, image)) << path;
     EXPECT_EQ(image.find(builtTokenKey()), std::string::npos) << path;
   }
 }
