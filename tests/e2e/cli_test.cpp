@@ -16,7 +16,6 @@ const char kUsage[] =
 
 // With nothing but lo and no firmware, both probes fail, and the scan says
 // so on stderr: anything on stderr shows a probe ran.
-const char kNoCard[] = "[snprintLegacySystemId] No network card detected\n";
 
 TEST(CommandLine, NonRootIsRefusedBeforeAnything) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"-u"}, {"-h"}, {}}) {
@@ -56,10 +55,6 @@ TEST(CommandLine, ProbeFailureIsQuietUnlessVerbose) {
   EXPECT_EQ(verbose.status, 0);
   EXPECT_EQ(verbose.out, "");
   EXPECT_EQ(verbose.err, std::string(kNoCard) + "Failure reading system ID (-2/10)\n");
-}
-
-bool isTokenLine(const std::string& out) {
-  return out.size() == 59 && out.find_first_not_of("0123456789ABCDEF") == 58 && out[58] == '\n';
 }
 
 TEST(CommandLine, UnknownLettersAndOperandsDoNotStopTheRun) {

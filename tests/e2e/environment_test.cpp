@@ -15,8 +15,6 @@
 namespace orlimtest {
 namespace {
 
-const char kProductUuid[] = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
-
 std::string dumpsDir() {
   const char* named = std::getenv("ORLIM_SMBIOS_DUMPS");
   return named != nullptr && *named != '\0' ? named : ORLIM_SMBIOS_DUMPS;
@@ -172,7 +170,7 @@ std::vector<EnvironmentCase> cases() {
   return rows;
 }
 
-std::string nullOr(const Json& value) { return value.isNull() ? "" : value.text; }
+std::string textOrEmpty(const Json& value) { return value.isNull() ? "" : value.text; }
 
 TEST(InspectEnvironment, NamesTheEnvironmentAndHowLongTheIdentityLasts) {
   for (const EnvironmentCase& c : cases()) {
@@ -184,7 +182,7 @@ TEST(InspectEnvironment, NamesTheEnvironmentAndHowLongTheIdentityLasts) {
     std::optional<Json> report = expectInspectAgrees(runs[0], runs[1]);
     ASSERT_TRUE(report.has_value());
     const Json& env = report->at("environment");
-    EXPECT_EQ(nullOr(env.at("container")), c.container);
+    EXPECT_EQ(textOrEmpty(env.at("container")), c.container);
     const std::string kind = env.at("kind").text;
     if (!c.container.empty()) {
       EXPECT_TRUE(kind == "container" || kind == "container-in-vm") << kind;
@@ -198,7 +196,7 @@ TEST(InspectEnvironment, NamesTheEnvironmentAndHowLongTheIdentityLasts) {
 #endif
     }
     if (!c.hypervisor.empty()) {
-      EXPECT_EQ(nullOr(env.at("hypervisor")), c.hypervisor);
+      EXPECT_EQ(textOrEmpty(env.at("hypervisor")), c.hypervisor);
       EXPECT_EQ(kind, "vm");
     }
     if (!c.decidedBy.empty()) {

@@ -417,4 +417,10 @@ std::optional<Json> expectInspectAgrees(const RunResult& orlim, const RunResult&
   return report;
 }
 
+bool isTokenLine(const std::string& out) {
+  return out.size() == 59 && out.find_first_not_of("0123456789ABCDEF") == 58 && out[58] == '\n';
+}
+
+std::string text(const smbiostest::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
 }  // namespace orlimtest

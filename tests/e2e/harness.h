@@ -91,4 +91,16 @@ RunResult runOrlim(const Scenario& scenario, const std::vector<std::string>& arg
 std::optional<Json> expectInspectAgrees(const RunResult& orlim, const RunResult& inspect,
                                         bool asNobody = false);
 
+// What orlim says where no card gives the legacy ID its characters.
+inline constexpr char kNoCard[] = "[snprintLegacySystemId] No network card detected\n";
+
+// A product_uuid file's text, as the kernel writes it.
+inline constexpr char kProductUuid[] = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
+
+// Whether out is one token line: 58 upper-case hex digits and a newline.
+bool isTokenLine(const std::string& out);
+
+// Bytes as the contents of a scenario's file.
+std::string text(const smbiostest::Bytes& bytes);
+
 }  // namespace orlimtest

@@ -42,10 +42,7 @@ const char kSystabPath[] = "/sys/firmware/efi/systab";
 const char kMemPath[] = "/dev/mem";
 const char kProductUuidPath[] = "/sys/devices/virtual/dmi/id/product_uuid";
 
-const char kRawText[] = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
 const char kNothingFound[] = "Failure reading system ID (-2/16)\n";
-
-std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 const Bytes kTable = smbiostest::type1(kRawUuid) + smbiostest::endOfTable();
 const auto kTableLength = static_cast<std::uint32_t>(kTable.size());
@@ -60,7 +57,7 @@ struct HostileCase {
 // The product UUID text (raw order) as the last source, which the chain
 // reaches when everything before it failed as a source should.
 Scenario withProductUuid(Scenario scenario) {
-  scenario.productUuid = kRawText;
+  scenario.productUuid = kProductUuid;
   return scenario;
 }
 
@@ -191,10 +188,6 @@ std::vector<HostileCase> hostileCases() {
   // The one card of the working machine, so the legacy field never fails.
   for (HostileCase& c : cases) c.scenario.interfaces = workingMachine().interfaces;
   return cases;
-}
-
-bool isTokenLine(const std::string& out) {
-  return out.size() == 59 && out.find_first_not_of("0123456789ABCDEF") == 58 && out[58] == '\n';
 }
 
 // One run of a row; an assertion ends only this run's checks.

@@ -23,10 +23,6 @@ using smbiostest::Bytes;
 using smbiostest::operator+;
 using smbiostest::kRawUuid;
 
-std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-const char kProductUuid[] = "00112233-4455-6677-8899-AABBCCDDEEFF\n";
-
 // One expected UUID attempt: its source and outcome.
 struct Attempt {
   std::string source;

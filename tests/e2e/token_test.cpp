@@ -137,7 +137,6 @@ struct FailureCase {
 };
 
 TEST(Token, FailuresAreReportedWithBothNumbers) {
-  const char kNoCard[] = "[snprintLegacySystemId] No network card detected\n";
   std::vector<FailureCase> cases;
 
   Scenario legacyDmi;  // the EFI address leads to a legacy entry point, which it may not

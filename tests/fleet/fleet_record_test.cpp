@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fleet/example_token.h"
 #include "fleet/fleet_internal.h"
 
 namespace {
@@ -17,7 +18,6 @@ using fleet::ParsedRecord;
 using fleet::RecordError;
 using fleet::RecordKind;
 
-constexpr const char* kToken = "828351548306B6F3931109457B2CC953FF9FBEE0C4776C332A26651B2A";
 const std::string kUuid = "f0efeeed-eceb-eae9-e8e7-e6e5e4e3e2e1";
 
 // The decoder's token record with its members replaced or added, in order.

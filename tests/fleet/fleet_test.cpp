@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/unique_fd.h"
+#include "fleet/example_token.h"
 #include "support/json.h"
 
 namespace {
@@ -26,7 +27,6 @@ constexpr const char* kUuidC = "c0c1c2c3-c4c5-c6c7-c8c9-cacbcccdcecf";
 constexpr const char* kPlaceholder = "03000200-0400-0500-0006-000700080009";
 constexpr const char* kCard1 = "12153A58";
 constexpr const char* kCard2 = "0A1B2C3D";
-constexpr const char* kToken = "828351548306B6F3931109457B2CC953FF9FBEE0C4776C332A26651B2A";
 
 // A token record exactly as orlim-decode --json prints one.
 std::string token(const std::string& label, const std::string& uuid, const std::string& legacy,

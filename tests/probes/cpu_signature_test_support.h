@@ -29,4 +29,8 @@ inline bool setAffinity(std::initializer_list<int> cpus) {
 // This machine's signature, computed independently of the tool's code.
 std::int64_t referenceSignature();
 
+// A real x86 processor's signature: the sum of its CPUID leaf 0 to 4
+// outputs (leaf 4's is 0xFC004121), negative as int32.
+inline constexpr std::int64_t kExampleSignature = 0x16 + 0x906EA + 0xFEFF01 + 0x0 - 0x03FFBEDF;
+
 }  // namespace orlimtest

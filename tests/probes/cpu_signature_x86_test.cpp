@@ -15,6 +15,7 @@
 #include "probes/cpu_signature_test_support.h"
 
 using orlimtest::currentAffinity;
+using orlimtest::kExampleSignature;
 using orlimtest::referenceSignature;
 using orlimtest::setAffinity;
 
@@ -39,7 +40,6 @@ namespace {
 
 // Leaf 0 to 4 outputs of a real processor; leaf 4's is negative as int32.
 constexpr std::array<std::uint32_t, 5> kExampleLeaves = {0x16, 0x906EA, 0xFEFF01, 0x0, 0xFC004121};
-constexpr std::int64_t kExampleSignature = 0x16 + 0x906EA + 0xFEFF01 + 0x0 - 0x03FFBEDF;
 
 // What getCpuSignature asked the processor, and where it ran meanwhile.
 struct CpuidCall {

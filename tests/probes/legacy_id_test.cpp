@@ -28,11 +28,9 @@
 namespace {
 
 using orlimtest::Backing;
+using orlimtest::kExampleSignature;
 using orlimtest::FakeInterface;
 using Mac = std::array<std::uint8_t, 6>;
-
-// A real x86 processor's signature, whose sum is negative as int32.
-constexpr std::int64_t kExampleSignature = 0x16 + 0x906EA + 0xFEFF01 + 0x0 - 0x03FFBEDF;
 
 std::string hex8(std::int64_t signature) {
   char text[9];

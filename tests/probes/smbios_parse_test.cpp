@@ -298,7 +298,8 @@ int walk(const Bytes& table, std::uint16_t count, std::uint32_t flags, Uuid& out
   return smbios::walkStructureTable(table, count, version, flags, out);
 }
 
-const Uuid kOtherUuid = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+// Counts up from 1, unlike any other in the table.
+const Uuid kCountingUuid = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
 TEST(SmbiosWalk, TakesTheFirstUsableType1OfLengthAtLeast25) {
   struct Case {
@@ -308,8 +309,8 @@ TEST(SmbiosWalk, TakesTheFirstUsableType1OfLengthAtLeast25) {
     Uuid raw;
   };
   const Case cases[] = {
-      {"length 24 passed over", type1(kOtherUuid, 24) + type1(kRawUuid, 25), 0, kRawUuid},
-      {"length 25 used", type1(kRawUuid, 25) + type1(kOtherUuid, 27), 0, kRawUuid},
+      {"length 24 passed over", type1(kCountingUuid, 24) + type1(kRawUuid, 25), 0, kRawUuid},
+      {"length 25 used", type1(kRawUuid, 25) + type1(kCountingUuid, 27), 0, kRawUuid},
       {"all 0xFF then usable", type1(uuidFilledWith(0xFF)) + type1(kRawUuid), 0, kRawUuid},
       {"all zero then usable", type1(kZeroUuid) + type1(kRawUuid), 0, kRawUuid},
       {"only unusable", type1(uuidFilledWith(0xFF)) + type1(kZeroUuid), -1, kZeroUuid},
