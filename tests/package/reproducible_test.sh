@@ -2,45 +2,46 @@
 # Builds of the same sources in different folders must give byte-identical
 # packages:
 #  - the RPM and the static binary in it: this build tree's (inside its
-#    source tree), against a second CMake build of a copy of the sources
-#    configured alike, outside it, made at least a second later;
+#    source tree) against the plain Release build's of a copy of the sources
+#    (plain_build_test.sh, outside it, made at another time), which must be
+#    configured alike;
 #  - the Debian packages, made by dpkg-buildpackage once more in another
 #    folder, against those of DEBS_DIR (debian_build.sh).
-# usage: reproducible_test.sh SOURCE_DIR BUILD_DIR DEBS_DIR ARCH
+# Both RPMs are dated SOURCE_DATE_EPOCH, which the caller sets to the date
+# this tree was configured with.
+# usage: reproducible_test.sh SOURCE_DIR BUILD_DIR PLAIN_BUILD_DIR DEBS_DIR ARCH
 set -euo pipefail
 source_dir=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
-debs=$(cd "$3" && pwd)
-arch=$4
+plain=$(cd "$3" && pwd)
+debs=$(cd "$4" && pwd)
+arch=$5
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
-# The date this tree was configured with (the manual pages carry it) is the
-# one the second build gets.
-SOURCE_DATE_EPOCH=$(sed -n 's/.*set(ENV{SOURCE_DATE_EPOCH} "\([0-9]*\)").*/\1/p' \
-                    "$build/CPackProjectConfig.cmake")
-[ -n "$SOURCE_DATE_EPOCH" ] || { echo "FAIL: no SOURCE_DATE_EPOCH in $build"; exit 1; }
-export SOURCE_DATE_EPOCH
-cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-
-cpack --config "$build/CPackConfig.cmake" -B "$work/one/packages" >"$work/log" 2>&1 ||
-  { cat "$work/log"; echo "FAIL: cpack in $build"; exit 1; }
-# At least a second apart, so that a clock read anywhere shows.
-sleep 1
-"$here/copy_sources.sh" "$source_dir" "$work/two/elsewhere/orlim-source"
-# The RPM's tools alone, with this tree's compiler and flags.
-cmake -S "$work/two/elsewhere/orlim-source" -B "$work/two/out-of-tree" -G Ninja \
-  -DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" -DCMAKE_CXX_COMPILER="$(cache CMAKE_CXX_COMPILER)" \
-  -DCMAKE_CXX_FLAGS="$(cache CMAKE_CXX_FLAGS)" -DORLIM_STATIC="$(cache ORLIM_STATIC)" \
-  -DORLIM_TESTS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$work/log" 2>&1 &&
-  cmake --build "$work/two/out-of-tree" --target orlim-static orlim-inspect-static orlim_package_files \
-    >>"$work/log" 2>&1 &&
-  cpack --config "$work/two/out-of-tree/CPackConfig.cmake" -B "$work/two/packages" >>"$work/log" 2>&1 ||
-  { cat "$work/log"; echo "FAIL: the second build"; exit 1; }
-"$here/debian_build.sh" "$source_dir" "$work/debs/elsewhere" "$arch" >/dev/null
+[ -n "${SOURCE_DATE_EPOCH:-}" ] || { echo "FAIL: SOURCE_DATE_EPOCH is not set"; exit 1; }
 
 differ=0
+cache() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
+for name in CMAKE_BUILD_TYPE CMAKE_CXX_COMPILER CMAKE_CXX_FLAGS ORLIM_STATIC; do
+  if [ "$(cache "$build" $name)" != "$(cache "$plain" $name)" ]; then
+    echo "FAIL: $name is '$(cache "$build" $name)' here and '$(cache "$plain" $name)'" \
+         "in the plain build: the RPMs can't be compared"
+    differ=1
+  fi
+done
+[ "$differ" = 0 ] || exit 1
+
+package() {  # package BUILD_DIR OUT
+  cpack --config "$1/CPackConfig.cmake" -B "$2" >"$work/log" 2>&1 ||
+    { cat "$work/log"; echo "FAIL: cpack in $1"; exit 1; }
+}
+package "$build" "$work/one"
+# At least a second apart, so that a clock read anywhere shows.
+sleep 1
+package "$plain" "$work/two"
+"$here/debian_build.sh" "$source_dir" "$work/debs/elsewhere" "$arch" >/dev/null
+
 compare() {  # compare NAME FILE1 FILE2
   if [ ! -f "$2" ] || [ ! -f "$3" ]; then
     echo "FAIL: $1 missing"; differ=1
@@ -51,15 +52,15 @@ compare() {  # compare NAME FILE1 FILE2
     if command -v diffoscope >/dev/null; then diffoscope "$2" "$3" | head -n 60 || true; fi
   fi
 }
-rpms=("$work"/one/packages/*.rpm)
+rpms=("$work"/one/*.rpm)
 [ "${#rpms[@]}" = 1 ] && [ -f "${rpms[0]}" ] || { echo "FAIL: expected one RPM"; differ=1; }
 for rpm in "${rpms[@]}"; do
-  compare "$(basename "$rpm")" "$rpm" "$work/two/packages/$(basename "$rpm")"
+  compare "$(basename "$rpm")" "$rpm" "$work/two/$(basename "$rpm")"
   # The build time is the sources' date, not the clock's.
   built=$(rpm -qp --qf '%{BUILDTIME}' "$rpm" 2>/dev/null)
   [ "$built" = "$SOURCE_DATE_EPOCH" ] || { echo "FAIL: RPM build time $built"; differ=1; }
 done
-compare orlim-static "$build/src/cli/orlim-static" "$work/two/out-of-tree/src/cli/orlim-static"
+compare orlim-static "$build/src/cli/orlim-static" "$plain/src/cli/orlim-static"
 count=0
 for deb in "$debs"/*.deb; do
   compare "$(basename "$deb")" "$deb" "$work/debs/elsewhere/$(basename "$deb")"
