@@ -91,6 +91,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/orlim
         COMPONENT rpm EXCLUDE_FROM_ALL)
 add_custom_target(orlim_package_files ALL DEPENDS ${ORLIM_PACKAGE_FILES})
+# Every file of the RPM dated SOURCE_DATE_EPOCH: rpmbuild only clamps later
+# times, and a file built before the commit (then kept, being up to date)
+# would otherwise carry its own.
+install(CODE [[
+  execute_process(COMMAND find "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}" -exec
+                          touch -h -d "@$ENV{SOURCE_DATE_EPOCH}" {} +
+                  COMMAND_ERROR_IS_FATAL ANY)]] COMPONENT rpm EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR RPM)
 set(CPACK_PACKAGE_NAME orlim)
