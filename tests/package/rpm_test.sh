@@ -26,6 +26,10 @@ if grep -qi 'built using CMake' <<<"$info"; then fail "RPM says 'built using CMa
 [ "$(query --qf '%{PREFIXES}')" = "(none)" ] || fail "RPM is relocatable: $(query --qf '%{PREFIXES}')"
 # Nothing of the machine that built it.
 [ "$(query --qf '%{BUILDHOST}')" = reproducible ] || fail "RPM build host: $(query --qf '%{BUILDHOST}')"
+# Every file dated as the package (SOURCE_DATE_EPOCH), whenever it was made.
+times=$(query --qf '[%{FILEMTIMES}\n]' | sort -u | tr '\n' ' ')
+[ "$times" = "$(query --qf '%{BUILDTIME}') " ] ||
+  fail "RPM file times $times, not its build time $(query --qf '%{BUILDTIME}')"
 
 # The history is debian/changelog's, entry for entry, newest first.
 changelog=$(query --changelog)
