@@ -5,6 +5,7 @@
 
 #include "report/enum_names.h"
 #include "report/escape.h"
+#include "report/wrap.h"
 
 using environment::Container;
 using environment::EnvironmentVerdict;
@@ -122,7 +123,7 @@ static_assert(report::enumIdsWellFormed(kUuidStabilityNames));
 constexpr std::array<EnumName<CardStability>, 10> kCardStabilityNames{{
     {CardStability::kNone, "none", "no card address is in the identity"},
     {CardStability::kPermanent, "permanent",
-     "the card's permanent (factory) address: changes only with the card"},
+     "the card's factory address: changes only with the card"},
     {CardStability::kHypervisorPrefix, "hypervisor-prefix",
      "assigned by software: a hypervisor maker's prefix, given with the VM's definition"},
     {CardStability::kLocallyAdministered, "locally-administered",
@@ -164,8 +165,16 @@ std::string cardReason(const Stability& s) {
   return reason;
 }
 
+// Where a container hides the host's identity, the one way to reach it.
+constexpr const char* kHostAdvice =
+    "Run orlim on the host, or in a container that shares the host's network (host "
+    "networking) and shows the host's /sys with its firmware tables (podman: --network=host "
+    "--security-opt unmask=/sys/firmware; docker: --network=host --security-opt "
+    "systempaths=unconfined), so that the token names the host.";
+
 const char* advice(const Stability& s, const EnvironmentVerdict& env) {
   const bool inContainer = env.container != Container::kNone;
+  const bool inVm = env.hypervisor != Hypervisor::kNone;
   switch (s.overall) {
     case OverallStability::kStable:
       return inContainer ? "The identity is the host's (this container sees its network card and "
@@ -179,48 +188,38 @@ const char* advice(const Stability& s, const EnvironmentVerdict& env) {
       return "The identity lasts while the card keeps the address software gives it; give the "
              "card a fixed address, or identify a machine whose card has a permanent one.";
     case OverallStability::kChangesOnRestart:
-      return inContainer ? "Run orlim on the host, or in a container that shares the host's "
-                           "network (host networking) and shows its /sys, so that the token "
-                           "names the host."
+      return inContainer ? kHostAdvice
                          : "Give the interface a fixed address, or run orlim where a card with "
                            "a permanent address is the first one.";
     case OverallStability::kNoToken:
-      return "orlim makes no token here (see above).";
+      // The container hides the firmware or gives only its own interfaces.
+      if (inContainer && (s.uuid == UuidStability::kNone || s.card == CardStability::kNone ||
+                          s.card == CardStability::kContainerVirtual))
+        return kHostAdvice;
+      if (inVm && s.uuid == UuidStability::kNone)
+        return "orlim makes no token here: the hypervisor shows no SMBIOS system UUID. Give "
+               "the VM one in its definition (QEMU: -smbios type=1,uuid=...; libvirt: "
+               "<uuid> with SMBIOS mode \"sysinfo\" or \"host\").";
+      return "orlim makes no token here (see above): it needs the firmware's SMBIOS system UUID "
+             "and a network card's address.";
   }
   return "";
 }
 
-// Lines of at most 78 columns: the first after its label, the rest under it
-// (further in by `more` columns).
-void appendLabelled(std::string& out, std::string_view label, const std::string& text,
-                    std::size_t more = 0) {
-  constexpr std::size_t kWidth = 78;
-  std::size_t indent = label.size();
-  std::string line(label);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.size();
-    if (indent + end - start > kWidth) {
-      end = text.rfind(' ', start + (kWidth - indent));
-      if (end == std::string::npos || end <= start)
-        end = std::min(text.size(), start + (kWidth - indent));
-    }
-    line += text.substr(start, end - start);
-    out += line + "\n";
-    if (start == 0) indent += more;
-    line.assign(indent, ' ');
-    start = end;
-    while (start < text.size() && text[start] == ' ') ++start;
-  }
+// A signal that could not be read, as the reader it refused: root is
+// refused too where a VM or a security module hides a file.
+std::string_view unreadableText(const Evidence& e, bool root) {
+  if (root) return "unknown (could not be read, even by root)";
+  if (e.signal == Signal::kPid1ContainerVariable) return "unknown (readable by root only)";
+  return report::enumPhrase(kStateNames, e.state);
 }
 
-std::string evidenceText(const Evidence& e) {
+std::string evidenceText(const Evidence& e, bool root) {
   std::string line(report::enumPhrase(kSignalNames, e.signal));
   line += ": ";
   if (e.state != SignalState::kPresent) {
-    line += e.signal == Signal::kPid1ContainerVariable && e.state == SignalState::kUnreadable
-                ? std::string_view("unknown (readable by root only)")
-                : report::enumPhrase(kStateNames, e.state);
+    line += e.state == SignalState::kUnreadable ? unreadableText(e, root)
+                                                : report::enumPhrase(kStateNames, e.state);
     return line;
   }
   if (e.signal == Signal::kCpuidHypervisorBit || e.signal == Signal::kSmbiosVmBit) {
@@ -257,7 +256,7 @@ std::string containerText(const EnvironmentVerdict& env) {
 
 }  // namespace
 
-void appendEnvironmentText(std::string& out, const EnvironmentVerdict& env) {
+void appendEnvironmentText(std::string& out, const EnvironmentVerdict& env, bool root) {
   out += "Environment\n";
   out += "  Kind:         " + std::string(report::enumPhrase(kKindNames, env.kind)) + "\n";
   out += "  Hypervisor:   ";
@@ -266,24 +265,24 @@ void appendEnvironmentText(std::string& out, const EnvironmentVerdict& env) {
   if (env.count > 0) {
     out += "  Evidence:\n";
     for (std::size_t i = 0; i < env.count; ++i)
-      appendLabelled(out, "    ", evidenceText(env.evidence[i]), 2);
+      report::appendWrapped(out, "    ", evidenceText(env.evidence[i], root), 2);
   }
   out += "\n";
 }
 
 void appendUuidStabilityText(std::string& out, const Stability& s) {
-  appendLabelled(out,
-                 "  Lasts:        ", std::string(report::enumPhrase(kUuidStabilityNames, s.uuid)));
+  report::appendWrapped(out, "  Lasts:        ", report::enumPhrase(kUuidStabilityNames, s.uuid));
 }
 
 void appendCardStabilityText(std::string& out, const Stability& s) {
-  appendLabelled(out, "  Lasts:        ", cardReason(s));
+  report::appendWrapped(out, "  Lasts:        ", cardReason(s));
 }
 
 void appendOverallStabilityText(std::string& out, const Stability& s,
                                 const EnvironmentVerdict& env) {
-  appendLabelled(out, "  Stability:    ",
-                 std::string(report::enumId(kOverallNames, s.overall)) + ": " + advice(s, env));
+  report::appendWrapped(
+      out, "  Stability:    ",
+      std::string(report::enumId(kOverallNames, s.overall)) + ": " + advice(s, env));
 }
 
 void writeEnvironmentJson(report::JsonWriter& w, const EnvironmentVerdict& env) {

@@ -9,8 +9,10 @@
 #include "probes/environment.h"
 #include "report/json_writer.h"
 
-// "Environment" and its lines, ending with an empty line.
-void appendEnvironmentText(std::string& out, const environment::EnvironmentVerdict& environment);
+// "Environment" and its lines, ending with an empty line; root: whether the
+// reader was root, which a signal that could not be read is told by.
+void appendEnvironmentText(std::string& out, const environment::EnvironmentVerdict& environment,
+                           bool root);
 
 // One "  Lasts:        ..." line (wrapped) for the UUID, and one for the card.
 void appendUuidStabilityText(std::string& out, const Stability& stability);

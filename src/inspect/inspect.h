@@ -40,7 +40,8 @@ void gatherReport(InspectReport& report, const InspectSources& sources = Inspect
 bool tokenWouldBeMade(const InspectReport& report, TokenFields& fields);
 
 // How long each part of the identity lasts where it was read.
-Stability judgeReportStability(const InspectReport& report);
+Stability reportStability(const InspectReport& report);
 
+// The whole report: text for a person, or one JSON object on one line.
 std::string formatReportText(const InspectReport& report);
 std::string formatReportJson(const InspectReport& report);

@@ -43,7 +43,7 @@ bool virtualDriver(const char* driver) {
   return false;
 }
 
-CardStability judgeCard(const EnvironmentVerdict& env, const LegacyIdObservation& l,
+CardStability cardLifetime(const EnvironmentVerdict& env, const LegacyIdObservation& l,
                         const char*& owner) {
   if (!l.cardFound || l.source == AddressSource::kNone) return CardStability::kNone;
   const InterfaceDetails& d = l.details;
@@ -68,7 +68,7 @@ CardStability judgeCard(const EnvironmentVerdict& env, const LegacyIdObservation
 
 }  // namespace
 
-Stability judgeStability(const EnvironmentVerdict& env, bool uuidFound,
+Stability assessStability(const EnvironmentVerdict& env, bool uuidFound,
                          const LegacyIdObservation& legacy, bool tokenMade) {
   Stability s;
   const bool inContainer = env.container != Container::kNone;
@@ -83,7 +83,7 @@ Stability judgeStability(const EnvironmentVerdict& env, bool uuidFound,
     s.uuid = UuidStability::kUnknownEnvironment;
   else
     s.uuid = UuidStability::kFirmware;
-  s.card = judgeCard(env, legacy, s.prefixOwner);
+  s.card = cardLifetime(env, legacy, s.prefixOwner);
 
   if (!tokenMade) {
     s.overall = OverallStability::kNoToken;

@@ -5,6 +5,9 @@
 namespace report {
 namespace {
 
+// Inside a level refused for its depth: nothing is written.
+bool tooDeep(const JsonWriter& w) { return w.depth > kJsonMaxDepth; }
+
 // Before any value: the separator from the one before it at this level,
 // unless it follows its key.
 void beginValue(JsonWriter& w) {
@@ -17,12 +20,24 @@ void beginValue(JsonWriter& w) {
 }
 
 void open(JsonWriter& w, char bracket) {
+  if (tooDeep(w)) {
+    ++w.depth;
+    return;
+  }
   beginValue(w);
+  if (++w.depth > kJsonMaxDepth) {
+    // No bit is left to track this level: it stands as null.
+    w.refused = true;
+    w.out += "null";
+    return;
+  }
   w.out += bracket;
   w.filled <<= 1;
 }
 
 void close(JsonWriter& w, char bracket) {
+  if (w.depth == 0) return;
+  if (w.depth-- > kJsonMaxDepth) return;
   w.out += bracket;
   w.filled >>= 1;
 }
@@ -35,6 +50,7 @@ void jsonBeginArray(JsonWriter& w) { open(w, '['); }
 void jsonEndArray(JsonWriter& w) { close(w, ']'); }
 
 void jsonKey(JsonWriter& w, std::string_view key) {
+  if (tooDeep(w)) return;
   beginValue(w);
   w.out += '"';
   appendJsonEscaped(w.out, key);
@@ -43,6 +59,7 @@ void jsonKey(JsonWriter& w, std::string_view key) {
 }
 
 void jsonString(JsonWriter& w, std::string_view text) {
+  if (tooDeep(w)) return;
   beginValue(w);
   w.out += '"';
   appendJsonEscaped(w.out, text);
@@ -61,11 +78,13 @@ void jsonNull(JsonWriter& w) { jsonRaw(w, "null"); }
 void jsonBool(JsonWriter& w, bool value) { jsonRaw(w, value ? "true" : "false"); }
 
 void jsonInt(JsonWriter& w, std::int64_t value) {
+  if (tooDeep(w)) return;
   beginValue(w);
   w.out += std::to_string(value);
 }
 
 void jsonRaw(JsonWriter& w, std::string_view json) {
+  if (tooDeep(w)) return;
   beginValue(w);
   w.out += json;
 }

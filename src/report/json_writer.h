@@ -9,12 +9,19 @@
 //   jsonKey(w, "name"); jsonString(w, name);
 //   jsonKey(w, "count"); jsonInt(w, n);
 //   jsonEndObject(w);          // w.out == {"name": "...", "count": 3}
+//
+// Nesting is bounded by the one bit per level below: an object or array
+// opened deeper than kJsonMaxDepth is written as null, everything inside it
+// is left out, and refused says so; the output stays valid JSON.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace report {
+
+inline constexpr std::size_t kJsonMaxDepth = 64;
 
 struct JsonWriter {
   std::string out;
@@ -23,6 +30,10 @@ struct JsonWriter {
   std::uint64_t filled = 0;
   // Set by jsonKey: the value that follows belongs to it.
   bool afterKey = false;
+  // Levels open, those refused past kJsonMaxDepth included.
+  std::size_t depth = 0;
+  // Whether anything was left out for nesting too deep.
+  bool refused = false;
 };
 
 void jsonBeginObject(JsonWriter& w);
