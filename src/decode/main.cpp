@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/usage_error.h"
+#include "common/tool_options.h"
 #include "decode/decode.h"
 
 namespace {
@@ -44,7 +44,7 @@ bool parseDays(const char* text, std::int64_t& days) {
   return true;
 }
 
-enum : int { kOptJson = 256, kOptMaxAge, kOptVersion };
+enum : int { kOptJson = 256, kOptMaxAge };
 
 }  // namespace
 
@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
   const option longOptions[] = {
       {"json", no_argument, nullptr, kOptJson},
       {"max-age", required_argument, nullptr, kOptMaxAge},
-      {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, kOptVersion},
+      kHelpOption,
+      kVersionOption,
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;  // the messages below say it in this tool's words
@@ -75,14 +75,8 @@ int main(int argc, char** argv) {
         if (!parseDays(optarg, options.maxAgeDays))
           return usageError(kTool, "--max-age takes a whole number of days, not ", optarg);
         break;
-      case 'h':
-        std::fputs(kUsage, stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
-      case kOptVersion:
-        std::puts("orlim-decode " ORLIM_VERSION);
-        return std::fflush(stdout) == 0 ? 0 : 1;
       default:
-        return optionError(kTool, opt, argv);
+        return answerOtherOption(kTool, kUsage, opt, argv);
     }
   }
   for (int i = optind; i < argc; ++i) inputs.push_back(i);  // after "--"

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "common/unique_fd.h"
-#include "common/usage_error.h"
+#include "common/tool_options.h"
 #include "fleet/fleet.h"
 
 namespace {
@@ -41,7 +41,7 @@ int openInput(const char* name) {
   return ::open(name, O_RDONLY | O_CLOEXEC);
 }
 
-enum : int { kOptJson = 256, kOptPrevious, kOptVersion };
+enum : int { kOptJson = 256, kOptPrevious };
 
 }  // namespace
 
@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
   const option longOptions[] = {
       {"json", no_argument, nullptr, kOptJson},
       {"previous", required_argument, nullptr, kOptPrevious},
-      {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, kOptVersion},
+      kHelpOption,
+      kVersionOption,
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;  // the messages below say it in this tool's words
@@ -73,14 +73,8 @@ int main(int argc, char** argv) {
         if (previous != nullptr) return usageError(kTool, "--previous given twice: ", optarg);
         previous = optarg;
         break;
-      case 'h':
-        std::fputs(kUsage, stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
-      case kOptVersion:
-        std::puts("orlim-fleet " ORLIM_VERSION);
-        return std::fflush(stdout) == 0 ? 0 : 1;
       default:
-        return optionError(kTool, opt, argv);
+        return answerOtherOption(kTool, kUsage, opt, argv);
     }
   }
   for (int i = optind; i < argc; ++i) {  // after "--"

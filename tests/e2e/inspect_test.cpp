@@ -357,13 +357,19 @@ TEST(Inspect, CommandLine) {
     std::vector<std::string> args;
     int status;
     std::string outStart;
-    bool errEmpty;
+    std::string err;  // the first line of standard error
   };
+  // -h, --help and --version as orlim-decode and orlim-fleet take them; a
+  // usage error is two lines on standard error.
   const Case cases[] = {
-      {{"--help"}, 0, "Usage: orlim-inspect [--json]\n", true},
-      {{"--version"}, 0, "orlim-inspect ", true},
-      {{"-u"}, 2, "", false},
-      {{"--json", "extra"}, 2, "", false},
+      {{"--help"}, 0, "Usage: orlim-inspect [--json]\n", ""},
+      {{"-h"}, 0, "Usage: orlim-inspect [--json]\n", ""},
+      {{"--json", "-h"}, 0, "Usage: orlim-inspect [--json]\n", ""},
+      {{"--version"}, 0, "orlim-inspect ", ""},
+      {{"-u"}, 2, "", "orlim-inspect: unknown option '-u'"},
+      {{"--json", "extra"}, 2, "", "orlim-inspect: unexpected argument 'extra'"},
+      {{"--", "extra"}, 2, "", "orlim-inspect: unexpected argument 'extra'"},
+      {{"--json=1"}, 2, "", "orlim-inspect: option '--json=1' takes no value"},
   };
   std::vector<Command> commands;
   for (const Case& c : cases) {
@@ -376,7 +382,11 @@ TEST(Inspect, CommandLine) {
     SCOPED_TRACE(testing::PrintToString(cases[i].args));
     EXPECT_EQ(runs[i].status, cases[i].status);
     EXPECT_EQ(runs[i].out.rfind(cases[i].outStart, 0), 0u) << runs[i].out;
-    EXPECT_EQ(runs[i].err.empty(), cases[i].errEmpty) << runs[i].err;
+    if (cases[i].err.empty())
+      EXPECT_EQ(runs[i].err, "");
+    else
+      EXPECT_EQ(runs[i].err,
+                cases[i].err + "\nTry 'orlim-inspect --help' for more information.\n");
   }
 }
 

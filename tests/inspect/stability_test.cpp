@@ -224,7 +224,7 @@ TEST(Stability, PartByPartAndOverall) {
   for (const StabilityCase& c : cases) {
     SCOPED_TRACE(c.name);
     const LegacyIdObservation legacy = observed(c.card);
-    const Stability s = judgeStability(c.environment, c.uuidFound, legacy, c.uuidFound);
+    const Stability s = assessStability(c.environment, c.uuidFound, legacy, c.uuidFound);
     EXPECT_EQ(s.uuid, c.uuid);
     EXPECT_EQ(s.card, c.cardVerdict);
     EXPECT_EQ(s.overall, c.overall);
@@ -234,7 +234,7 @@ TEST(Stability, PartByPartAndOverall) {
 
 TEST(Stability, NoCardIsNoCardVerdict) {
   const LegacyIdObservation none;
-  const Stability s = judgeStability(env(Kind::kBareMetal), true, none, false);
+  const Stability s = assessStability(env(Kind::kBareMetal), true, none, false);
   EXPECT_EQ(s.card, CardStability::kNone);
   EXPECT_EQ(s.overall, OverallStability::kNoToken);
 }
