@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "report/escape.h"
+#include "report/wrap.h"
 #include "support/json.h"
 
 namespace {
@@ -224,6 +226,155 @@ TEST(InspectJson, NoTokenFieldsWhereOrlimWouldPrintNone) {
     ASSERT_TRUE(report.has_value());
     EXPECT_TRUE(report->at("token_fields").isNull());
     EXPECT_EQ(report->at("legacy").text, c.legacy);
+  }
+}
+
+// The report's words for each case: nothing said that the observations
+// contradict, and advice wherever there is no lasting token and the
+// environment says why.
+TEST(InspectText, WordsFitTheCase) {
+  using environment::Container;
+  using environment::Hypervisor;
+  using environment::Kind;
+  using environment::Signal;
+  using environment::SignalState;
+  const auto addEvidence = [](InspectReport& r, Signal signal, SignalState state,
+                              const std::string& value) {
+    environment::Evidence& e = r.environment.evidence[r.environment.count++];
+    e.signal = signal;
+    e.state = state;
+    std::snprintf(e.value.data(), e.value.size(), "%s", value.c_str());
+  };
+  const auto noUuid = [](InspectReport& r) {
+    r.uuidResult = -2;
+    r.uuidSeen.count = 0;
+  };
+  std::string accents;
+  for (int i = 0; i < 200; ++i) accents += "\xc3\xa9";
+  struct Case {
+    const char* name;
+    void (*change)(InspectReport&);
+    std::vector<std::string> said;
+    std::vector<std::string> notSaid;
+    std::string advice;  // part of the JSON stability advice; empty: not checked
+  };
+  static const auto kAddEvidence = addEvidence;
+  static const auto kNoUuid = noUuid;
+  static const std::string kAccents = accents;
+  const Case cases[] = {
+      {"root refused $container of PID 1",
+       [](InspectReport& r) {
+         kAddEvidence(r, Signal::kPid1ContainerVariable, SignalState::kUnreadable, "");
+       },
+       {"$container of PID 1 (/proc/1/environ): unknown (could not be read, even by root)"},
+       {"readable by root only"},
+       ""},
+      {"a user refused it",
+       [](InspectReport& r) {
+         r.root = false;
+         kAddEvidence(r, Signal::kPid1ContainerVariable, SignalState::kUnreadable, "");
+       },
+       {"/proc/1/environ): unknown (readable by root only)"},
+       {"even by root"},
+       ""},
+      {"a container that shows no firmware",
+       [](InspectReport& r) {
+         kNoUuid(r);
+         r.environment.kind = Kind::kContainer;
+         r.environment.container = Container::kPodman;
+       },
+       {"Stability:    no-token: Run orlim on the host", "unmask=/sys/firmware"},
+       {"(see above)", "firmware update"},
+       "unmask=/sys/firmware"},
+      {"a VM with no UUID",
+       [](InspectReport& r) {
+         kNoUuid(r);
+         r.environment.kind = Kind::kVm;
+         r.environment.hypervisor = Hypervisor::kKvm;
+       },
+       {"the hypervisor shows no SMBIOS system UUID", "-smbios type=1,uuid="},
+       {"firmware update"},
+       "-smbios type=1,uuid="},
+      {"no UUID read: only the card's part can change",
+       [](InspectReport& r) { kNoUuid(r); },
+       {"No UUID was read; what would change the card's part: replacing the card eth0"},
+       {"What would change this identity", "firmware update"},
+       ""},
+      {"a VM's UUID changes with its definition",
+       [](InspectReport& r) {
+         r.environment.kind = Kind::kVm;
+         r.environment.hypervisor = Hypervisor::kKvm;
+       },
+       {"What would change this identity: a new UUID in the VM's definition"},
+       {"firmware update"},
+       ""},
+      {"an address software gave, reported permanent",
+       [](InspectReport& r) {
+         r.legacySeen.address = r.legacySeen.permanent = {0x02, 0x00, 0x00, 0x12, 0x34, 0x56};
+         r.legacySeen.details.hasDevice = true;
+       },
+       {"the address the card reports as permanent", "assigned by software"},
+       {"factory"},
+       ""},
+      {"a maker's address",
+       [](InspectReport& r) {
+         r.legacySeen.address = r.legacySeen.permanent = {0x00, 0x1b, 0x21, 0x12, 0x34, 0x56};
+         r.legacySeen.details.hasDevice = true;
+       },
+       {"the card's factory address", "What would change this identity: a firmware update"},
+       {"assigned by software"},
+       ""},
+      {"a long DMI string with escapes, wrapped whole",
+       [](InspectReport& r) {
+         kAddEvidence(r, Signal::kDmiSysVendor, SignalState::kPresent,
+                      "x" + kAccents.substr(0, 60) + "\x1b\x1b\x1b" + kAccents);
+       },
+       {"/sys/class/dmi/id/sys_vendor: \"x\xc3\xa9"},
+       {},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<InspectReport> r = madeUpReport("eth0");
+    r->environment.kind = Kind::kBareMetal;
+    r->legacySeen.address = r->legacySeen.permanent;
+    c.change(*r);
+    const std::string text = formatReportText(*r);
+    // Phrases are looked for across the lines they were wrapped into.
+    std::string flat;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '\n') {
+        flat += text[i];
+        continue;
+      }
+      flat += ' ';
+      while (i + 1 < text.size() && text[i + 1] == ' ') ++i;
+    }
+    for (const std::string& phrase : c.said)
+      EXPECT_NE(flat.find(phrase), std::string::npos) << phrase << "\n" << text;
+    for (const std::string& phrase : c.notSaid)
+      EXPECT_EQ(flat.find(phrase), std::string::npos) << phrase << "\n" << text;
+    // Every line whole: valid UTF-8, no escape cut, within the width.
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t end = text.find('\n', at);
+      const std::string line = text.substr(at, end - at);
+      at = end + 1;
+      EXPECT_LE(report::displayWidth(line), report::kReportWidth) << line;
+      for (std::size_t i = 0; i < line.size();) {
+        const std::size_t n = report::utf8SequenceLength(line, i);
+        ASSERT_NE(n, 0u) << "a character cut: " << line;
+        i += n;
+      }
+      const std::size_t slash = line.rfind("\\x");
+      EXPECT_FALSE(slash != std::string::npos && line.size() - slash < 4) << line;
+    }
+    if (!c.advice.empty()) {
+      std::optional<Json> report = parseJson(formatReportJson(*r));
+      ASSERT_TRUE(report.has_value());
+      EXPECT_NE(report->at("stability.advice").text.find(c.advice), std::string::npos)
+          << report->at("stability.advice").text;
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <random>
@@ -10,6 +11,7 @@
 #include "report/escape.h"
 #include "report/json_writer.h"
 #include "report/utc_text.h"
+#include "report/wrap.h"
 
 namespace {
 
@@ -71,6 +73,109 @@ TEST(JsonWriter, NestsWithTheProjectsSeparators) {
   EXPECT_EQ(w.out,
             "{\"name\": \"caf\xc3\xa9\\n\", \"list\": [-3, {}, [], null], \"ok\": true, "
             "\"raw\": {\"a\": 1}}");
+}
+
+// Past its depth limit the writer leaves the inner value out as null, says
+// so, and the output is still one valid value with every level closed.
+TEST(JsonWriter, RefusesNestingPastItsLimit) {
+  using namespace report;
+  for (std::size_t depth : {kJsonMaxDepth, kJsonMaxDepth + 1, kJsonMaxDepth + 40}) {
+    SCOPED_TRACE(depth);
+    JsonWriter w;
+    for (std::size_t i = 0; i < depth; ++i) {
+      jsonBeginObject(w);
+      jsonKey(w, "a");
+      jsonInt(w, 1);
+      jsonKey(w, "b");
+    }
+    jsonString(w, "deepest");
+    for (std::size_t i = 0; i < depth; ++i) {
+      jsonKey(w, "after");
+      jsonBool(w, true);
+      jsonEndObject(w);
+    }
+    EXPECT_EQ(w.refused, depth > kJsonMaxDepth);
+    const std::size_t kept = std::min(depth, kJsonMaxDepth);
+    std::string expected;
+    for (std::size_t i = 0; i < kept; ++i) expected += "{\"a\": 1, \"b\": ";
+    expected += depth > kJsonMaxDepth ? "null" : "\"deepest\"";
+    for (std::size_t i = 0; i < kept; ++i) expected += ", \"after\": true}";
+    EXPECT_EQ(w.out, expected);
+  }
+}
+
+bool validUtf8(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t n = report::utf8SequenceLength(text, at);
+    if (n == 0) return false;
+    at += n;
+  }
+  return true;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = text.find('\n', at);
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+// Lines measured in characters: a long run of "é" or of escapes is cut
+// between characters, never inside one, and nothing is lost but the spaces
+// the lines break at.
+TEST(Wrap, CountsCharactersAndKeepsThemWhole) {
+  std::string accents;
+  for (int i = 0; i < 3000; ++i) accents += "\xc3\xa9";
+  const std::string escapes = report::escapeText(std::string(300, '\x1b'));
+  struct Case {
+    const char* name;
+    std::string label;
+    std::string text;
+    std::size_t more;
+    std::vector<std::string> expected;  // empty: checked by the invariants alone
+  };
+  const Case cases[] = {
+      {"fits", "  Lasts:  ", "one line", 0, {"  Lasts:  one line"}},
+      {"breaks at spaces", "  ", std::string(70, 'a') + " bbbbbbbb cc", 0,
+       {"  " + std::string(70, 'a'), "  bbbbbbbb cc"}},
+      {"more indent after the first", "    ", std::string(74, 'x') + " y", 2,
+       {"    " + std::string(74, 'x'), "      y"}},
+      {"3000 accented letters", "    ", accents, 2, {}},
+      {"a word of escapes", "    ", "sys_vendor: \"" + escapes + "\"", 2, {}},
+      {"a quote then escapes", "  ", "x" + escapes, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string out;
+    report::appendWrapped(out, c.label, c.text, c.more);
+    ASSERT_EQ(out.back(), '\n');
+    const std::vector<std::string> lines = linesOf(out);
+    if (!c.expected.empty()) {
+      EXPECT_EQ(lines, c.expected);
+    }
+    std::string joined;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::string& line = lines[i];
+      EXPECT_TRUE(validUtf8(line)) << line;
+      EXPECT_LE(report::displayWidth(line), report::kReportWidth) << line;
+      const std::size_t indent = c.label.size() + (i == 0 ? 0 : c.more);
+      ASSERT_GE(line.size(), indent);
+      const std::string body = line.substr(indent);
+      // An escape cut would leave a line ending in "\x", "\x1" or "\".
+      const std::size_t slash = body.rfind('\\');
+      if (slash != std::string::npos && body.size() - slash < 4 && body[slash + 1] == 'x')
+        ADD_FAILURE() << "an escape cut at the end of: " << line;
+      joined += body;
+    }
+    std::string unspaced = c.text;
+    std::erase(unspaced, ' ');
+    std::erase(joined, ' ');
+    EXPECT_EQ(joined, unspaced);
+  }
 }
 
 enum class Colour { kRed, kDarkBlue, kUnnamed };
