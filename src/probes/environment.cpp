@@ -1,5 +1,4 @@
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
+#include "common/io.h"
 #include "common/owner.h"
 #include "common/unique_fd.h"
 #include "probes/environment_internal.h"
@@ -29,28 +30,34 @@ bool exists(const char* path) {
   return ::lstat(path, &status) == 0;
 }
 
+// Opens a signal's file as the firmware reader opens its own, without
+// blocking; only regular files count (sysfs and procfs attributes are),
+// never a FIFO or a device. The descriptor, or -errno.
+int openSignalFile(const char* path) {
+  struct stat status;
+  const int fd = smbios::openFirmwareFile(path, status);
+  if (fd < 0) return fd;
+  if (!S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return -EBADFD;
+  }
+  return fd;
+}
+
 // The first line of a small file, as systemd's read_one_line_file takes it:
 // up to a line end or a zero byte, trailing white space dropped.
 template <std::size_t N>
 SignalState readFirstLine(const char* path, std::array<char, N>& out) {
   out.fill('\0');
-  UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!fd.valid()) return stateFromErrno(errno);
-  struct stat status;
-  // Only regular files (sysfs and procfs attributes are): never a FIFO.
-  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return SignalState::kUnreadable;
-  std::size_t used = 0;
-  while (used + 1 < out.size()) {
-    const ssize_t n = ::read(fd.get(), out.data() + used, out.size() - 1 - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      out.fill('\0');
-      return stateFromErrno(errno);
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
+  const int opened = openSignalFile(path);
+  if (opened < 0) return stateFromErrno(-opened);
+  UniqueFd fd(opened);
+  const ssize_t used = readFull(fd.get(), std::span(out).first(out.size() - 1));
+  if (used < 0) {
+    out.fill('\0');
+    return stateFromErrno(static_cast<int>(-used));
   }
-  out[used] = '\0';
+  out[static_cast<std::size_t>(used)] = '\0';
   const std::size_t end = std::strcspn(out.data(), "\n");
   out[end] = '\0';
   std::size_t length = std::strlen(out.data());
@@ -75,10 +82,9 @@ void copyText(std::string_view text, std::array<char, kEvidenceValueSize>& out) 
 // their beginning is seen, which holds every field this probe reads.
 template <typename Each>
 SignalState forEachRecord(const char* path, char separator, Each each) {
-  UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!fd.valid()) return stateFromErrno(errno);
-  struct stat status;
-  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return SignalState::kUnreadable;
+  const int opened = openSignalFile(path);
+  if (opened < 0) return stateFromErrno(-opened);
+  UniqueFd fd(opened);
   std::array<char, 4096> chunk;
   std::array<char, 4096> record;
   std::size_t length = 0;
@@ -86,9 +92,10 @@ SignalState forEachRecord(const char* path, char separator, Each each) {
   constexpr std::size_t kMaxBytes = 4u << 20;
   std::size_t total = 0;
   for (;;) {
-    const ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return length == 0 && total == 0 ? stateFromErrno(errno) : SignalState::kPresent;
+    const ssize_t n = readSome(fd.get(), chunk);
+    if (n < 0)
+      return length == 0 && total == 0 ? stateFromErrno(static_cast<int>(-n))
+                                       : SignalState::kPresent;
     if (n == 0) break;
     total += static_cast<std::size_t>(n);
     for (ssize_t i = 0; i < n; ++i) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "probes/environment.h"
+#include "probes/smbios_io.h"
 #include "probes/smbios_parse.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -22,7 +23,7 @@ namespace environment {
 struct EnvironmentPaths {
   // The kernel's DMI strings; /sys/class/dmi/id links here. Ends with '/'.
   const char* dmiId = "/sys/devices/virtual/dmi/id/";
-  const char* smbiosTable = "/sys/firmware/dmi/tables/DMI";
+  const char* smbiosTable = smbios::kSysfsTablePath;
   const char* procXen = "/proc/xen";
   const char* xenCapabilities = "/proc/xen/capabilities";
   const char* hypervisorType = "/sys/hypervisor/type";

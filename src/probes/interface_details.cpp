@@ -7,7 +7,6 @@
 #include <linux/sockios.h>
 #include <net/if.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -19,24 +18,13 @@
 #include "common/unique_fd.h"
 #include "probes/netscan_internal.h"
 
-namespace {
-
-bool isDirectory(const char* root, const char* name, const char* suffix) {
-  std::array<char, PATH_MAX> path;
-  const int length = std::snprintf(path.data(), path.size(), "%s%s/%s", root, name, suffix);
-  if (length < 0 || static_cast<std::size_t>(length) >= path.size()) return false;
-  struct stat status;
-  return ::stat(path.data(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-}  // namespace
-
 void describeInterface(const char* name, const NetAccess& access, InterfaceDetails& details) {
   details = InterfaceDetails{};
   details.described = true;
-  details.hasDevice = isDirectory(access.classNetRoot, name, "device") ||
-                      isDirectory(access.classNetRoot, name, "wireless");
-  details.virtualFunction = isDirectory(access.classNetRoot, name, "device/physfn");
+  // A device as the scan counts one, so the report and the scan agree.
+  details.hasDevice = interfaceHasDirectory(access.classNetRoot, name, "device") ||
+                      interfaceHasDirectory(access.classNetRoot, name, "wireless");
+  details.virtualFunction = interfaceHasDirectory(access.classNetRoot, name, "device/physfn");
 
   std::array<char, PATH_MAX> path;
   const int length =

@@ -59,17 +59,17 @@ bool appendName(NameList& names, const char* name) {
   return true;
 }
 
+}  // namespace
+
 // Root, a 255-character name and a suffix always fit; a root so long that
 // they would not is treated as having no such directory.
-bool isDirectory(const char* root, const char* name, const char* suffix) {
+bool interfaceHasDirectory(const char* root, const char* name, const char* suffix) {
   std::array<char, PATH_MAX> path;
-  int length = std::snprintf(path.data(), path.size(), "%s%s/%s", root, name, suffix);
+  const int length = std::snprintf(path.data(), path.size(), "%s%s/%s", root, name, suffix);
   if (length < 0 || static_cast<std::size_t>(length) >= path.size()) return false;
   struct stat status;
   return ::stat(path.data(), &status) == 0 && S_ISDIR(status.st_mode);
 }
-
-}  // namespace
 
 NameFilter classifyInterfaceName(const char* name) {
   if (name[0] == '.') return NameFilter::kHidden;
@@ -156,8 +156,8 @@ InterfaceVerdict judgeInterface(const char* name, const NetAccess& access) {
       permanent == PermanentMacResult::kFound ||
       (permanent == PermanentMacResult::kNotFound && getCurrentMacAddress(name, address, access) == 0);
   if (!hasAddress) return InterfaceVerdict::kNoAddress;
-  if (isDirectory(access.classNetRoot, name, "device") ||
-      isDirectory(access.classNetRoot, name, "wireless"))
+  if (interfaceHasDirectory(access.classNetRoot, name, "device") ||
+      interfaceHasDirectory(access.classNetRoot, name, "wireless"))
     return InterfaceVerdict::kCard;
   return InterfaceVerdict::kNoDevice;
 }

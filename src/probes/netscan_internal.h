@@ -36,6 +36,10 @@ struct NetAccess {
 // decide the groups.
 int compareInterfaceNames(const struct dirent** a, const struct dirent** b);
 
+// Whether root/name/suffix is a directory ("device", "wireless",
+// "device/physfn" of an interface's sysfs entry).
+bool interfaceHasDirectory(const char* root, const char* name, const char* suffix);
+
 // What the scan makes of one interface of the listing.
 enum class InterfaceVerdict {
   kFilteredOut,  // its name is skipped ("." , "lo" or "dummy" prefix)

@@ -35,8 +35,8 @@ inline constexpr std::uint64_t kScanTableBytes = kMaxTableLength;
 inline constexpr std::size_t kScanRememberedTables = 32;
 
 struct SmbiosPaths {
-  const char* entryPoint = "/sys/firmware/dmi/tables/smbios_entry_point";
-  const char* table = "/sys/firmware/dmi/tables/DMI";
+  const char* entryPoint = kSysfsEntryPointPath;
+  const char* table = kSysfsTablePath;
   const char* efiSystab = "/sys/firmware/efi/systab";
   const char* procSystab = "/proc/efi/systab";
   const char* memory = "/dev/mem";

@@ -17,6 +17,11 @@
 
 namespace smbios {
 
+// The kernel's copy of the SMBIOS tables: the first source of the UUID, and
+// where orlim-inspect reads the firmware's own strings.
+inline constexpr const char* kSysfsEntryPointPath = "/sys/firmware/dmi/tables/smbios_entry_point";
+inline constexpr const char* kSysfsTablePath = "/sys/firmware/dmi/tables/DMI";
+
 // Heap bytes from malloc: allocation failure is an ordinary failed source,
 // never an exception.
 using ByteBuffer = UniqueMalloc<std::uint8_t[]>;
