@@ -539,23 +539,19 @@ Hypervisor hypervisorFromDeviceTree(std::string_view compatible) {
 }
 
 Container containerFromName(std::string_view name) {
-  static constexpr struct {
-    std::string_view name;
-    Container container;
-  } kTable[] = {
-      {"lxc", Container::kLxc},
-      {"lxc-libvirt", Container::kLxcLibvirt},
-      {"systemd-nspawn", Container::kSystemdNspawn},
-      {"docker", Container::kDocker},
-      {"podman", Container::kPodman},
-      {"rkt", Container::kRkt},
-      {"wsl", Container::kWsl},
-      {"proot", Container::kProot},
-      {"pouch", Container::kPouch},
-  };
-  for (const auto& row : kTable)
-    if (name == row.name) return row.container;
-  return Container::kOther;
+  const EnumName<Container>* entry = findEnumId(kContainerNames, name);
+  if (entry == nullptr) return Container::kOther;
+  switch (entry->value) {
+    // Our own words, which no manager gives for itself (Kubernetes and
+    // OpenVZ are told by other signals): as unknown as any other name.
+    case Container::kNone:
+    case Container::kOther:
+    case Container::kKubernetes:
+    case Container::kOpenvz:
+      return Container::kOther;
+    default:
+      return entry->value;
+  }
 }
 
 Container containerFromCgroupLine(std::string_view line) {

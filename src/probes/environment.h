@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/enum_names.h"
+
 namespace environment {
 
 // Named as systemd-detect-virt names them.
@@ -35,6 +37,28 @@ enum class Hypervisor : std::uint8_t {
   kOther,  // a hypervisor is there, but it doesn't say which
 };
 
+// The names systemd-detect-virt prints, so that scripts can compare.
+inline constexpr std::array<EnumName<Hypervisor>, 17> kHypervisorNames{{
+    {Hypervisor::kNone, "none", "none"},
+    {Hypervisor::kKvm, "kvm", "KVM"},
+    {Hypervisor::kQemu, "qemu", "QEMU (emulated, no KVM)"},
+    {Hypervisor::kVmware, "vmware", "VMware"},
+    {Hypervisor::kMicrosoft, "microsoft", "Microsoft Hyper-V"},
+    {Hypervisor::kXen, "xen", "Xen"},
+    {Hypervisor::kOracle, "oracle", "Oracle VirtualBox"},
+    {Hypervisor::kAmazon, "amazon", "Amazon EC2"},
+    {Hypervisor::kGoogle, "google", "Google Compute Engine"},
+    {Hypervisor::kBhyve, "bhyve", "bhyve"},
+    {Hypervisor::kParallels, "parallels", "Parallels"},
+    {Hypervisor::kBochs, "bochs", "Bochs"},
+    {Hypervisor::kQnx, "qnx", "QNX hypervisor"},
+    {Hypervisor::kAcrn, "acrn", "ACRN"},
+    {Hypervisor::kApple, "apple", "Apple Virtualization"},
+    {Hypervisor::kSre, "sre", "LMHS SRE"},
+    {Hypervisor::kOther, "vm-other", "a hypervisor that does not say which"},
+}};
+static_assert(enumIdsWellFormed(kHypervisorNames));
+
 enum class Container : std::uint8_t {
   kNone,
   kDocker,
@@ -51,6 +75,25 @@ enum class Container : std::uint8_t {
   kOther,  // a container, of no known runtime
 };
 
+// The identifiers are the names the runtimes give themselves in $container
+// and /run/systemd/container, which containerFromName reads back here.
+inline constexpr std::array<EnumName<Container>, 13> kContainerNames{{
+    {Container::kNone, "none", "none"},
+    {Container::kDocker, "docker", "Docker"},
+    {Container::kPodman, "podman", "Podman"},
+    {Container::kLxc, "lxc", "LXC"},
+    {Container::kLxcLibvirt, "lxc-libvirt", "libvirt LXC"},
+    {Container::kSystemdNspawn, "systemd-nspawn", "systemd-nspawn"},
+    {Container::kKubernetes, "kubernetes", "a Kubernetes pod"},
+    {Container::kOpenvz, "openvz", "OpenVZ"},
+    {Container::kWsl, "wsl", "Windows Subsystem for Linux"},
+    {Container::kRkt, "rkt", "rkt"},
+    {Container::kProot, "proot", "proot"},
+    {Container::kPouch, "pouch", "Pouch"},
+    {Container::kOther, "container-other", "a container of no known runtime"},
+}};
+static_assert(enumIdsWellFormed(kContainerNames));
+
 enum class Kind : std::uint8_t {
   kUnknown,  // no signal of a hypervisor could be read at all
   kBareMetal,
@@ -58,6 +101,15 @@ enum class Kind : std::uint8_t {
   kContainer,
   kContainerInVm,
 };
+
+inline constexpr std::array<EnumName<Kind>, 5> kKindNames{{
+    {Kind::kUnknown, "unknown", "unknown (no signal of a hypervisor could be read)"},
+    {Kind::kBareMetal, "bare-metal", "bare metal"},
+    {Kind::kVm, "vm", "virtual machine"},
+    {Kind::kContainer, "container", "container"},
+    {Kind::kContainerInVm, "container-in-vm", "container in a virtual machine"},
+}};
+static_assert(enumIdsWellFormed(kKindNames));
 
 // The signals, each one place to look.
 enum class Signal : std::uint8_t {
@@ -88,11 +140,50 @@ enum class Signal : std::uint8_t {
   kRootMount,              // the file system type of / in /proc/self/mountinfo
 };
 
+// Phrase: where the signal is, for a person to look there too.
+inline constexpr std::array<EnumName<Signal>, 25> kSignalNames{{
+    {Signal::kCpuidHypervisorBit, "cpuid-hypervisor-bit", "CPUID leaf 1, ECX bit 31 (hypervisor)"},
+    {Signal::kCpuidVendor, "cpuid-vendor", "CPUID leaf 0x40000000 (hypervisor vendor)"},
+    {Signal::kDmiSysVendor, "dmi-sys-vendor", "/sys/class/dmi/id/sys_vendor"},
+    {Signal::kDmiProductName, "dmi-product-name", "/sys/class/dmi/id/product_name"},
+    {Signal::kDmiProductVersion, "dmi-product-version", "/sys/class/dmi/id/product_version"},
+    {Signal::kDmiBoardVendor, "dmi-board-vendor", "/sys/class/dmi/id/board_vendor"},
+    {Signal::kDmiBiosVendor, "dmi-bios-vendor", "/sys/class/dmi/id/bios_vendor"},
+    {Signal::kSmbiosManufacturer, "smbios-manufacturer", "SMBIOS manufacturer (sysfs tables)"},
+    {Signal::kSmbiosProduct, "smbios-product", "SMBIOS type 1 product name (sysfs tables)"},
+    {Signal::kSmbiosVmBit, "smbios-vm-bit", "SMBIOS BIOS characteristic \"virtual machine\""},
+    {Signal::kProcXen, "proc-xen", "/proc/xen"},
+    {Signal::kHypervisorType, "hypervisor-type", "/sys/hypervisor/type"},
+    {Signal::kDeviceTreeHypervisor, "device-tree-hypervisor",
+     "/proc/device-tree/hypervisor/compatible"},
+    {Signal::kDeviceTreeFwCfg, "device-tree-fw-cfg", "QEMU fw-cfg node in /proc/device-tree"},
+    {Signal::kOpenvz, "openvz", "/proc/vz"},
+    {Signal::kOsRelease, "os-release", "/proc/sys/kernel/osrelease"},
+    {Signal::kContainerManager, "container-manager", "/run/host/container-manager"},
+    {Signal::kOwnContainerVariable, "own-container-variable", "$container of this process (PID 1)"},
+    {Signal::kSystemdContainer, "systemd-container", "/run/systemd/container"},
+    {Signal::kPid1ContainerVariable, "pid1-container-variable",
+     "$container of PID 1 (/proc/1/environ)"},
+    {Signal::kContainerenv, "containerenv", "/run/.containerenv"},
+    {Signal::kDockerenv, "dockerenv", "/.dockerenv"},
+    {Signal::kCgroupPid1, "cgroup-pid1", "/proc/1/cgroup"},
+    {Signal::kCgroupSelf, "cgroup-self", "/proc/self/cgroup"},
+    {Signal::kRootMount, "root-mount", "file system on / (/proc/self/mountinfo)"},
+}};
+static_assert(enumIdsWellFormed(kSignalNames));
+
 enum class SignalState : std::uint8_t {
   kAbsent,      // looked for, not there
   kPresent,     // there; value holds what it said
-  kUnreadable,  // there, but this user may not read it: unknown
+  kUnreadable,  // there, but refused to this reader: unknown
 };
+
+inline constexpr std::array<EnumName<SignalState>, 3> kStateNames{{
+    {SignalState::kAbsent, "absent", "absent"},
+    {SignalState::kPresent, "present", "present"},
+    {SignalState::kUnreadable, "unreadable", "unknown (this user may not read it)"},
+}};
+static_assert(enumIdsWellFormed(kStateNames));
 
 inline constexpr std::size_t kEvidenceValueSize = 128;
 

@@ -1,56 +1,17 @@
 #pragma once
-// One table per enumeration that a report shows, naming each value twice:
-// a stable identifier for JSON (lower case, words joined by hyphens:
-// "permission-denied"), which scripts may rely on, and the phrase the text
-// report shows a person ("permission denied"), which may be reworded.
+// The enumeration name tables as the output layer has always named them;
+// the tables and their helpers live in common/enum_names.h, beside which
+// every folder can keep its enumerations' tables.
 
-#include <array>
-#include <cstddef>
-#include <string_view>
+#include "common/enum_names.h"
 
 namespace report {
 
-template <typename E>
-struct EnumName {
-  E value;
-  std::string_view id;
-  std::string_view phrase;
-};
-
-template <typename E, std::size_t N>
-constexpr const EnumName<E>* findEnumName(const std::array<EnumName<E>, N>& table, E value) {
-  for (const EnumName<E>& entry : table)
-    if (entry.value == value) return &entry;
-  return nullptr;
-}
-
-template <typename E, std::size_t N>
-constexpr std::string_view enumId(const std::array<EnumName<E>, N>& table, E value) {
-  const EnumName<E>* entry = findEnumName(table, value);
-  return entry != nullptr ? entry->id : "unknown";
-}
-
-template <typename E, std::size_t N>
-constexpr std::string_view enumPhrase(const std::array<EnumName<E>, N>& table, E value) {
-  const EnumName<E>* entry = findEnumName(table, value);
-  return entry != nullptr ? entry->phrase : "unknown";
-}
-
-// Every identifier of a table is lower case ASCII, digits and single inner
-// hyphens: checked where a table is defined, with static_assert.
-template <typename E, std::size_t N>
-constexpr bool enumIdsWellFormed(const std::array<EnumName<E>, N>& table) {
-  for (const EnumName<E>& entry : table) {
-    const std::string_view id = entry.id;
-    if (id.empty() || id.front() == '-' || id.back() == '-') return false;
-    for (std::size_t i = 0; i < id.size(); ++i) {
-      const char c = id[i];
-      const bool ok =
-          (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || (c == '-' && id[i - 1] != '-');
-      if (!ok) return false;
-    }
-  }
-  return true;
-}
+using ::EnumName;
+using ::enumId;
+using ::enumIdsWellFormed;
+using ::enumPhrase;
+using ::findEnumId;
+using ::findEnumName;
 
 }  // namespace report
