@@ -17,7 +17,8 @@
 #include <string_view>
 
 #include "decode/decode.h"
-#include "decode/decode_internal.h"
+#include "decode/record.h"
+#include "decode/token_line.h"
 
 namespace {
 

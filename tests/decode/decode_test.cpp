@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/decode_internal.h"
+#include "support/decode_token.h"
 
 #include "support/token_seal.h"
 

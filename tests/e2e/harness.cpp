@@ -19,7 +19,7 @@
 #include <sstream>
 
 #include "decode/decode.h"
-#include "decode/decode_internal.h"
+#include "support/decode_token.h"
 #include "token/token_text.h"
 #include "support/files.h"
 #include "support/namespace.h"

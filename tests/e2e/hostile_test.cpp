@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "decode/decode.h"
-#include "decode/decode_internal.h"
+#include "support/decode_token.h"
 #include "token/token_text.h"
 #include "e2e/harness.h"
 #include "probes/smbios_internal.h"

@@ -1,6 +1,6 @@
 #pragma once
-// The decoder's pieces that the tests check on their own, and a one-token
-// decode for tests that have a single token in hand.
+// A one-token decode for tests that have a single token in hand, made of
+// the decoder's own pieces; orlim-decode itself decodes streams only.
 
 #include <cstddef>
 #include <string>

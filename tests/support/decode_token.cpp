@@ -1,5 +1,5 @@
 // A single token decoded on its own, for tests that hold one.
-#include "decode/decode_internal.h"
+#include "support/decode_token.h"
 
 DecodeResult decodeToken(std::string_view text) {
   static constexpr char kUpperDigits[] = "0123456789ABCDEF";
