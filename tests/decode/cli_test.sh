@@ -5,17 +5,10 @@
 # A cross build's decoder runs under the emulator named in ORLIM_TEST_EMULATOR
 # (words separated by spaces).
 set -uo pipefail
-read -ra emulator <<<"${ORLIM_TEST_EMULATOR:-}"
+source "$(dirname "$0")/../support/check.bash"
 decode=("${emulator[@]}" "$1")
+tool=("${decode[@]}")
 good=$2
-failures=0
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
-}
-run() {  # run ARGS... (stdin passed through); sets out, err, status
-  out=$("${decode[@]}" "$@" 2>"$tmp/err"); status=$?; err=$(cat "$tmp/err")
-}
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 
 run "$good" "XYZ" "${good:1}"

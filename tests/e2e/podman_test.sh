@@ -47,6 +47,7 @@ open(os.path.join(out, "DMI"), "wb").write(table)
 PY
 
 export WORK=$work INSPECT=$inspect CONTAINERS_CONF=$work/containers.conf TMPDIR=$work/tmp
+export CHECKS=$(realpath "$(dirname "$0")/../support/check.bash")
 mkdir -p "$TMPDIR"
 unshare --mount --net --propagation private bash -uo pipefail -c '
 for dir in /run /var/lib /var/tmp; do mount -t tmpfs tmpfs "$dir" || exit 1; done
@@ -64,15 +65,12 @@ if ! out=$(timeout 120 "${podman[@]}" run --rm orlim-test:1 /bin/orlim-inspect -
   echo "skipped: podman cannot run a container here: $out"; exit 77
 fi
 
-failures=0
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" != "$3" ]; then echo "FAIL: $1: expected \"$2\", got \"$3\""; failures=$((failures + 1)); fi
-}
-run() { timeout 120 "${podman[@]}" run --rm "$@"; }
+source "$CHECKS"
+run() { timeout 120 "${podman[@]}" run --rm "$@"; }  # this test runs containers
 shown=(-v /sys:/sys:ro,rbind --security-opt unmask=/sys/firmware)
 
 host_uuid=$("$INSPECT" --json | jq -r .uuid.value)
-check "the host reads its own tables" 33221100-5544-7766-8899-aabbccddeeff "$host_uuid"
+check_eq "the host reads its own tables" 33221100-5544-7766-8899-aabbccddeeff "$host_uuid"
 
 for view in hidden shown; do
   opts=(); [ $view = shown ] && opts=("${shown[@]}")
@@ -82,22 +80,21 @@ for view in hidden shown; do
   token=$(run "${opts[@]}" orlim-test:1 /bin/orlim -u -v 2>&1)
   [ $view = shown ] && token=$(run "${opts[@]}" orlim-test:1 /bin/orlim -u 2>/dev/null)
   field() { jq -r "$1" <<<"$json"; }
-  check "$view: container" podman "$(field .environment.container)"
-  case $(field .environment.kind) in
-    container|container-in-vm) ;;
-    *) echo "FAIL: $view: kind $(field .environment.kind)"; failures=$((failures + 1)) ;;
-  esac
-  check "$view: card" eth0 "$(field .network.card)"
-  check "$view: card verdict" container-interface "$(field .stability.card.verdict)"
+  check_eq "$view: container" podman "$(field .environment.container)"
+  check "$view: kind $(field .environment.kind)" grep -qx "container\|container-in-vm" <<<"$(field .environment.kind)"
+  check_eq "$view: card" eth0 "$(field .network.card)"
+  check_eq "$view: card verdict" container-interface "$(field .stability.card.verdict)"
+  # Either way the advice is how to reach the host'"'"'s identity.
+  check "$view: advice names the unmasked firmware" grep -q "unmask=/sys/firmware" <<<"$(field .stability.advice)"
   if [ $view = hidden ]; then
-    check "$view: no UUID" null "$(field .uuid.value)"
-    check "$view: no token" "Failure reading system ID (-2/16)" "$token"
-    check "$view: overall" no-token "$(field .stability.overall)"
+    check_eq "$view: no UUID" null "$(field .uuid.value)"
+    check_eq "$view: no token" "Failure reading system ID (-2/16)" "$token"
+    check_eq "$view: overall" no-token "$(field .stability.overall)"
   else
-    check "$view: the host UUID" "$host_uuid" "$(field .uuid.value)"
-    check "$view: the UUID is the host'"'"'s" host "$(field .stability.uuid.verdict)"
-    check "$view: a token" 58 "${#token}"
-    check "$view: overall" changes-on-restart "$(field .stability.overall)"
+    check_eq "$view: the host UUID" "$host_uuid" "$(field .uuid.value)"
+    check_eq "$view: the UUID is the host'"'"'s" host "$(field .stability.uuid.verdict)"
+    check_eq "$view: a token" 58 "${#token}"
+    check_eq "$view: overall" changes-on-restart "$(field .stability.overall)"
   fi
 done
 [ $failures = 0 ] || exit 1

@@ -4,16 +4,9 @@
 # usage: cli_test.sh ORLIM_FLEET
 # A cross build's binary runs under the emulator named in ORLIM_TEST_EMULATOR.
 set -uo pipefail
-read -ra emulator <<<"${ORLIM_TEST_EMULATOR:-}"
+source "$(dirname "$0")/../support/check.bash"
 fleet=("${emulator[@]}" "$1")
-failures=0
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
-}
-run() {  # run ARGS... (stdin passed through); sets out, err, status
-  out=$("${fleet[@]}" "$@" 2>"$tmp/err"); status=$?; err=$(cat "$tmp/err")
-}
+tool=("${fleet[@]}")
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 
 record() {  # record LABEL LEGACY [UUID_END] (the UUID ends with the legacy characters unless given)
