@@ -8,7 +8,7 @@
 #include "report/wrap.h"
 
 using environment::Container;
-using environment::EnvironmentVerdict;
+using environment::Findings;
 using environment::Evidence;
 using environment::Hypervisor;
 using environment::Kind;
@@ -37,7 +37,7 @@ constexpr const char* kHostAdvice =
     "--security-opt unmask=/sys/firmware; docker: --network=host --security-opt "
     "systempaths=unconfined), so that the token names the host.";
 
-const char* advice(const Stability& s, const EnvironmentVerdict& env) {
+const char* advice(const Stability& s, const Findings& env) {
   const bool inContainer = env.container != Container::kNone;
   const bool inVm = env.hypervisor != Hypervisor::kNone;
   switch (s.overall) {
@@ -114,14 +114,14 @@ std::string nameText(const std::array<EnumName<E>, N>& table, E value) {
   return text;
 }
 
-std::string containerText(const EnvironmentVerdict& env) {
+std::string containerText(const Findings& env) {
   if (env.container != Container::kNone) return nameText(kContainerNames, env.container);
   return env.containerUncertain ? "unknown (an overlay root, but no runtime says so)" : "none";
 }
 
 }  // namespace
 
-void appendEnvironmentText(std::string& out, const EnvironmentVerdict& env, bool root) {
+void appendEnvironmentText(std::string& out, const Findings& env, bool root) {
   out += "Environment\n";
   out += "  Kind:         " + std::string(report::enumPhrase(kKindNames, env.kind)) + "\n";
   out += "  Hypervisor:   ";
@@ -144,13 +144,13 @@ void appendCardStabilityText(std::string& out, const Stability& s) {
 }
 
 void appendOverallStabilityText(std::string& out, const Stability& s,
-                                const EnvironmentVerdict& env) {
+                                const Findings& env) {
   report::appendWrapped(
       out, "  Stability:    ",
       std::string(report::enumId(kOverallNames, s.overall)) + ": " + advice(s, env));
 }
 
-void writeEnvironmentJson(report::JsonWriter& w, const EnvironmentVerdict& env) {
+void writeEnvironmentJson(report::JsonWriter& w, const Findings& env) {
   using namespace report;
   jsonBeginObject(w);
   jsonKey(w, "kind");
@@ -198,7 +198,7 @@ void writeEnvironmentJson(report::JsonWriter& w, const EnvironmentVerdict& env) 
   jsonEndObject(w);
 }
 
-void writeStabilityJson(report::JsonWriter& w, const Stability& s, const EnvironmentVerdict& env) {
+void writeStabilityJson(report::JsonWriter& w, const Stability& s, const Findings& env) {
   using namespace report;
   jsonBeginObject(w);
   jsonKey(w, "uuid");

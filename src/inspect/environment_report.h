@@ -11,19 +11,19 @@
 
 // "Environment" and its lines, ending with an empty line; root: whether the
 // reader was root, which a signal that could not be read is told by.
-void appendEnvironmentText(std::string& out, const environment::EnvironmentVerdict& environment,
+void appendEnvironmentText(std::string& out, const environment::Findings& environment,
                            bool root);
 
 // One "  Lasts:        ..." line (wrapped) for the UUID, and one for the card.
 void appendUuidStabilityText(std::string& out, const Stability& stability);
 void appendCardStabilityText(std::string& out, const Stability& stability);
 
-// The overall verdict and what to do about it, for the Identity block.
+// The overall judgement and what to do about it, for the Identity block.
 void appendOverallStabilityText(std::string& out, const Stability& stability,
-                                const environment::EnvironmentVerdict& environment);
+                                const environment::Findings& environment);
 
 // The values of the `environment` and `stability` members.
 void writeEnvironmentJson(report::JsonWriter& w,
-                          const environment::EnvironmentVerdict& environment);
+                          const environment::Findings& environment);
 void writeStabilityJson(report::JsonWriter& w, const Stability& stability,
-                        const environment::EnvironmentVerdict& environment);
+                        const environment::Findings& environment);

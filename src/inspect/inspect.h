@@ -20,7 +20,7 @@ struct InspectReport {
   std::array<char, kLegacySystemIdLength + 1> legacy{};
   int legacyLength = 0;
   LegacyIdObservation legacySeen;
-  environment::EnvironmentVerdict environment;
+  environment::Findings environment;
 };
 
 // What an inspection reads: the paths and kernel access of the probes, the

@@ -62,25 +62,25 @@ struct Place {
 };
 
 // The directory's own entries are in the listing but are no interfaces.
-bool isDirectoryEntry(const JudgedInterface& seen) {
+bool isDirectoryEntry(const ScannedInterface& seen) {
   return std::strcmp(seen.name.data(), ".") == 0 || std::strcmp(seen.name.data(), "..") == 0;
 }
 
 // The chosen card's line in the scan, matched by the name the scan handed on.
-bool isChosen(const LegacyIdObservation& l, const JudgedInterface& seen) {
+bool isChosen(const LegacyIdObservation& l, const ScannedInterface& seen) {
   return l.cardFound && std::strncmp(seen.name.data(), l.card.data(), l.card.size() - 1) == 0;
 }
 
 // Where the scan's own finding puts an interface; chosenSeen carries over
 // the list, as only the first line of the chosen name is the chosen one.
-Place placeInterface(const LegacyIdObservation& l, const JudgedInterface& seen, bool& chosenSeen) {
+Place placeInterface(const LegacyIdObservation& l, const ScannedInterface& seen, bool& chosenSeen) {
   if (!chosenSeen && isChosen(l, seen)) {
     chosenSeen = true;
     return {Placement::kChosen,
-            seen.verdict == InterfaceVerdict::kCard ? Reason::kFirstCard : Reason::kStandIn};
+            seen.kind == InterfaceKind::kCard ? Reason::kFirstCard : Reason::kStandIn};
   }
-  switch (seen.verdict) {
-    case InterfaceVerdict::kFilteredOut:
+  switch (seen.kind) {
+    case InterfaceKind::kFilteredOut:
       switch (seen.filter) {
         case NameFilter::kLoopback:
           return {Placement::kPassedOver, Reason::kLoopback};
@@ -92,11 +92,11 @@ Place placeInterface(const LegacyIdObservation& l, const JudgedInterface& seen, 
           break;
       }
       return {Placement::kPassedOver, Reason::kFiltered};
-    case InterfaceVerdict::kNoAddress:
+    case InterfaceKind::kNoAddress:
       return {Placement::kPassedOver, Reason::kNoAddress};
-    case InterfaceVerdict::kNoDevice:
+    case InterfaceKind::kNoDevice:
       return {Placement::kPassedOver, Reason::kNoDevice};
-    case InterfaceVerdict::kCard:
+    case InterfaceKind::kCard:
       break;
   }
   return {Placement::kPassedOver, l.cardFound ? Reason::kRankedAfter : Reason::kCard};
@@ -135,7 +135,7 @@ void appendInterfaceList(std::string& out, const LegacyIdObservation& l) {
   }
   out += "  Interfaces, in the order the scan considers them:\n";
   bool chosenSeen = false;
-  for (const JudgedInterface& seen : l.scan.judged()) {
+  for (const ScannedInterface& seen : l.scan.scanned()) {
     if (isDirectoryEntry(seen)) continue;
     const Place p = placeInterface(l, seen, chosenSeen);
     out += "    " + report::escapeText(seen.name.data()) + ": ";
@@ -215,7 +215,7 @@ void writeNetworkJson(report::JsonWriter& w, const InspectReport& r) {
   jsonKey(w, "interfaces");
   jsonBeginArray(w);
   bool chosenSeen = false;
-  for (const JudgedInterface& seen : l.scan.judged()) {
+  for (const ScannedInterface& seen : l.scan.scanned()) {
     if (isDirectoryEntry(seen)) continue;
     const Place p = placeInterface(l, seen, chosenSeen);
     jsonBeginObject(w);

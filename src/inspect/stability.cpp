@@ -3,7 +3,7 @@
 #include <string_view>
 
 using environment::Container;
-using environment::EnvironmentVerdict;
+using environment::Findings;
 using environment::Hypervisor;
 
 const char* hypervisorPrefixOwner(std::span<const std::uint8_t, kMacAddressSize> address) {
@@ -43,7 +43,7 @@ bool virtualDriver(const char* driver) {
   return false;
 }
 
-CardStability cardLifetime(const EnvironmentVerdict& env, const LegacyIdObservation& l,
+CardStability cardLifetime(const Findings& env, const LegacyIdObservation& l,
                         const char*& owner) {
   if (!l.cardFound || l.source == AddressSource::kNone) return CardStability::kNone;
   const InterfaceDetails& d = l.details;
@@ -68,7 +68,7 @@ CardStability cardLifetime(const EnvironmentVerdict& env, const LegacyIdObservat
 
 }  // namespace
 
-Stability assessStability(const EnvironmentVerdict& env, bool uuidFound,
+Stability assessStability(const Findings& env, bool uuidFound,
                          const LegacyIdObservation& legacy, bool tokenMade) {
   Stability s;
   const bool inContainer = env.container != Container::kNone;

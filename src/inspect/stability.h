@@ -108,5 +108,5 @@ inline bool locallyAdministered(std::span<const std::uint8_t, kMacAddressSize> a
 
 // tokenMade: the UUID and a full legacy identifier were read, as orlim
 // needs them for a token (root aside).
-Stability assessStability(const environment::EnvironmentVerdict& environment, bool uuidFound,
+Stability assessStability(const environment::Findings& environment, bool uuidFound,
                          const LegacyIdObservation& legacy, bool tokenMade);

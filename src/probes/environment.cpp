@@ -167,7 +167,7 @@ bool contains(std::string_view text, std::string_view part) {
 
 class EvidenceList {
  public:
-  explicit EvidenceList(EnvironmentVerdict& verdict) : v_(verdict) {}
+  explicit EvidenceList(Findings& findings) : v_(findings) {}
   // Adds one signal; returns its index, or -1 when the list is full.
   int add(Signal signal, SignalState state, std::string_view value,
           Hypervisor hypervisor = Hypervisor::kNone, Container container = Container::kNone) {
@@ -190,7 +190,7 @@ class EvidenceList {
   }
 
  private:
-  EnvironmentVerdict& v_;
+  Findings& v_;
 };
 
 struct Pick {
@@ -200,7 +200,7 @@ struct Pick {
 
 // systemd's DMI step: the kernel's strings in its order, or (where the
 // kernel shows none, as in a namespace with the tables alone) the tables'.
-Pick judgeDmi(const Signals& s, EvidenceList& list, bool& anyRead) {
+Pick decideDmi(const Signals& s, EvidenceList& list, bool& anyRead) {
   Pick pick;
   const struct {
     Signal signal;
@@ -269,11 +269,11 @@ Pick judgeDmi(const Signals& s, EvidenceList& list, bool& anyRead) {
   return pick;
 }
 
-void judgeHypervisor(const Signals& s, EvidenceList& list, EnvironmentVerdict& v, bool& anyRead) {
+void decideHypervisor(const Signals& s, EvidenceList& list, Findings& v, bool& anyRead) {
   bool hyperv = false;
   int hypervIndex = -1;
   int otherIndex = -1;
-  const Pick dmi = judgeDmi(s, list, anyRead);
+  const Pick dmi = decideDmi(s, list, anyRead);
   const auto finish = [&](Hypervisor h, int index) {
     v.hypervisor = h;
     list.decide(index);
@@ -365,7 +365,7 @@ void judgeHypervisor(const Signals& s, EvidenceList& list, EnvironmentVerdict& v
   if (otherIndex >= 0) return finish(Hypervisor::kOther, otherIndex);
 }
 
-void judgeContainer(const Signals& s, EvidenceList& list, EnvironmentVerdict& v) {
+void decideContainer(const Signals& s, EvidenceList& list, Findings& v) {
   const auto finish = [&](Container c, int index) {
     v.container = c;
     list.decide(index);
@@ -449,8 +449,8 @@ void judgeContainer(const Signals& s, EvidenceList& list, EnvironmentVerdict& v)
   }
 }
 
-// The signals present that the verdict did not come to, listed all the
-// same: an administrator checks the verdict against every one of them.
+// The signals present that the decision did not come to, listed all the
+// same: an administrator checks the decision against every one of them.
 void listTheRest(const Signals& s, EvidenceList& list) {
   if (s.cpuidAvailable && !list.has(Signal::kCpuidHypervisorBit)) {
     list.add(Signal::kCpuidHypervisorBit, SignalState::kPresent, s.hypervisorBit ? "set" : "clear");
@@ -678,12 +678,12 @@ void gatherSignals(Signals& s, const EnvironmentAccess& access) {
   readRootMount(p.mountinfo, s.rootMount);
 }
 
-void judgeEnvironment(const Signals& s, EnvironmentVerdict& v) {
-  v = EnvironmentVerdict{};
+void decideEnvironment(const Signals& s, Findings& v) {
+  v = Findings{};
   EvidenceList list(v);
   bool anyRead = false;
-  judgeHypervisor(s, list, v, anyRead);
-  judgeContainer(s, list, v);
+  decideHypervisor(s, list, v, anyRead);
+  decideContainer(s, list, v);
   listTheRest(s, list);
   const bool vm = v.hypervisor != Hypervisor::kNone;
   const bool container = v.container != Container::kNone;
@@ -697,14 +697,14 @@ void judgeEnvironment(const Signals& s, EnvironmentVerdict& v) {
     v.kind = anyRead ? Kind::kBareMetal : Kind::kUnknown;
 }
 
-void detectEnvironment(EnvironmentVerdict& verdict, const EnvironmentAccess& access) {
+void detectEnvironment(Findings& findings, const EnvironmentAccess& access) {
   Signals signals;
   gatherSignals(signals, access);
-  judgeEnvironment(signals, verdict);
+  decideEnvironment(signals, findings);
 }
 
-void detectEnvironment(EnvironmentVerdict& verdict) {
-  detectEnvironment(verdict, EnvironmentAccess{});
+void detectEnvironment(Findings& findings) {
+  detectEnvironment(findings, EnvironmentAccess{});
 }
 
 }  // namespace environment

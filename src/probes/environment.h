@@ -187,17 +187,18 @@ static_assert(enumIdsWellFormed(kStateNames));
 
 inline constexpr std::size_t kEvidenceValueSize = 128;
 
-// One signal as the verdict saw it, and what it points to.
+// One signal as the decision saw it, and what it points to.
 struct Evidence {
   Signal signal = Signal::kCpuidHypervisorBit;
   SignalState state = SignalState::kAbsent;
   std::array<char, kEvidenceValueSize> value{};  // as read, cut to fit
   Hypervisor hypervisor = Hypervisor::kNone;     // what it names, if a hypervisor
   Container container = Container::kNone;        // what it names, if a container
-  bool decided = false;                          // the signal the verdict was taken from
+  bool decided = false;                          // the signal the decision was taken from
 };
 
-struct EnvironmentVerdict {
+// What the environment probe found: where it runs, and the signals that say so.
+struct Findings {
   Kind kind = Kind::kUnknown;
   Hypervisor hypervisor = Hypervisor::kNone;
   Container container = Container::kNone;
@@ -210,6 +211,6 @@ struct EnvironmentVerdict {
 };
 
 // Gathers the signals from the fixed places and judges them.
-void detectEnvironment(EnvironmentVerdict& verdict);
+void detectEnvironment(Findings& findings);
 
 }  // namespace environment

@@ -2,7 +2,7 @@
 // Inside the environment probe: where it looks (replaceable by tests), the
 // signals as read, and the pure judgement over them.
 //
-// gatherSignals does all the reading; judgeEnvironment and the tables below
+// gatherSignals does all the reading; decideEnvironment and the tables below
 // only look at what it read, so tests drive them with any machine they can
 // describe.
 
@@ -90,8 +90,8 @@ struct Signals {
 };
 
 void gatherSignals(Signals& signals, const EnvironmentAccess& access);
-void judgeEnvironment(const Signals& signals, EnvironmentVerdict& verdict);
-void detectEnvironment(EnvironmentVerdict& verdict, const EnvironmentAccess& access);
+void decideEnvironment(const Signals& signals, Findings& findings);
+void detectEnvironment(Findings& findings, const EnvironmentAccess& access);
 
 // --- The tables ---------------------------------------------------------------
 

@@ -78,11 +78,11 @@ NameFilter classifyInterfaceName(const char* name) {
   return NameFilter::kPasses;
 }
 
-JudgedInterface* addJudgedInterface(ScanObservation& observation) {
+ScannedInterface* addScannedInterface(ScanObservation& observation) {
   if (observation.count == observation.capacity) {
     const std::size_t capacity = observation.capacity == 0 ? 64 : 2 * observation.capacity;
-    auto* grown = static_cast<JudgedInterface*>(
-        std::realloc(observation.interfaces.get(), capacity * sizeof(JudgedInterface)));
+    auto* grown = static_cast<ScannedInterface*>(
+        std::realloc(observation.interfaces.get(), capacity * sizeof(ScannedInterface)));
     if (grown == nullptr) {
       ++observation.dropped;
       return nullptr;
@@ -91,8 +91,8 @@ JudgedInterface* addJudgedInterface(ScanObservation& observation) {
     observation.interfaces.reset(grown);
     observation.capacity = capacity;
   }
-  JudgedInterface* entry = &observation.interfaces[observation.count++];
-  *entry = JudgedInterface{};
+  ScannedInterface* entry = &observation.interfaces[observation.count++];
+  *entry = ScannedInterface{};
   return entry;
 }
 
@@ -148,18 +148,18 @@ int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAcce
   return 0;
 }
 
-InterfaceVerdict judgeInterface(const char* name, const NetAccess& access) {
-  if (classifyInterfaceName(name) != NameFilter::kPasses) return InterfaceVerdict::kFilteredOut;
+InterfaceKind classifyInterface(const char* name, const NetAccess& access) {
+  if (classifyInterfaceName(name) != NameFilter::kPasses) return InterfaceKind::kFilteredOut;
   std::array<std::uint8_t, kMacAddressSize> address;
   PermanentMacResult permanent = getPermanentMacAddress(name, address, access);
   bool hasAddress =
       permanent == PermanentMacResult::kFound ||
       (permanent == PermanentMacResult::kNotFound && getCurrentMacAddress(name, address, access) == 0);
-  if (!hasAddress) return InterfaceVerdict::kNoAddress;
+  if (!hasAddress) return InterfaceKind::kNoAddress;
   if (interfaceHasDirectory(access.classNetRoot, name, "device") ||
       interfaceHasDirectory(access.classNetRoot, name, "wireless"))
-    return InterfaceVerdict::kCard;
-  return InterfaceVerdict::kNoDevice;
+    return InterfaceKind::kCard;
+  return InterfaceKind::kNoDevice;
 }
 
 int getNetworkInterfaces(char*** names, const NetAccess& access, ScanObservation* observation) {
@@ -185,23 +185,23 @@ int getNetworkInterfaces(char*** names, const NetAccess& access, ScanObservation
 
   for (int i = 0; i < entryCount; ++i) {
     const char* name = listing.get()[i]->d_name;
-    const InterfaceVerdict verdict = judgeInterface(name, access);
-    JudgedInterface* seen = observation != nullptr ? addJudgedInterface(*observation) : nullptr;
+    const InterfaceKind kind = classifyInterface(name, access);
+    ScannedInterface* seen = observation != nullptr ? addScannedInterface(*observation) : nullptr;
     if (seen != nullptr) {
       std::snprintf(seen->name.data(), seen->name.size(), "%s", name);
-      seen->verdict = verdict;
+      seen->kind = kind;
       seen->filter = classifyInterfaceName(name);
     }
-    switch (verdict) {
-      case InterfaceVerdict::kCard:
+    switch (kind) {
+      case InterfaceKind::kCard:
         if (!appendName(accepted, name)) return -1;
         break;
-      case InterfaceVerdict::kNoDevice:
+      case InterfaceKind::kNoDevice:
         if (fallbackName[0] == '\0')
           std::snprintf(fallbackName.data(), fallbackName.size(), "%s", name);
         break;
-      case InterfaceVerdict::kFilteredOut:
-      case InterfaceVerdict::kNoAddress:
+      case InterfaceKind::kFilteredOut:
+      case InterfaceKind::kNoAddress:
         break;
     }
     std::free(listing.get()[i]);

@@ -41,7 +41,7 @@ int compareInterfaceNames(const struct dirent** a, const struct dirent** b);
 bool interfaceHasDirectory(const char* root, const char* name, const char* suffix);
 
 // What the scan makes of one interface of the listing.
-enum class InterfaceVerdict {
+enum class InterfaceKind {
   kFilteredOut,  // its name is skipped ("." , "lo" or "dummy" prefix)
   kNoAddress,    // neither the permanent nor the current address is usable
   kCard,         // an address and a device or wireless directory: kept
@@ -58,36 +58,36 @@ enum class NameFilter {
 NameFilter classifyInterfaceName(const char* name);
 
 // What a watched scan saw, for orlim-inspect: every interface of the
-// listing in the order it was judged, with the verdict. All of them, in an
+// listing in the order it was scanned, with what the scan made of it. All of them, in an
 // array that grows as needed: a container host has hundreds, and a report
 // that left some out would hide the very ones it is asked about. Only
 // memory running out leaves interfaces unrecorded, and they are counted.
 // (Plain malloc, not a standard container: the scan is linked into orlim,
 // whose start-up cost the container's support code would raise.)
-struct JudgedInterface {
+struct ScannedInterface {
   std::array<char, 256> name{};  // a directory entry's name, cut to 255 bytes
-  InterfaceVerdict verdict = InterfaceVerdict::kFilteredOut;
+  InterfaceKind kind = InterfaceKind::kFilteredOut;
   NameFilter filter = NameFilter::kPasses;
 };
 struct ScanObservation {
   bool listed = false;  // the interface directory could be listed
   int error = 0;        // errno when it could not
-  UniqueMalloc<JudgedInterface[]> interfaces;
+  UniqueMalloc<ScannedInterface[]> interfaces;
   std::size_t count = 0;
   std::size_t capacity = 0;
   std::size_t dropped = 0;  // interfaces not recorded: no memory for them
 
-  std::span<const JudgedInterface> judged() const { return {interfaces.get(), count}; }
+  std::span<const ScannedInterface> scanned() const { return {interfaces.get(), count}; }
 };
 
 // A new, cleared entry at the end of observation, or null (counted in
 // dropped) when memory runs out.
-JudgedInterface* addJudgedInterface(ScanObservation& observation);
+ScannedInterface* addScannedInterface(ScanObservation& observation);
 
 // The scan's decision on one interface: the name filter, the permanent
 // address, then (when that found nothing and a socket opened) the current
 // address, then the device / wireless directories.
-InterfaceVerdict judgeInterface(const char* name, const NetAccess& access);
+InterfaceKind classifyInterface(const char* name, const NetAccess& access);
 
 // More about one interface, for orlim-inspect's judgement of how long its
 // address lasts. Only a watched run reads it; the tool never does.

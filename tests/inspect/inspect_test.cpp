@@ -41,9 +41,9 @@ std::unique_ptr<InspectReport> madeUpReport(const char* cardName) {
   LegacyIdObservation& l = r->legacySeen;
   l.scan.listed = true;
   for (const char* name : {cardName, "eth1"}) {
-    JudgedInterface& seen = *addJudgedInterface(l.scan);
+    ScannedInterface& seen = *addScannedInterface(l.scan);
     std::snprintf(seen.name.data(), seen.name.size(), "%s", name);
-    seen.verdict = InterfaceVerdict::kCard;
+    seen.kind = InterfaceKind::kCard;
   }
   l.cardFound = true;
   std::snprintf(l.card.data(), l.card.size(), "%s", cardName);
@@ -142,9 +142,9 @@ TEST(InspectReport, CpuSignatureAsTheTextShowsIt) {
 TEST(InspectReport, EveryInterfaceListed) {
   std::unique_ptr<InspectReport> r = madeUpReport("eth0");
   for (int i = 0; i < 201; ++i) {
-    JudgedInterface& veth = *addJudgedInterface(r->legacySeen.scan);
+    ScannedInterface& veth = *addScannedInterface(r->legacySeen.scan);
     std::snprintf(veth.name.data(), veth.name.size(), "veth%03d", i);
-    veth.verdict = InterfaceVerdict::kNoDevice;
+    veth.kind = InterfaceKind::kNoDevice;
   }
   std::optional<Json> report = parseJson(formatReportJson(*r));
   ASSERT_TRUE(report.has_value());

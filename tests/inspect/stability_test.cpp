@@ -14,7 +14,7 @@
 namespace {
 
 using environment::Container;
-using environment::EnvironmentVerdict;
+using environment::Findings;
 using environment::Hypervisor;
 using environment::Kind;
 
@@ -44,9 +44,9 @@ TEST(StabilityPrefixes, HypervisorPrefixesAndTheLocalBit) {
   }
 }
 
-EnvironmentVerdict env(Kind kind, Hypervisor h = Hypervisor::kNone,
+Findings env(Kind kind, Hypervisor h = Hypervisor::kNone,
                        Container c = Container::kNone) {
-  EnvironmentVerdict v;
+  Findings v;
   v.kind = kind;
   v.hypervisor = h;
   v.container = c;
@@ -78,7 +78,7 @@ LegacyIdObservation observed(const Card& card) {
 
 struct StabilityCase {
   const char* name;
-  EnvironmentVerdict environment;
+  Findings environment;
   Card card;
   bool uuidFound;
   UuidStability uuid;
@@ -92,10 +92,10 @@ TEST(Stability, PartByPartAndOverall) {
   const Mac vmware = {0x00, 0x50, 0x56, 0x0a, 0x0b, 0x0c};
   const Mac veth = {0x1e, 0x7c, 0x3f, 0x67, 0x1c, 0x84};
   const Mac local = {0x02, 0x00, 0x00, 0x0a, 0x0b, 0x0c};
-  const EnvironmentVerdict metal = env(Kind::kBareMetal);
-  const EnvironmentVerdict kvm = env(Kind::kVm, Hypervisor::kKvm);
-  const EnvironmentVerdict podman = env(Kind::kContainer, Hypervisor::kNone, Container::kPodman);
-  const EnvironmentVerdict dockerInVm =
+  const Findings metal = env(Kind::kBareMetal);
+  const Findings kvm = env(Kind::kVm, Hypervisor::kKvm);
+  const Findings podman = env(Kind::kContainer, Hypervisor::kNone, Container::kPodman);
+  const Findings dockerInVm =
       env(Kind::kContainerInVm, Hypervisor::kQemu, Container::kDocker);
   const StabilityCase cases[] = {
       {"BareMetalPermanent",

@@ -21,7 +21,7 @@
 namespace {
 
 using environment::Container;
-using environment::EnvironmentVerdict;
+using environment::Findings;
 using environment::Hypervisor;
 using environment::Kind;
 using environment::Signal;
@@ -506,8 +506,8 @@ TEST(EnvironmentJudge, FollowsSystemdsOrder) {
     SCOPED_TRACE(c.name);
     Signals signals;
     c.set(signals);
-    EnvironmentVerdict verdict;
-    environment::judgeEnvironment(signals, verdict);
+    Findings verdict;
+    environment::decideEnvironment(signals, verdict);
     EXPECT_EQ(verdict.kind, c.kind);
     EXPECT_EQ(verdict.hypervisor, c.hypervisor);
     EXPECT_EQ(verdict.container, c.container);
@@ -523,8 +523,8 @@ TEST(EnvironmentJudge, UncertainOnlyWhereAWeakSignalSpeaks) {
   cpuid(signals, nullptr);
   setText(signals.rootMount, "overlay");
   signals.pid1ContainerVariable.state = SignalState::kUnreadable;
-  EnvironmentVerdict verdict;
-  environment::judgeEnvironment(signals, verdict);
+  Findings verdict;
+  environment::decideEnvironment(signals, verdict);
   EXPECT_TRUE(verdict.containerUncertain);
   // The unreadable variable is listed, so the reader sees what is unknown.
   bool listed = false;
@@ -534,7 +534,7 @@ TEST(EnvironmentJudge, UncertainOnlyWhereAWeakSignalSpeaks) {
   EXPECT_TRUE(listed);
 
   setText(signals.rootMount, "ext4");
-  environment::judgeEnvironment(signals, verdict);
+  environment::decideEnvironment(signals, verdict);
   EXPECT_FALSE(verdict.containerUncertain);
 }
 
@@ -710,8 +710,8 @@ TEST(EnvironmentGather, TablesStandInForTheKernelsStrings) {
   EXPECT_EQ(std::string(s.tableStrings.biosVendor.data()), "EFI Development Kit II / OVMF");
   EXPECT_EQ(s.tableStrings.virtualMachineBit, 0);
 
-  EnvironmentVerdict verdict;
-  environment::judgeEnvironment(s, verdict);
+  Findings verdict;
+  environment::decideEnvironment(s, verdict);
   EXPECT_EQ(verdict.kind, Kind::kVm);
 }
 
@@ -765,8 +765,8 @@ TEST(EnvironmentDumps, VendorStringsOfRealTablesNameTheHypervisor) {
     cpuid(s, nullptr);  // as a machine whose CPUID says nothing
     s.smbiosTable = SignalState::kPresent;
     ASSERT_EQ(smbios::findFirmwareStrings(table, 0, 0, s.tableStrings), 0);
-    EnvironmentVerdict verdict;
-    environment::judgeEnvironment(s, verdict);
+    Findings verdict;
+    environment::decideEnvironment(s, verdict);
     EXPECT_EQ(verdict.hypervisor, row.expected) << s.tableStrings.systemManufacturer.data();
     EXPECT_EQ(verdict.kind, row.expected == Hypervisor::kNone ? Kind::kBareMetal : Kind::kVm);
   }
