@@ -7,9 +7,9 @@
 #include <string>
 
 #include "inspect/stability.h"
-#include "probes/environment_internal.h"
-#include "probes/legacy_id_internal.h"
-#include "probes/smbios_internal.h"
+#include "probes/environment.h"
+#include "probes/legacy_id_watched.h"
+#include "probes/smbios_watched.h"
 #include "token/token.h"
 
 struct InspectReport {

@@ -8,7 +8,7 @@
 
 #include "common/enum_names.h"
 #include "probes/environment.h"
-#include "probes/legacy_id_internal.h"
+#include "probes/legacy_id_watched.h"
 
 enum class UuidStability : std::uint8_t {
   kNone,                // no UUID was read

@@ -13,6 +13,11 @@
 #include <cstdint>
 
 #include "common/enum_names.h"
+#include "probes/smbios_io.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include "probes/cpu_signature_internal.h"  // the CPUID a test replaces
+#endif
 
 namespace environment {
 
@@ -210,7 +215,41 @@ struct Findings {
   std::size_t count = 0;
 };
 
-// Gathers the signals from the fixed places and judges them.
+// Where the probe looks, replaceable by tests (orlim-inspect takes the
+// defaults).
+struct EnvironmentPaths {
+  // The kernel's DMI strings; /sys/class/dmi/id links here. Ends with '/'.
+  const char* dmiId = "/sys/devices/virtual/dmi/id/";
+  const char* smbiosTable = smbios::kSysfsTablePath;
+  const char* procXen = "/proc/xen";
+  const char* xenCapabilities = "/proc/xen/capabilities";
+  const char* hypervisorType = "/sys/hypervisor/type";
+  const char* deviceTree = "/proc/device-tree/";  // ends with '/'
+  const char* procVz = "/proc/vz";
+  const char* procBc = "/proc/bc";
+  const char* osRelease = "/proc/sys/kernel/osrelease";
+  const char* containerManager = "/run/host/container-manager";
+  const char* systemdContainer = "/run/systemd/container";
+  const char* pid1Environ = "/proc/1/environ";
+  const char* containerenv = "/run/.containerenv";
+  const char* dockerenv = "/.dockerenv";
+  const char* pid1Cgroup = "/proc/1/cgroup";
+  const char* selfCgroup = "/proc/self/cgroup";
+  const char* mountinfo = "/proc/self/mountinfo";
+};
+
+// How the probe reaches what isn't a file.
+struct EnvironmentAccess {
+  EnvironmentPaths paths;
+#if defined(__x86_64__) || defined(__i386__)
+  CpuidFunction cpuid = executeCpuid;
+#endif
+  bool (*isPid1)() = nullptr;                    // null: getpid() == 1
+  const char* (*getenv)(const char*) = nullptr;  // null: the process's own
+};
+
+// Gathers the signals and decides: from the fixed places, or through access.
 void detectEnvironment(Findings& findings);
+void detectEnvironment(Findings& findings, const EnvironmentAccess& access);
 
 }  // namespace environment

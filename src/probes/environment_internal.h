@@ -1,6 +1,6 @@
 #pragma once
-// Inside the environment probe: where it looks (replaceable by tests), the
-// signals as read, and the pure judgement over them.
+// Inside the environment probe: the signals as read, and the pure decision
+// over them (where it looks is in environment.h).
 //
 // gatherSignals does all the reading; decideEnvironment and the tables below
 // only look at what it read, so tests drive them with any machine they can
@@ -11,45 +11,9 @@
 #include <string_view>
 
 #include "probes/environment.h"
-#include "probes/smbios_io.h"
 #include "probes/smbios_parse.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include "probes/cpu_signature_internal.h"
-#endif
-
 namespace environment {
-
-struct EnvironmentPaths {
-  // The kernel's DMI strings; /sys/class/dmi/id links here. Ends with '/'.
-  const char* dmiId = "/sys/devices/virtual/dmi/id/";
-  const char* smbiosTable = smbios::kSysfsTablePath;
-  const char* procXen = "/proc/xen";
-  const char* xenCapabilities = "/proc/xen/capabilities";
-  const char* hypervisorType = "/sys/hypervisor/type";
-  const char* deviceTree = "/proc/device-tree/";  // ends with '/'
-  const char* procVz = "/proc/vz";
-  const char* procBc = "/proc/bc";
-  const char* osRelease = "/proc/sys/kernel/osrelease";
-  const char* containerManager = "/run/host/container-manager";
-  const char* systemdContainer = "/run/systemd/container";
-  const char* pid1Environ = "/proc/1/environ";
-  const char* containerenv = "/run/.containerenv";
-  const char* dockerenv = "/.dockerenv";
-  const char* pid1Cgroup = "/proc/1/cgroup";
-  const char* selfCgroup = "/proc/self/cgroup";
-  const char* mountinfo = "/proc/self/mountinfo";
-};
-
-// How the probe reaches what isn't a file.
-struct EnvironmentAccess {
-  EnvironmentPaths paths;
-#if defined(__x86_64__) || defined(__i386__)
-  CpuidFunction cpuid = executeCpuid;
-#endif
-  bool (*isPid1)() = nullptr;                    // null: getpid() == 1
-  const char* (*getenv)(const char*) = nullptr;  // null: the process's own
-};
 
 // One file's answer.
 struct TextSignal {
@@ -91,7 +55,6 @@ struct Signals {
 
 void gatherSignals(Signals& signals, const EnvironmentAccess& access);
 void decideEnvironment(const Signals& signals, Findings& findings);
-void detectEnvironment(Findings& findings, const EnvironmentAccess& access);
 
 // --- The tables ---------------------------------------------------------------
 

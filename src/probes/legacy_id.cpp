@@ -1,4 +1,5 @@
 #include "probes/legacy_id_internal.h"
+#include "probes/netscan_internal.h"
 
 #include <ifaddrs.h>
 #include <netdb.h>
