@@ -7,18 +7,20 @@
 #include "report/escape.h"
 #include "report/wrap.h"
 
+namespace inspect {
+
 using environment::Container;
-using environment::Findings;
 using environment::Evidence;
+using environment::Findings;
 using environment::Hypervisor;
-using environment::Kind;
-using environment::Signal;
-using environment::SignalState;
 using environment::kContainerNames;
 using environment::kHypervisorNames;
+using environment::Kind;
 using environment::kKindNames;
 using environment::kSignalNames;
 using environment::kStateNames;
+using environment::Signal;
+using environment::SignalState;
 
 namespace {
 
@@ -143,8 +145,7 @@ void appendCardStabilityText(std::string& out, const Stability& s) {
   report::appendWrapped(out, "  Lasts:        ", cardReason(s));
 }
 
-void appendOverallStabilityText(std::string& out, const Stability& s,
-                                const Findings& env) {
+void appendOverallStabilityText(std::string& out, const Stability& s, const Findings& env) {
   report::appendWrapped(
       out, "  Stability:    ",
       std::string(report::enumId(kOverallNames, s.overall)) + ": " + advice(s, env));
@@ -221,3 +222,5 @@ void writeStabilityJson(report::JsonWriter& w, const Stability& s, const Finding
   jsonString(w, advice(s, env));
   jsonEndObject(w);
 }
+
+}  // namespace inspect

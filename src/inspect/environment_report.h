@@ -9,10 +9,11 @@
 #include "probes/environment.h"
 #include "report/json_writer.h"
 
+namespace inspect {
+
 // "Environment" and its lines, ending with an empty line; root: whether the
 // reader was root, which a signal that could not be read is told by.
-void appendEnvironmentText(std::string& out, const environment::Findings& environment,
-                           bool root);
+void appendEnvironmentText(std::string& out, const environment::Findings& environment, bool root);
 
 // One "  Lasts:        ..." line (wrapped) for the UUID, and one for the card.
 void appendUuidStabilityText(std::string& out, const Stability& stability);
@@ -23,7 +24,8 @@ void appendOverallStabilityText(std::string& out, const Stability& stability,
                                 const environment::Findings& environment);
 
 // The values of the `environment` and `stability` members.
-void writeEnvironmentJson(report::JsonWriter& w,
-                          const environment::Findings& environment);
+void writeEnvironmentJson(report::JsonWriter& w, const environment::Findings& environment);
 void writeStabilityJson(report::JsonWriter& w, const Stability& stability,
                         const environment::Findings& environment);
+
+}  // namespace inspect

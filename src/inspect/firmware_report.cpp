@@ -9,6 +9,8 @@
 #include "report/escape.h"
 #include "token/token_text.h"
 
+namespace inspect {
+
 using report::EnumName;
 using smbios::AttemptOutcome;
 using smbios::EntryPointKind;
@@ -165,8 +167,8 @@ void appendFoundText(std::string& out, const UuidAttempt& found) {
              hex(found.address) + " of " + pathText(found.path);
       break;
     case UuidSource::kMemoryScan:
-      out += "a scan of the legacy BIOS window,\n                anchor at " +
-             hex(found.address) + " of " + pathText(found.path);
+      out += "a scan of the legacy BIOS window,\n                anchor at " + hex(found.address) +
+             " of " + pathText(found.path);
       break;
     case UuidSource::kProductUuid:
       out += "the kernel's product UUID text,\n                " + pathText(found.path);
@@ -328,3 +330,5 @@ void writeFirmwareJson(report::JsonWriter& w, const InspectReport& r) {
   jsonInt(w, static_cast<std::int64_t>(r.uuidSeen.dropped));
   jsonEndObject(w);
 }
+
+}  // namespace inspect

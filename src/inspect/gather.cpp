@@ -8,6 +8,8 @@
 
 #include "inspect/inspect.h"
 
+namespace inspect {
+
 void gatherReport(InspectReport& report, const InspectSources& sources) {
   report.root = ::geteuid() == 0;
   report.uuidResult = smbios::readSystemUUID(report.uuid, sources.smbios, &report.uuidSeen);
@@ -38,3 +40,5 @@ bool tokenWouldBeMade(const InspectReport& r, TokenFields& fields) {
   std::memcpy(fields.legacy.data(), r.legacy.data(), kTokenLegacySize);
   return true;
 }
+
+}  // namespace inspect

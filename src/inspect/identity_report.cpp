@@ -9,6 +9,8 @@
 #include "report/wrap.h"
 #include "token/token_text.h"
 
+namespace inspect {
+
 using smbios::AttemptOutcome;
 
 namespace {
@@ -49,8 +51,8 @@ void appendLegacyText(std::string& out, const InspectReport& r) {
   out += "  Legacy ID:    " + std::string(r.legacy.data()) + "\n";
   out += "    " + tokenPart(r) + ": address bytes 2 to 5 (" + bytes +
          ") plus 12, 03, 06 and 02;\n              these 8 characters go into the token\n";
-  out += "    " + cpuPart(r) + ": low 32 bits of the CPU signature (" +
-         cpuSignatureDescription() + ");\n              not in the token\n";
+  out += "    " + cpuPart(r) + ": low 32 bits of the CPU signature (" + cpuSignatureDescription() +
+         ");\n              not in the token\n";
 }
 
 void appendTokenText(std::string& out, const InspectReport& r) {
@@ -69,10 +71,11 @@ void appendTokenText(std::string& out, const InspectReport& r) {
                              : "No token: orlim needs root, and this user is not root. Run "
                                "orlim-inspect as root to see what orlim sees.");
   } else {
-    appendParagraph(out, "No token: orlim would print none here (orlim -v says \"Failure "
-                         "reading system ID (" +
-                             std::to_string(r.uuidResult) + "/" +
-                             std::to_string(r.legacyLength) + ")\").");
+    appendParagraph(out,
+                    "No token: orlim would print none here (orlim -v says \"Failure "
+                    "reading system ID (" +
+                        std::to_string(r.uuidResult) + "/" + std::to_string(r.legacyLength) +
+                        ")\").");
   }
 }
 
@@ -87,8 +90,9 @@ void appendChangesText(std::string& out, const InspectReport& r, const Stability
         changes = "a new UUID in the VM's definition (a re-created VM gets one)";
         break;
       case UuidStability::kContainerHost:
-        changes = "a firmware update or board change on the host that rewrites its SMBIOS "
-                  "system UUID";
+        changes =
+            "a firmware update or board change on the host that rewrites its SMBIOS "
+            "system UUID";
         break;
       default:
         changes = "a firmware update or board change that rewrites the SMBIOS system UUID";
@@ -146,3 +150,5 @@ void writeIdentityJson(report::JsonWriter& w, const InspectReport& r) {
   else
     jsonNull(w);
 }
+
+}  // namespace inspect

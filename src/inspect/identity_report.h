@@ -9,9 +9,13 @@
 #include "inspect/inspect.h"
 #include "report/json_writer.h"
 
+namespace inspect {
+
 // "Identity" and its lines.
 void appendIdentityText(std::string& out, const InspectReport& report, const Stability& stability);
 
 // The members `legacy`, `cpu_signature`, `cpu_signature_kind`, `root` and
 // `token_fields`, into the object open in w.
 void writeIdentityJson(report::JsonWriter& w, const InspectReport& report);
+
+}  // namespace inspect

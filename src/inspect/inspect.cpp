@@ -11,6 +11,8 @@
 #include "inspect/network_report.h"
 #include "report/json_writer.h"
 
+namespace inspect {
+
 std::string formatReportText(const InspectReport& r) {
   const Stability stability = reportStability(r);
   std::string out;
@@ -39,3 +41,5 @@ std::string formatReportJson(const InspectReport& r) {
   w.out += '\n';
   return std::move(w.out);
 }
+
+}  // namespace inspect

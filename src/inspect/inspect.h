@@ -12,6 +12,8 @@
 #include "probes/smbios_watched.h"
 #include "token/token.h"
 
+namespace inspect {
+
 struct InspectReport {
   bool root = false;  // orlim runs only for root; others get no token
   std::array<std::uint8_t, kTokenUuidSize> uuid{};
@@ -45,3 +47,5 @@ Stability reportStability(const InspectReport& report);
 // The whole report: text for a person, or one JSON object on one line.
 std::string formatReportText(const InspectReport& report);
 std::string formatReportJson(const InspectReport& report);
+
+}  // namespace inspect

@@ -69,9 +69,10 @@ int main(int argc, char** argv) {
   if (optind < argc) return usageError(kTool, "unexpected argument ", argv[optind]);  // after "--"
 
   // The observations are large for a stack; one report per run.
-  const auto report = std::make_unique<InspectReport>();
-  gatherReport(*report);
-  const std::string text = json ? formatReportJson(*report) : formatReportText(*report);
+  const auto report = std::make_unique<inspect::InspectReport>();
+  inspect::gatherReport(*report);
+  const std::string text =
+      json ? inspect::formatReportJson(*report) : inspect::formatReportText(*report);
   const int written = writeAll(STDOUT_FILENO, text);
   if (written != 0) {
     std::fprintf(stderr, "%s: write error: %s\n", kTool, std::strerror(-written));

@@ -8,6 +8,8 @@
 #include "report/enum_names.h"
 #include "report/escape.h"
 
+namespace inspect {
+
 using report::EnumName;
 
 namespace {
@@ -236,3 +238,5 @@ void writeNetworkJson(report::JsonWriter& w, const InspectReport& r) {
   jsonInt(w, static_cast<std::int64_t>(l.scan.dropped));
   jsonEndObject(w);
 }
+
+}  // namespace inspect

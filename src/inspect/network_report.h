@@ -8,8 +8,12 @@
 #include "inspect/inspect.h"
 #include "report/json_writer.h"
 
+namespace inspect {
+
 // "Network card" and its lines, ending with an empty line.
 void appendNetworkText(std::string& out, const InspectReport& report, const Stability& stability);
 
 // The value of the `network` member.
 void writeNetworkJson(report::JsonWriter& w, const InspectReport& report);
+
+}  // namespace inspect

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+namespace inspect {
+
 using environment::Container;
 using environment::Findings;
 using environment::Hypervisor;
@@ -43,8 +45,7 @@ bool virtualDriver(const char* driver) {
   return false;
 }
 
-CardStability cardLifetime(const Findings& env, const LegacyIdObservation& l,
-                        const char*& owner) {
+CardStability cardLifetime(const Findings& env, const LegacyIdObservation& l, const char*& owner) {
   if (!l.cardFound || l.source == AddressSource::kNone) return CardStability::kNone;
   const InterfaceDetails& d = l.details;
   if (d.virtualFunction) return CardStability::kVirtualFunction;
@@ -68,8 +69,8 @@ CardStability cardLifetime(const Findings& env, const LegacyIdObservation& l,
 
 }  // namespace
 
-Stability assessStability(const Findings& env, bool uuidFound,
-                         const LegacyIdObservation& legacy, bool tokenMade) {
+Stability assessStability(const Findings& env, bool uuidFound, const LegacyIdObservation& legacy,
+                          bool tokenMade) {
   Stability s;
   const bool inContainer = env.container != Container::kNone;
   const bool inVm = env.hypervisor != Hypervisor::kNone;
@@ -111,3 +112,5 @@ Stability assessStability(const Findings& env, bool uuidFound,
   }
   return s;
 }
+
+}  // namespace inspect

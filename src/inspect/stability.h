@@ -10,6 +10,8 @@
 #include "probes/environment.h"
 #include "probes/legacy_id_watched.h"
 
+namespace inspect {
+
 enum class UuidStability : std::uint8_t {
   kNone,                // no UUID was read
   kFirmware,            // the machine's own firmware (bare metal)
@@ -109,4 +111,6 @@ inline bool locallyAdministered(std::span<const std::uint8_t, kMacAddressSize> a
 // tokenMade: the UUID and a full legacy identifier were read, as orlim
 // needs them for a token (root aside).
 Stability assessStability(const environment::Findings& environment, bool uuidFound,
-                         const LegacyIdObservation& legacy, bool tokenMade);
+                          const LegacyIdObservation& legacy, bool tokenMade);
+
+}  // namespace inspect

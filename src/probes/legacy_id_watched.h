@@ -25,8 +25,9 @@ struct LegacyIdAccess {
 // Which query gave the address bytes the identifier was made from.
 enum class AddressSource { kNone, kPermanent, kCurrent, kIpv4 };
 
-// What a watched run saw, for orlim-inspect. A watched run also asks the chosen card for its current address when the permanent
-// one answered, to tell whether the two differ (the tool never asks).
+// What a watched run saw, for orlim-inspect. A watched run also asks the chosen card for its
+// current address when the permanent one answered, to tell whether the two differ (the tool never
+// asks).
 struct LegacyIdObservation {
   ScanObservation scan;
   std::int64_t signature = 0;

@@ -57,12 +57,12 @@ enum class AttemptOutcome : std::uint8_t {
   kUuidAllFF,            // the type-1 UUID is all 0xFF: not present
   kTableMalformed,       // a structure runs out of the table
   kWrongTextLength,      // the product UUID text is not 36 characters and a line end
-  kNotAFileOrDevice,      // a FIFO, socket, directory or block device at a firmware path
-  kEmptyOrOutsideImage,       // an empty file, or a range outside the memory image
-  kOutOfMemory,             // memory ran out for the bytes
-  kTableOverLimit,        // the stated table length is over the reader's limit
-  kTableWalkedBefore,   // the memory scan walked this very table already
-  kScanLimitReached,       // the memory scan has read all the table bytes it allows
+  kNotAFileOrDevice,     // a FIFO, socket, directory or block device at a firmware path
+  kEmptyOrOutsideImage,  // an empty file, or a range outside the memory image
+  kOutOfMemory,          // memory ran out for the bytes
+  kTableOverLimit,       // the stated table length is over the reader's limit
+  kTableWalkedBefore,    // the memory scan walked this very table already
+  kScanLimitReached,     // the memory scan has read all the table bytes it allows
 };
 
 // One source asked (for the memory scan: one entry point found in the window).

@@ -18,6 +18,8 @@
 
 namespace {
 
+using namespace inspect;
+
 using orlimtest::Json;
 using orlimtest::parseJson;
 
@@ -87,12 +89,11 @@ TEST(InspectReport, AwkwardNamesByOnePolicy) {
     const Json& other = report->at("network.interfaces").items[1];
     EXPECT_EQ(other.at("verdict").text, "passed-over");
     EXPECT_EQ(other.at("reason_id").text, "ranked-after");
-    EXPECT_EQ(other.at("reason").text, std::string("ranked after ") + c.inText +
-                                           " by the naming rules");
+    EXPECT_EQ(other.at("reason").text,
+              std::string("ranked after ") + c.inText + " by the naming rules");
 
     const std::string text = formatReportText(*r);
-    EXPECT_NE(text.find(std::string("    ") + c.inText + ": chosen ("), std::string::npos)
-        << text;
+    EXPECT_NE(text.find(std::string("    ") + c.inText + ": chosen ("), std::string::npos) << text;
     EXPECT_NE(text.find(std::string("  Chosen card:  ") + c.inText + "\n"), std::string::npos);
     for (char control : {'\x01', '\x07', '\x1b'})
       EXPECT_EQ(text.find(control), std::string::npos) << "a control character reached the text";
@@ -183,8 +184,8 @@ TEST(InspectText, NonRootSaysWhatItSaw) {
     auto r = std::make_unique<InspectReport>();
     r->root = false;
     r->uuidResult = -2;
-    for (smbios::UuidSource source : {smbios::UuidSource::kSysfs, smbios::UuidSource::kEfi,
-                                      smbios::UuidSource::kProductUuid}) {
+    for (smbios::UuidSource source :
+         {smbios::UuidSource::kSysfs, smbios::UuidSource::kEfi, smbios::UuidSource::kProductUuid}) {
       smbios::UuidAttempt& a = r->uuidSeen.attempts[r->uuidSeen.count++];
       a.source = source;
       a.outcome = smbios::AttemptOutcome::kMissing;

@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace inspect;
+
 using environment::Container;
 using environment::Findings;
 using environment::Hypervisor;
@@ -44,8 +46,7 @@ TEST(StabilityPrefixes, HypervisorPrefixesAndTheLocalBit) {
   }
 }
 
-Findings env(Kind kind, Hypervisor h = Hypervisor::kNone,
-                       Container c = Container::kNone) {
+Findings env(Kind kind, Hypervisor h = Hypervisor::kNone, Container c = Container::kNone) {
   Findings v;
   v.kind = kind;
   v.hypervisor = h;
@@ -95,8 +96,7 @@ TEST(Stability, PartByPartAndOverall) {
   const Findings metal = env(Kind::kBareMetal);
   const Findings kvm = env(Kind::kVm, Hypervisor::kKvm);
   const Findings podman = env(Kind::kContainer, Hypervisor::kNone, Container::kPodman);
-  const Findings dockerInVm =
-      env(Kind::kContainerInVm, Hypervisor::kQemu, Container::kDocker);
+  const Findings dockerInVm = env(Kind::kContainerInVm, Hypervisor::kQemu, Container::kDocker);
   const StabilityCase cases[] = {
       {"BareMetalPermanent",
        metal,
