@@ -157,10 +157,7 @@ void writeEnvironmentJson(report::JsonWriter& w, const Findings& env) {
   jsonKey(w, "kind");
   jsonString(w, enumId(kKindNames, env.kind));
   jsonKey(w, "hypervisor");
-  if (env.hypervisor == Hypervisor::kNone)
-    jsonNull(w);
-  else
-    jsonString(w, enumId(kHypervisorNames, env.hypervisor));
+  jsonStringIf(w, env.hypervisor != Hypervisor::kNone, enumId(kHypervisorNames, env.hypervisor));
   jsonKey(w, "container");
   if (env.container != Container::kNone)
     jsonString(w, enumId(kContainerNames, env.container));
@@ -180,10 +177,7 @@ void writeEnvironmentJson(report::JsonWriter& w, const Findings& env) {
     jsonKey(w, "state");
     jsonString(w, enumId(kStateNames, e.state));
     jsonKey(w, "value");
-    if (e.state == SignalState::kPresent)
-      jsonString(w, e.value.data());
-    else
-      jsonNull(w);
+    jsonStringIf(w, e.state == SignalState::kPresent, e.value.data());
     jsonKey(w, "indicates");
     if (e.hypervisor != Hypervisor::kNone)
       jsonString(w, enumId(kHypervisorNames, e.hypervisor));

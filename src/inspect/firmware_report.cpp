@@ -208,10 +208,7 @@ void appendFoundText(std::string& out, const UuidAttempt& found) {
 }
 
 void jsonHexOrNull(report::JsonWriter& w, bool present, std::uint64_t value) {
-  if (present)
-    report::jsonString(w, hex(value));
-  else
-    report::jsonNull(w);
+  report::jsonStringIf(w, present, hex(value));
 }
 
 void writeLocationJson(report::JsonWriter& w, const UuidAttempt& found) {
@@ -296,23 +293,16 @@ void writeFirmwareJson(report::JsonWriter& w, const InspectReport& r) {
   const UuidAttempt* found = winningAttempt(r);
   jsonBeginObject(w);
   jsonKey(w, "value");
-  if (r.uuidResult == 0)
-    jsonString(w, formatUuid(r.uuid));
-  else
-    jsonNull(w);
+  jsonStringIf(w, r.uuidResult == 0, formatUuid(r.uuid));
   jsonKey(w, "result");
   jsonInt(w, r.uuidResult);
   jsonKey(w, "source");
-  if (found != nullptr)
-    jsonString(w, enumId(kSourceNames, found->source));
-  else
-    jsonNull(w);
+  jsonStringIf(w, found != nullptr, found != nullptr ? enumId(kSourceNames, found->source) : "");
+  const bool located = found != nullptr && found->located;
   jsonKey(w, "smbios_version");
-  if (found != nullptr && found->located)
-    jsonString(w, versionText(found->location.kind, found->location.version));
-  else
-    jsonNull(w);
-  if (found != nullptr && found->located) writeLocationJson(w, *found);
+  jsonStringIf(w, located,
+               located ? versionText(found->location.kind, found->location.version) : "");
+  if (located) writeLocationJson(w, *found);
   jsonKey(w, "byte_order");
   if (found == nullptr)
     jsonNull(w);

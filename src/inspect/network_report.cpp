@@ -122,10 +122,7 @@ std::string macText(const std::array<std::uint8_t, kMacAddressSize>& a) {
 
 void jsonMacOrNull(report::JsonWriter& w, bool present,
                    const std::array<std::uint8_t, kMacAddressSize>& a) {
-  if (present)
-    report::jsonString(w, macText(a));
-  else
-    report::jsonNull(w);
+  report::jsonStringIf(w, present, macText(a));
 }
 
 void appendInterfaceList(std::string& out, const LegacyIdObservation& l) {
@@ -199,10 +196,7 @@ void writeNetworkJson(report::JsonWriter& w, const InspectReport& r) {
   jsonKey(w, "card");
   jsonStringOrNull(w, l.cardFound ? l.card.data() : nullptr);
   jsonKey(w, "address_source");
-  if (l.source == AddressSource::kNone)
-    jsonNull(w);
-  else
-    jsonString(w, enumId(kAddressSourceNames, l.source));
+  jsonStringIf(w, l.source != AddressSource::kNone, enumId(kAddressSourceNames, l.source));
   jsonKey(w, "permanent_address");
   jsonMacOrNull(w, l.permanentFound, l.permanent);
   jsonKey(w, "current_address");

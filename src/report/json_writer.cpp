@@ -73,6 +73,13 @@ void jsonStringOrNull(JsonWriter& w, const char* text) {
     jsonString(w, text);
 }
 
+void jsonStringIf(JsonWriter& w, bool present, std::string_view text) {
+  if (present)
+    jsonString(w, text);
+  else
+    jsonNull(w);
+}
+
 void jsonNull(JsonWriter& w) { jsonRaw(w, "null"); }
 
 void jsonBool(JsonWriter& w, bool value) { jsonRaw(w, value ? "true" : "false"); }

@@ -45,6 +45,8 @@ void jsonKey(JsonWriter& w, std::string_view key);
 
 void jsonString(JsonWriter& w, std::string_view text);
 void jsonStringOrNull(JsonWriter& w, const char* text);  // null for nullptr
+// text where present, else null: a member that is there only sometimes.
+void jsonStringIf(JsonWriter& w, bool present, std::string_view text);
 void jsonNull(JsonWriter& w);
 void jsonBool(JsonWriter& w, bool value);
 void jsonInt(JsonWriter& w, std::int64_t value);
