@@ -61,3 +61,18 @@ constexpr bool enumIdsWellFormed(const std::array<EnumName<E>, N>& table) {
   return true;
 }
 
+// Whether the table names every value from the first enumerator to last,
+// each once: checked where a table is defined, so that a value added to its
+// enumeration and not to the table does not compile.
+template <typename E, std::size_t N>
+constexpr bool enumTableComplete(const std::array<EnumName<E>, N>& table, E last) {
+  const auto count = static_cast<std::size_t>(last) + 1;
+  if (N != count) return false;
+  for (std::size_t v = 0; v < count; ++v) {
+    std::size_t seen = 0;
+    for (const EnumName<E>& entry : table)
+      if (static_cast<std::size_t>(entry.value) == v) ++seen;
+    if (seen != 1) return false;
+  }
+  return true;
+}

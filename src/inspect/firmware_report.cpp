@@ -27,6 +27,7 @@ constexpr std::array<EnumName<UuidSource>, 4> kSourceNames{{
     {UuidSource::kProductUuid, "product-uuid", "kernel product UUID"},
 }};
 static_assert(report::enumIdsWellFormed(kSourceNames));
+static_assert(report::enumTableComplete(kSourceNames, UuidSource::kProductUuid));
 
 constexpr std::array<EnumName<AttemptOutcome>, 22> kOutcomeNames{{
     {AttemptOutcome::kFound, "found", "found"},
@@ -55,6 +56,7 @@ constexpr std::array<EnumName<AttemptOutcome>, 22> kOutcomeNames{{
     {AttemptOutcome::kScanLimitReached, "scan-byte-limit-reached", "scan byte limit reached"},
 }};
 static_assert(report::enumIdsWellFormed(kOutcomeNames));
+static_assert(report::enumTableComplete(kOutcomeNames, AttemptOutcome::kScanLimitReached));
 
 // What an outcome means, for the person reading the text; empty where the
 // phrase says it all.

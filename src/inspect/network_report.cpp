@@ -30,6 +30,7 @@ constexpr std::array<EnumName<Placement>, 2> kPlacementNames{{
     {Placement::kPassedOver, "passed-over", "passed over"},
 }};
 static_assert(report::enumIdsWellFormed(kPlacementNames));
+static_assert(report::enumTableComplete(kPlacementNames, Placement::kPassedOver));
 
 enum class Reason : std::uint8_t {
   kFirstCard,
@@ -57,6 +58,7 @@ constexpr std::array<EnumName<Reason>, 10> kReasonNames{{
     {Reason::kCard, "card", "card"},
 }};
 static_assert(report::enumIdsWellFormed(kReasonNames));
+static_assert(report::enumTableComplete(kReasonNames, Reason::kCard));
 
 struct Place {
   Placement placement;

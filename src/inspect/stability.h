@@ -34,6 +34,7 @@ inline constexpr std::array<EnumName<UuidStability>, 5> kUuidStabilityNames{{
      "told"},
 }};
 static_assert(enumIdsWellFormed(kUuidStabilityNames));
+static_assert(enumTableComplete(kUuidStabilityNames, UuidStability::kUnknownEnvironment));
 
 enum class CardStability : std::uint8_t {
   kNone,                 // no card address went into the identity
@@ -73,6 +74,7 @@ inline constexpr std::array<EnumName<CardStability>, 10> kCardStabilityNames{{
      "configuration"},
 }};
 static_assert(enumIdsWellFormed(kCardStabilityNames));
+static_assert(enumTableComplete(kCardStabilityNames, CardStability::kIpv4));
 
 enum class OverallStability : std::uint8_t {
   kStable,                  // changes only with new hardware
@@ -92,6 +94,7 @@ inline constexpr std::array<EnumName<OverallStability>, 5> kOverallNames{{
     {OverallStability::kNoToken, "no-token", "no token"},
 }};
 static_assert(enumIdsWellFormed(kOverallNames));
+static_assert(enumTableComplete(kOverallNames, OverallStability::kNoToken));
 
 struct Stability {
   UuidStability uuid = UuidStability::kNone;

@@ -63,6 +63,7 @@ inline constexpr std::array<EnumName<Hypervisor>, 17> kHypervisorNames{{
     {Hypervisor::kOther, "vm-other", "a hypervisor that does not say which"},
 }};
 static_assert(enumIdsWellFormed(kHypervisorNames));
+static_assert(enumTableComplete(kHypervisorNames, Hypervisor::kOther));
 
 enum class Container : std::uint8_t {
   kNone,
@@ -98,6 +99,7 @@ inline constexpr std::array<EnumName<Container>, 13> kContainerNames{{
     {Container::kOther, "container-other", "a container of no known runtime"},
 }};
 static_assert(enumIdsWellFormed(kContainerNames));
+static_assert(enumTableComplete(kContainerNames, Container::kOther));
 
 enum class Kind : std::uint8_t {
   kUnknown,  // no signal of a hypervisor could be read at all
@@ -115,6 +117,7 @@ inline constexpr std::array<EnumName<Kind>, 5> kKindNames{{
     {Kind::kContainerInVm, "container-in-vm", "container in a virtual machine"},
 }};
 static_assert(enumIdsWellFormed(kKindNames));
+static_assert(enumTableComplete(kKindNames, Kind::kContainerInVm));
 
 // The signals, each one place to look.
 enum class Signal : std::uint8_t {
@@ -176,6 +179,7 @@ inline constexpr std::array<EnumName<Signal>, 25> kSignalNames{{
     {Signal::kRootMount, "root-mount", "file system on / (/proc/self/mountinfo)"},
 }};
 static_assert(enumIdsWellFormed(kSignalNames));
+static_assert(enumTableComplete(kSignalNames, Signal::kRootMount));
 
 enum class SignalState : std::uint8_t {
   kAbsent,      // looked for, not there
@@ -189,6 +193,7 @@ inline constexpr std::array<EnumName<SignalState>, 3> kStateNames{{
     {SignalState::kUnreadable, "unreadable", "unknown (this user may not read it)"},
 }};
 static_assert(enumIdsWellFormed(kStateNames));
+static_assert(enumTableComplete(kStateNames, SignalState::kUnreadable));
 
 inline constexpr std::size_t kEvidenceValueSize = 128;
 

@@ -11,6 +11,7 @@ using ::EnumName;
 using ::enumId;
 using ::enumIdsWellFormed;
 using ::enumPhrase;
+using ::enumTableComplete;
 using ::findEnumId;
 using ::findEnumName;
 

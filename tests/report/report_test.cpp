@@ -191,6 +191,12 @@ TEST(EnumNames, IdForScriptsPhraseForPeople) {
   EXPECT_EQ(report::enumId(kColours, Colour::kUnnamed), "unknown");
   constexpr std::array<report::EnumName<Colour>, 1> kBad = {{{Colour::kRed, "Red Phrase", ""}}};
   EXPECT_FALSE(report::enumIdsWellFormed(kBad));
+  // Complete up to the last value it names; a value past it is missing.
+  EXPECT_TRUE(report::enumTableComplete(kColours, Colour::kDarkBlue));
+  EXPECT_FALSE(report::enumTableComplete(kColours, Colour::kUnnamed));
+  constexpr std::array<report::EnumName<Colour>, 2> kTwice = {{{Colour::kRed, "red", ""},
+                                                               {Colour::kRed, "red", ""}}};
+  EXPECT_FALSE(report::enumTableComplete(kTwice, Colour::kDarkBlue));
 }
 
 TEST(WriteUtc, AgreesWithTheCLibrary) {
