@@ -30,6 +30,22 @@ bool exists(const char* path) {
   return ::lstat(path, &status) == 0;
 }
 
+// Where a value cut to length bytes should end so that it ends with a whole
+// UTF-8 character: a sequence the cut left short is dropped, rather than
+// kept as a stray byte the report would show escaped. Bytes that are no
+// UTF-8 at all are left as they are.
+std::size_t wholeCharacterEnd(const char* text, std::size_t length) {
+  std::size_t lead = length;
+  while (lead > 0 && length - lead < 3 &&
+         (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80)
+    --lead;
+  if (lead == 0) return length;
+  const auto c = static_cast<unsigned char>(text[lead - 1]);
+  if (c < 0xC2 || c > 0xF4) return length;  // no lead byte: nothing to keep whole
+  const std::size_t needed = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+  return length - (lead - 1) < needed ? lead - 1 : length;
+}
+
 // Opens a signal's file as the firmware reader opens its own, without
 // blocking; only regular files count (sysfs and procfs attributes are),
 // never a FIFO or a device. The descriptor, or -errno.
@@ -57,7 +73,9 @@ SignalState readFirstLine(const char* path, std::array<char, N>& out) {
     out.fill('\0');
     return stateFromErrno(static_cast<int>(-used));
   }
-  out[static_cast<std::size_t>(used)] = '\0';
+  std::size_t kept = static_cast<std::size_t>(used);
+  if (kept == out.size() - 1) kept = wholeCharacterEnd(out.data(), kept);  // cut to fit
+  std::fill(out.begin() + static_cast<std::ptrdiff_t>(kept), out.end(), '\0');
   const std::size_t end = std::strcspn(out.data(), "\n");
   out[end] = '\0';
   std::size_t length = std::strlen(out.data());
@@ -73,7 +91,8 @@ void readText(const char* path, TextSignal& signal) {
 
 void copyText(std::string_view text, std::array<char, kEvidenceValueSize>& out) {
   out.fill('\0');
-  const std::size_t n = std::min(text.size(), out.size() - 1);
+  std::size_t n = std::min(text.size(), out.size() - 1);
+  if (n < text.size()) n = wholeCharacterEnd(text.data(), n);
   std::memcpy(out.data(), text.data(), n);
 }
 

@@ -681,6 +681,34 @@ TEST(EnvironmentGather, EnvironWithoutTheVariableAndOddFiles) {
   EXPECT_EQ(s.cgroupPid1.state, SignalState::kUnreadable);
 }
 
+// Values longer than the evidence holds are cut between characters: 3000
+// "é" keep whole ones, and a value already short enough is kept as read.
+TEST(EnvironmentGather, LongValuesCutBetweenCharacters) {
+  std::string accents;
+  for (int i = 0; i < 3000; ++i) accents += "\xc3\xa9";
+  std::string smiles;
+  for (int i = 0; i < 30; ++i) smiles += "\xf0\x9f\x98\x80";
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string kept;
+  };
+  const Case cases[] = {
+      {"two-byte characters", accents, accents.substr(0, 126)},
+      {"one byte, then two-byte characters", "x" + accents, "x" + accents.substr(0, 126)},
+      // 42 ASCII bytes and whole four-byte characters: 42 + 4 * 21 = 126.
+      {"four-byte characters", std::string(42, 'c') + smiles,
+       (std::string(42, 'c') + smiles).substr(0, 126)},
+      {"not UTF-8 at all", std::string(200, '\xff'), std::string(127, '\xff')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tree t;
+    t.write("dmi/sys_vendor", c.text + "\n");
+    EXPECT_EQ(value(t.gather().sysVendor), c.kept);
+  }
+}
+
 TEST(EnvironmentGather, OwnVariableOnlyAsPid1) {
   Tree t;
   t.access.getenv = podmanVariable;
