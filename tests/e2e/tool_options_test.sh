@@ -1,0 +1,37 @@
+#!/bin/bash
+# -h, --help and --version answered alike by orlim-inspect, orlim-decode and
+# orlim-fleet: usage or version on standard output and status 0; anything
+# else they do not take is two lines on standard error and status 2.
+# usage: tool_options_test.sh ORLIM_INSPECT ORLIM_DECODE ORLIM_FLEET
+# A cross build's binaries run under the emulator named in ORLIM_TEST_EMULATOR.
+set -uo pipefail
+source "$(dirname "$0")/../support/check.bash"
+tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
+
+for binary in "$@"; do
+  name=$(basename "$binary")
+  tool=("${emulator[@]}" "$binary")
+  while IFS='|' read -r args want first; do
+    read -ra argv <<<"$args"
+    run "${argv[@]}" </dev/null
+    check_eq "$name $args: status" "$want" "$status"
+    if [ "$want" = 0 ]; then
+      check "$name $args: output" grep -q "^${first//NAME/$name}" <<<"$out"
+      check_eq "$name $args: nothing on standard error" "" "$err"
+    else
+      check_eq "$name $args: nothing on standard output" "" "$out"
+      check_eq "$name $args: usage error" \
+        "${first//NAME/$name}"$'\n'"Try '$name --help' for more information." "$err"
+    fi
+  done <<'ROWS'
+-h|0|Usage: NAME
+--help|0|Usage: NAME
+--he|0|Usage: NAME
+--version|0|NAME [0-9]*\.[0-9]*\.[0-9]*$
+--json --version|0|NAME [0-9]
+-q|2|NAME: unknown option '-q'
+--frobnicate|2|NAME: unknown option '--frobnicate'
+--help=yes|2|NAME: option '--help=yes' takes no value
+ROWS
+done
+finish "-h, --help and --version"
