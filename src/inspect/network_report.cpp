@@ -7,6 +7,7 @@
 #include "inspect/environment_report.h"
 #include "report/enum_names.h"
 #include "report/escape.h"
+#include "report/wrap.h"
 
 namespace inspect {
 
@@ -139,9 +140,11 @@ void appendInterfaceList(std::string& out, const LegacyIdObservation& l) {
   for (const ScannedInterface& seen : l.scan.scanned()) {
     if (isDirectoryEntry(seen)) continue;
     const Place p = placeInterface(l, seen, chosenSeen);
-    out += "    " + report::escapeText(seen.name.data()) + ": ";
-    out += report::enumPhrase(kPlacementNames, p.placement);
-    out += " (" + reasonText(l, p.reason) + ")\n";
+    report::appendWrapped(out, "    ",
+                          report::escapeText(seen.name.data()) + ": " +
+                              std::string(report::enumPhrase(kPlacementNames, p.placement)) + " (" +
+                              reasonText(l, p.reason) + ")",
+                          2);
   }
   if (l.scan.dropped > 0)
     out += "    (" + std::to_string(l.scan.dropped) +
