@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "common/hex.h"
+#include "common/uuid.h"
 #include "report/escape.h"
 
 namespace fleet {
@@ -38,17 +40,6 @@ using decoded::kUuidTextSize;
 // Integers up to 2^53, exact in every JSON reader.
 constexpr std::uint64_t kMaxInteger = 9007199254740992ULL;
 
-constexpr std::array<std::uint8_t, 256> kHexValue = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (auto& v : table) v = 0xFF;
-  for (int c = 0; c < 10; ++c) table[static_cast<std::size_t>('0' + c)] = static_cast<std::uint8_t>(c);
-  for (int c = 0; c < 6; ++c) {
-    table[static_cast<std::size_t>('A' + c)] = static_cast<std::uint8_t>(10 + c);
-    table[static_cast<std::size_t>('a' + c)] = static_cast<std::uint8_t>(10 + c);
-  }
-  return table;
-}();
-
 // Bytes a string's contents are copied over in runs: not a quote, a
 // backslash, a control character or the start of a multi-byte sequence.
 constexpr std::array<bool, 256> kPlainStringByte = [] {
@@ -56,8 +47,6 @@ constexpr std::array<bool, 256> kPlainStringByte = [] {
   for (int c = 0x20; c < 0x80; ++c) table[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
   return table;
 }();
-
-bool isUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 struct Reader {
   std::string_view text;
@@ -100,8 +89,8 @@ bool readHex4(Reader& r, std::size_t at, unsigned& value) {
   if (r.text.size() - at < 4) return fail(r, at, "a \\u escape needs four hex digits");
   value = 0;
   for (std::size_t i = 0; i < 4; ++i) {
-    const std::uint8_t v = kHexValue[static_cast<unsigned char>(r.text[at + i])];
-    if (v == 0xFF) return fail(r, at + i, "a \\u escape needs four hex digits");
+    const std::uint8_t v = hexValue(r.text[at + i]);
+    if (v == kNotHex) return fail(r, at + i, "a \\u escape needs four hex digits");
     value = value << 4 | v;
   }
   return true;
@@ -307,21 +296,7 @@ const char* keyText(unsigned key) { return decoded::kKeyNames[key].json.data(); 
 constexpr unsigned index(Key key) { return static_cast<unsigned>(key); }
 
 bool readUuid(Reader& r, std::size_t at, std::string_view text, Uuid& uuid) {
-  bool good = text.size() == kUuidTextSize;
-  std::size_t byte = 0;
-  for (std::size_t i = 0; good && i < kUuidTextSize;) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      good = text[i] == '-';
-      ++i;
-      continue;
-    }
-    const std::uint8_t high = kHexValue[static_cast<unsigned char>(text[i])];
-    const std::uint8_t low = kHexValue[static_cast<unsigned char>(text[i + 1])];
-    good = high != 0xFF && low != 0xFF;
-    uuid[byte++] = static_cast<std::uint8_t>(high << 4 | (low & 0xF));
-    i += 2;
-  }
-  if (!good) return fail(r, at, "\"uuid\" is not a UUID (8-4-4-4-12 hex digits)");
+  if (!parseUuidText(text, uuid)) return fail(r, at, "\"uuid\" is not a UUID (8-4-4-4-12 hex digits)");
   return true;
 }
 
@@ -372,7 +347,7 @@ bool readMember(Reader& r, unsigned key, ParsedRecord& out, Values& v) {
       if (!readString(r, v.token)) return false;
       if (v.token.size() != kTokenDigits) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
       for (char c : v.token)
-        if (!isUpperHex(c)) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
+        if (!isUpperHexDigit(c)) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
       return true;
     case Key::kVersion:
       if (!readInteger(r, number, "version")) return false;
@@ -398,7 +373,7 @@ bool readMember(Reader& r, unsigned key, ParsedRecord& out, Values& v) {
       if (v.legacyText.size() != kLegacyChars)
         return fail(r, v.at[key], "\"legacy\" is not 8 hex digits");
       for (std::size_t i = 0; i < kLegacyChars; ++i) {
-        if (!isUpperHex(v.legacyText[i])) return fail(r, v.at[key], "\"legacy\" is not 8 hex digits");
+        if (!isUpperHexDigit(v.legacyText[i])) return fail(r, v.at[key], "\"legacy\" is not 8 hex digits");
         out.legacy[i] = v.legacyText[i];
       }
       return true;
@@ -522,7 +497,7 @@ struct Layout {
   bool upperHex(std::size_t count) {
     if (text.size() - at < count) return false;
     for (std::size_t i = 0; i < count; ++i)
-      if (!isUpperHex(text[at + i])) return false;
+      if (!isUpperHexDigit(text[at + i])) return false;
     at += count;
     return true;
   }
@@ -556,19 +531,7 @@ bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) 
   v.at[index(Key::kUuid)] = l.at - 1;
   if (l.text.size() - l.at < kUuidTextSize) return false;
   v.uuidText = l.text.substr(l.at, kUuidTextSize);
-  std::size_t byte = 0;
-  for (std::size_t i = 0; i < kUuidTextSize;) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (v.uuidText[i] != '-') return false;
-      ++i;
-      continue;
-    }
-    const std::uint8_t high = kHexValue[static_cast<unsigned char>(v.uuidText[i])];
-    const std::uint8_t low = kHexValue[static_cast<unsigned char>(v.uuidText[i + 1])];
-    if (high == 0xFF || low == 0xFF) return false;
-    out.uuid[byte++] = static_cast<std::uint8_t>(high << 4 | low);
-    i += 2;
-  }
+  if (!parseUuidText(v.uuidText, out.uuid)) return false;
   l.at += kUuidTextSize;
   if (!l.literal("\", \"legacy\": \"")) return false;
   v.at[index(Key::kLegacy)] = l.at - 1;
