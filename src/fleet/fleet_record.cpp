@@ -503,57 +503,86 @@ struct Layout {
   }
 };
 
-bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
-  if (!l.literal("{")) return false;
-  if (l.literal("\"label\": \"")) {
-    v.at[index(Key::kLabel)] = l.at - 1;
-    if (!l.plainString(out.label) || out.label.empty() || !l.literal(", ")) return false;
-    out.hasLabel = true;
-    seen |= bit(Key::kLabel);
-  }
-  if (!l.literal("\"token\": \"")) return false;
-  v.at[index(Key::kToken)] = l.at - 1;
-  if (!l.upperHex(kTokenDigits)) return false;
-  v.token = l.text.substr(l.at - kTokenDigits, kTokenDigits);
-  if (!l.literal("\", \"version\": 1, \"time\": ")) return false;
-  v.at[index(Key::kTime)] = l.at;
-  std::uint64_t time = 0;
-  const std::size_t digits = l.at;
-  while (l.at < l.text.size() && l.text[l.at] >= '0' && l.text[l.at] <= '9' && l.at - digits < 11)
-    time = time * 10 + static_cast<std::uint64_t>(l.text[l.at++] - '0');
-  if (l.at == digits || (l.at - digits > 1 && l.text[digits] == '0') ||
-      time > std::numeric_limits<std::uint32_t>::max())
-    return false;
-  out.time = static_cast<std::uint32_t>(time);
-  std::string_view utc;
-  if (!l.literal(", \"time_utc\": \"") || !l.plainString(utc)) return false;
-  if (!l.literal(", \"uuid\": \"")) return false;
-  v.at[index(Key::kUuid)] = l.at - 1;
-  if (l.text.size() - l.at < kUuidTextSize) return false;
-  v.uuidText = l.text.substr(l.at, kUuidTextSize);
-  if (!parseUuidText(v.uuidText, out.uuid)) return false;
-  l.at += kUuidTextSize;
-  if (!l.literal("\", \"legacy\": \"")) return false;
-  v.at[index(Key::kLegacy)] = l.at - 1;
-  if (!l.upperHex(kLegacyChars)) return false;
-  v.legacyText = l.text.substr(l.at - kLegacyChars, kLegacyChars);
-  std::memcpy(out.legacy.data(), v.legacyText.data(), kLegacyChars);
-  if (!l.literal("\", \"machine\": \"")) return false;
-  v.at[index(Key::kMachine)] = l.at - 1;
-  if (!l.literal(v.uuidText) || !l.literal("/") || !l.literal(v.legacyText)) return false;
-  v.machine = l.text.substr(l.at - kUuidTextSize - 1 - kLegacyChars, kUuidTextSize + 1 + kLegacyChars);
-  if (!l.literal("\", \"warnings\": [")) return false;
-  if (!l.literal("]")) {
-    for (;;) {
-      if (out.warningCount == kMaxRecordWarnings || !l.literal("\"")) return false;
-      std::string_view& warning = out.warnings[out.warningCount];
-      if (!l.plainString(warning) || warning.empty()) return false;
-      ++out.warningCount;
-      if (l.literal("]")) break;
-      if (!l.literal(", ")) return false;
+// A whole number without a leading zero, of at most digits digits.
+bool layoutNumber(Layout& l, std::size_t digits, std::uint64_t& value) {
+  const std::size_t start = l.at;
+  value = 0;
+  while (l.at < l.text.size() && l.text[l.at] >= '0' && l.text[l.at] <= '9' && l.at - start < digits)
+    value = value * 10 + static_cast<std::uint64_t>(l.text[l.at++] - '0');
+  return l.at != start && (l.at - start == 1 || l.text[start] != '0');
+}
+
+// One value of the decoder's layout at l.at.
+bool readLayoutValue(Layout& l, Key key, ParsedRecord& out, Values& v) {
+  std::uint64_t number = 0;
+  switch (key) {
+    case Key::kLabel:
+      out.hasLabel = true;
+      return l.literal("\"") && l.plainString(out.label) && !out.label.empty();
+    case Key::kToken:
+      if (!l.literal("\"") || !l.upperHex(kTokenDigits)) return false;
+      v.token = l.text.substr(l.at - kTokenDigits, kTokenDigits);
+      return l.literal("\"");
+    case Key::kVersion:
+      return layoutNumber(l, 3, number) && number == decoded::kRecordVersion;
+    case Key::kTime:
+      if (!layoutNumber(l, 10, number) || number > std::numeric_limits<std::uint32_t>::max())
+        return false;
+      out.time = static_cast<std::uint32_t>(number);
+      return true;
+    case Key::kTimeUtc: {
+      std::string_view utc;
+      return l.literal("\"") && l.plainString(utc);
     }
+    case Key::kUuid:
+      if (!l.literal("\"") || l.text.size() - l.at < kUuidTextSize) return false;
+      v.uuidText = l.text.substr(l.at, kUuidTextSize);
+      if (!parseUuidText(v.uuidText, out.uuid)) return false;
+      l.at += kUuidTextSize;
+      return l.literal("\"");
+    case Key::kLegacy:
+      if (!l.literal("\"") || !l.upperHex(kLegacyChars)) return false;
+      v.legacyText = l.text.substr(l.at - kLegacyChars, kLegacyChars);
+      std::memcpy(out.legacy.data(), v.legacyText.data(), kLegacyChars);
+      return l.literal("\"");
+    case Key::kMachine:
+      if (!l.literal("\"") || !l.literal(v.uuidText) || !l.literal("/") || !l.literal(v.legacyText))
+        return false;
+      v.machine = l.text.substr(l.at - decoded::kMachineTextSize, decoded::kMachineTextSize);
+      return l.literal("\"");
+    case Key::kWarnings:
+      if (!l.literal("[")) return false;
+      if (l.literal("]")) return true;
+      for (;;) {
+        if (out.warningCount == kMaxRecordWarnings || !l.literal("\"")) return false;
+        std::string_view& warning = out.warnings[out.warningCount];
+        if (!l.plainString(warning) || warning.empty()) return false;
+        ++out.warningCount;
+        if (l.literal("]")) return true;
+        if (!l.literal(", ")) return false;
+      }
+    default:
+      return false;  // not a token record's
   }
-  seen |= kTokenKeys;
+}
+
+// The token record's keys in the order the decoder writes them
+// (common/decoded_record.h), each after "{" or ", ".
+bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
+  bool first = true;
+  for (const Key key : decoded::kTokenKeys) {
+    const std::size_t keyAt = l.at;
+    if (!l.literal(first ? "{\"" : ", \"") || !l.literal(decoded::keyName(key).json) ||
+        !l.literal("\": ")) {
+      if (key != Key::kLabel) return false;
+      l.at = keyAt;  // a bare token's record has no label
+      continue;
+    }
+    first = false;
+    v.at[index(key)] = l.at;
+    if (!readLayoutValue(l, key, out, v)) return false;
+    seen |= bit(key);
+  }
   return true;
 }
 
@@ -576,6 +605,14 @@ namespace internal {
 bool parseRecordGenerally(std::string_view line, ParsedRecord& out, std::string& scratch,
                           RecordError& error) {
   return parseGenerally(line, out, scratch, error);
+}
+
+bool matchesDecoderLayout(std::string_view line) {
+  ParsedRecord out;
+  Layout layout{line, 0};
+  Values values;
+  unsigned seen = 0;
+  return readDecoderLayout(layout, out, values, seen);
 }
 
 }  // namespace internal
