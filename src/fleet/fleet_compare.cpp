@@ -2,9 +2,12 @@
 
 #include <sys/mman.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstring>
 
+#include "common/uuid.h"
 #include "fleet/fleet_internal.h"
 
 namespace fleet {
@@ -13,32 +16,30 @@ namespace internal {
 
 Uuid byteReversed(const Uuid& uuid) {
   Uuid out = uuid;
-  std::reverse(out.begin(), out.begin() + 4);
-  std::reverse(out.begin() + 4, out.begin() + 6);
-  std::reverse(out.begin() + 6, out.begin() + 8);
+  swapUuidFieldOrder(out);
   return out;
 }
 
+namespace {
+// The run's hash key, drawn afresh by each compare.
+HashKey runKey;
+}  // namespace
+
+const HashKey& hashKey() { return runKey; }
+
+void drawRunKey() {
+  // Without the kernel's generator (never seen on a kernel since 3.17), a
+  // key from the clock and the stack's place is still not one an input
+  // can be made for in advance.
+  if (drawHashKey(runKey) == 0) return;
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  runKey = HashKey{static_cast<std::uint64_t>(t.tv_nsec) ^ reinterpret_cast<std::uintptr_t>(&t),
+                   static_cast<std::uint64_t>(t.tv_sec)};
+}
+
 std::uint32_t hashBytes(const void* data, std::size_t size) {
-  // Eight bytes at a time, each word mixed in by a multiply; the tail in
-  // one last word. Labels are short, so this is the whole cost.
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-  const auto* p = static_cast<const unsigned char*>(data);
-  std::uint64_t h = size * kMultiplier;
-  while (size >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = (h ^ word) * kMultiplier;
-    h ^= h >> 29;
-    p += 8;
-    size -= 8;
-  }
-  std::uint64_t tail = 0;
-  std::memcpy(&tail, p, size);
-  h = (h ^ tail) * kMultiplier;
-  h ^= h >> 32;
-  h *= 0xBF58476D1CE4E5B9ULL;
-  return static_cast<std::uint32_t>(h >> 32);
+  return static_cast<std::uint32_t>(keyedHash(runKey, data, size));
 }
 
 }  // namespace internal
@@ -152,8 +153,6 @@ std::uint32_t warningBit(WarningNames& names, std::string_view name) {
   return static_cast<std::uint32_t>(names.names.size() - 1);
 }
 
-bool isToken(const Record& r) { return (r.flags & kFlagError) == 0; }
-
 bool sameMachine(const Record& a, const Record& b) {
   return a.uuid == b.uuid && a.legacy == b.legacy;
 }
@@ -255,12 +254,9 @@ void groupByUuid(Comparison& c, const Collection& now) {
 }  // namespace
 
 void appendMachineText(std::string& out, const Uuid& uuid, const Legacy& legacy) {
-  constexpr char kDigits[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < uuid.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-    out += kDigits[uuid[i] >> 4];
-    out += kDigits[uuid[i] & 0xF];
-  }
+  char text[kUuidTextLength];
+  putUuidText(text, uuid);
+  out.append(text, sizeof text);
   out += '/';
   out.append(legacy.data(), legacy.size());
 }
@@ -350,6 +346,7 @@ std::vector<std::uint32_t> otherRecords(const Collection& now, const Verdict& v)
 }
 
 Comparison compare(Collection& now, Collection& old) {
+  internal::drawRunKey();
   indexKeys(now);
   indexKeys(old);
   Comparison c;

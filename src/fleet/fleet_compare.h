@@ -46,9 +46,12 @@ enum FleetWarning : unsigned {
 };
 inline constexpr std::size_t kMaxWarningNames = 32;
 
+// Names known from the start (common/decoded_record.h) keep their places;
+// a later decoder's are added as met.
 struct WarningNames {
-  std::vector<std::string> names = {"shared-machine", "shared-uuid", "duplicate-label"};
+  std::vector<std::string> names{decoded::kWarningNames.begin(), decoded::kWarningNames.end()};
 };
+static_assert(kFleetWarningCount == decoded::kFirstDecoderWarning);
 
 // One record kept. Its texts lie in the collection's arena from text on:
 // the key (the label, or for an unlabelled token record its machine), then
@@ -72,6 +75,9 @@ struct Record {
   Uuid uuid{};
   Legacy legacy{};
 };
+
+// Whether a record is a token's, not an error's.
+inline bool isToken(const Record& r) { return (r.flags & kFlagError) == 0; }
 
 // Slots of the open-addressing tables: a hash and an index plus one (0 is
 // an empty slot).

@@ -4,57 +4,42 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <utility>
 
+#include "common/hex.h"
+#include "common/uuid.h"
 #include "report/escape.h"
 
 namespace fleet {
 namespace {
 
-// The keys of the decoder's two records. Others are passed over: a later
-// decoder may add some (the input's line number, say).
-enum Key : unsigned {
-  kLabel,
-  kToken,
-  kVersion,
-  kTime,
-  kTimeUtc,
-  kUuid,
-  kLegacy,
-  kMachine,
-  kWarnings,
-  kInput,
-  kError,
-  kKeyCount,
-  kUnknown = kKeyCount,
-};
+// The keys of the decoder's two records (common/decoded_record.h), by
+// index. Others are passed over: a later decoder may add some.
+using decoded::Key;
+constexpr unsigned kKeyCount = decoded::kKeyCount;
+constexpr unsigned kUnknown = kKeyCount;
 
-constexpr std::array<std::string_view, kKeyCount> kKeyNames = {
-    "label", "token", "version", "time", "time_utc", "uuid",
-    "legacy", "machine", "warnings", "input", "error",
-};
-
-constexpr unsigned bit(Key key) { return 1u << key; }
-constexpr unsigned kTokenKeys = bit(kToken) | bit(kVersion) | bit(kTime) | bit(kTimeUtc) |
-                                bit(kUuid) | bit(kLegacy) | bit(kMachine) | bit(kWarnings);
-constexpr unsigned kErrorKeys = bit(kInput) | bit(kError);
+constexpr unsigned bit(Key key) { return 1u << static_cast<unsigned>(key); }
+template <std::size_t N>
+constexpr unsigned bits(const std::array<Key, N>& keys) {
+  unsigned all = 0;
+  for (Key k : keys) all |= bit(k);
+  return all;
+}
+// Keys a record may lack: the label of a bare token, the origin, and the
+// kind an older decoder did not write.
+constexpr unsigned kOptionalKeys = bit(Key::kLabel) | bit(Key::kKind) | bit(Key::kLine) | bit(Key::kArgument);
+constexpr unsigned kTokenKeys = bits(decoded::kTokenKeys) & ~kOptionalKeys;
+constexpr unsigned kErrorKeys = bits(decoded::kErrorKeys) & ~kOptionalKeys;
+// Keys only one kind of record has.
+constexpr unsigned kErrorOnlyKeys = bits(decoded::kErrorKeys) & ~bit(Key::kLabel);
 
 // Nesting deeper than this, in a value passed over, is not a decoder's.
 constexpr int kMaxDepth = 16;
-constexpr std::size_t kTokenDigits = 58;
-constexpr std::size_t kUuidTextSize = 36;
+using decoded::kTokenDigits;
+using decoded::kUuidTextSize;
 // Integers up to 2^53, exact in every JSON reader.
 constexpr std::uint64_t kMaxInteger = 9007199254740992ULL;
-
-constexpr std::array<std::uint8_t, 256> kHexValue = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (auto& v : table) v = 0xFF;
-  for (int c = 0; c < 10; ++c) table[static_cast<std::size_t>('0' + c)] = static_cast<std::uint8_t>(c);
-  for (int c = 0; c < 6; ++c) {
-    table[static_cast<std::size_t>('A' + c)] = static_cast<std::uint8_t>(10 + c);
-    table[static_cast<std::size_t>('a' + c)] = static_cast<std::uint8_t>(10 + c);
-  }
-  return table;
-}();
 
 // Bytes a string's contents are copied over in runs: not a quote, a
 // backslash, a control character or the start of a multi-byte sequence.
@@ -63,8 +48,6 @@ constexpr std::array<bool, 256> kPlainStringByte = [] {
   for (int c = 0x20; c < 0x80; ++c) table[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
   return table;
 }();
-
-bool isUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 struct Reader {
   std::string_view text;
@@ -107,8 +90,8 @@ bool readHex4(Reader& r, std::size_t at, unsigned& value) {
   if (r.text.size() - at < 4) return fail(r, at, "a \\u escape needs four hex digits");
   value = 0;
   for (std::size_t i = 0; i < 4; ++i) {
-    const std::uint8_t v = kHexValue[static_cast<unsigned char>(r.text[at + i])];
-    if (v == 0xFF) return fail(r, at + i, "a \\u escape needs four hex digits");
+    const std::uint8_t v = hexValue(r.text[at + i]);
+    if (v == kNotHex) return fail(r, at + i, "a \\u escape needs four hex digits");
     value = value << 4 | v;
   }
   return true;
@@ -303,28 +286,18 @@ bool skipValue(Reader& r, int depth) {
   }
 }
 
-Key keyOf(std::string_view name) {
+unsigned keyOf(std::string_view name) {
   for (unsigned k = 0; k < kKeyCount; ++k)
-    if (kKeyNames[k] == name) return static_cast<Key>(k);
+    if (decoded::kKeyNames[k].json == name) return k;
   return kUnknown;
 }
 
+const char* keyText(unsigned key) { return decoded::kKeyNames[key].json.data(); }
+
+constexpr unsigned index(Key key) { return static_cast<unsigned>(key); }
+
 bool readUuid(Reader& r, std::size_t at, std::string_view text, Uuid& uuid) {
-  bool good = text.size() == kUuidTextSize;
-  std::size_t byte = 0;
-  for (std::size_t i = 0; good && i < kUuidTextSize;) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      good = text[i] == '-';
-      ++i;
-      continue;
-    }
-    const std::uint8_t high = kHexValue[static_cast<unsigned char>(text[i])];
-    const std::uint8_t low = kHexValue[static_cast<unsigned char>(text[i + 1])];
-    good = high != 0xFF && low != 0xFF;
-    uuid[byte++] = static_cast<std::uint8_t>(high << 4 | (low & 0xF));
-    i += 2;
-  }
-  if (!good) return fail(r, at, "\"uuid\" is not a UUID (8-4-4-4-12 hex digits)");
+  if (!parseUuidText(text, uuid)) return fail(r, at, "\"uuid\" is not a UUID (8-4-4-4-12 hex digits)");
   return true;
 }
 
@@ -361,60 +334,72 @@ struct Values {
   std::array<std::size_t, kKeyCount> at{};
 };
 
-bool readMember(Reader& r, Key key, ParsedRecord& out, Values& v) {
+bool readMember(Reader& r, unsigned key, ParsedRecord& out, Values& v) {
   std::uint64_t number = 0;
   if (key == kUnknown) return skipValue(r, 1);
   v.at[key] = r.at;
-  switch (key) {
-    case kLabel:
+  switch (static_cast<Key>(key)) {
+    case Key::kLabel:
       out.hasLabel = true;
       if (!readString(r, out.label)) return false;
       if (out.label.empty()) return fail(r, v.at[key], "an empty label");
       return true;
-    case kToken:
+    case Key::kToken:
       if (!readString(r, v.token)) return false;
       if (v.token.size() != kTokenDigits) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
       for (char c : v.token)
-        if (!isUpperHex(c)) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
+        if (!isUpperHexDigit(c)) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
       return true;
-    case kVersion:
+    case Key::kVersion:
       if (!readInteger(r, number, "version")) return false;
       if (number != static_cast<std::uint64_t>(kRecordVersion))
         return fail(r, v.at[key], "a version %llu record (this reads version %lld)",
                     static_cast<unsigned long long>(number), static_cast<long long>(kRecordVersion));
       return true;
-    case kTime:
+    case Key::kTime:
       if (!readInteger(r, number, "time")) return false;
       if (number > std::numeric_limits<std::uint32_t>::max())
         return fail(r, v.at[key], "\"time\" is out of a token's range");
       out.time = static_cast<std::uint32_t>(number);
       return true;
-    case kTimeUtc: {
+    case Key::kTimeUtc: {
       std::string_view ignored;
       return readString(r, ignored);
     }
-    case kUuid:
+    case Key::kUuid:
       if (!readString(r, v.uuidText)) return false;
       return readUuid(r, v.at[key], v.uuidText, out.uuid);
-    case kLegacy:
+    case Key::kLegacy:
       if (!readString(r, v.legacyText)) return false;
       if (v.legacyText.size() != kLegacyChars)
         return fail(r, v.at[key], "\"legacy\" is not 8 hex digits");
       for (std::size_t i = 0; i < kLegacyChars; ++i) {
-        if (!isUpperHex(v.legacyText[i])) return fail(r, v.at[key], "\"legacy\" is not 8 hex digits");
+        if (!isUpperHexDigit(v.legacyText[i])) return fail(r, v.at[key], "\"legacy\" is not 8 hex digits");
         out.legacy[i] = v.legacyText[i];
       }
       return true;
-    case kMachine:
+    case Key::kMachine:
       return readString(r, v.machine);
-    case kWarnings:
+    case Key::kWarnings:
       return readWarnings(r, out);
-    case kInput:
+    case Key::kInput:
       return readString(r, out.input);
-    case kError:
+    case Key::kError:
       return readString(r, out.error);
-    case kUnknown:
-      break;
+    case Key::kKind: {
+      std::string_view name;
+      if (!readString(r, name)) return false;
+      for (std::size_t k = 0; k < decoded::kErrorKindCount; ++k) {
+        if (decoded::kErrorKindNames[k] == name) {
+          out.errorKind = static_cast<ErrorKind>(k);
+          return true;
+        }
+      }
+      return fail(r, v.at[key], "an unknown error kind");
+    }
+    case Key::kLine:
+    case Key::kArgument:
+      return readInteger(r, number, keyText(key));
   }
   return skipValue(r, 1);
 }
@@ -422,20 +407,20 @@ bool readMember(Reader& r, Key key, ParsedRecord& out, Values& v) {
 // The record whole: one kind's keys, all of them.
 bool checkRecord(Reader& r, unsigned seen, ParsedRecord& out, const Values& v) {
   const unsigned tokenKeys = seen & kTokenKeys;
-  const unsigned errorKeys = seen & kErrorKeys;
+  const unsigned errorKeys = seen & kErrorOnlyKeys;
   if (tokenKeys != 0 && errorKeys != 0)
     return fail(r, kWhole, "both a token's keys and an error's");
   if (tokenKeys == 0 && errorKeys == 0) return fail(r, kWhole, "neither a token nor an error");
   const unsigned wanted = errorKeys != 0 ? kErrorKeys : kTokenKeys;
   for (unsigned k = 0; k < kKeyCount; ++k)
     if ((wanted & (1u << k)) != 0 && (seen & (1u << k)) == 0)
-      return fail(r, kWhole, "no \"%s\"", kKeyNames[k].data());
+      return fail(r, kWhole, "no \"%s\"", keyText(k));
   out.kind = errorKeys != 0 ? RecordKind::kError : RecordKind::kToken;
   if (out.kind == RecordKind::kToken) {
     const std::string_view m = v.machine;
     if (m.size() != kUuidTextSize + 1 + kLegacyChars || m.substr(0, kUuidTextSize) != v.uuidText ||
         m[kUuidTextSize] != '/' || m.substr(kUuidTextSize + 1) != v.legacyText)
-      return fail(r, v.at[kMachine], "\"machine\" is not \"uuid/legacy\"");
+      return fail(r, v.at[index(Key::kMachine)], "\"machine\" is not \"uuid/legacy\"");
   }
   return true;
 }
@@ -463,10 +448,10 @@ bool readMembers(Reader& r, ParsedRecord& out, Values& values, unsigned seen, bo
       std::string_view name;
       if (peek(r) != '"') return fail(r, r.at, "expected a key");
       if (!readString(r, name)) return false;
-      const Key key = keyOf(name);
+      const unsigned key = keyOf(name);
       if (key != kUnknown) {
         if ((seen & (1u << key)) != 0)
-          return fail(r, keyAt, "\"%s\" given twice", kKeyNames[key].data());
+          return fail(r, keyAt, "\"%s\" given twice", keyText(key));
         seen |= 1u << key;
       }
       skipSpace(r);
@@ -486,8 +471,8 @@ bool readMembers(Reader& r, ParsedRecord& out, Values& values, unsigned seen, bo
 // keys in its order, one space after each ':' and ','. Those lines are read
 // by matching that layout (about four times faster); at the first byte that
 // differs, the line is read again the general way, which gives the same
-// result or the error. A line number or argument position may come first;
-// keys after "warnings" are read the general way.
+// result or the error. Keys after "warnings" (the origin) are read the
+// general way.
 
 struct Layout {
   std::string_view text;
@@ -513,83 +498,127 @@ struct Layout {
   bool upperHex(std::size_t count) {
     if (text.size() - at < count) return false;
     for (std::size_t i = 0; i < count; ++i)
-      if (!isUpperHex(text[at + i])) return false;
+      if (!isUpperHexDigit(text[at + i])) return false;
     at += count;
     return true;
   }
 };
 
-bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
-  if (!l.literal("{")) return false;
-  // The decoder's line number or argument position, first: passed over.
-  if (l.literal("\"line\": ") || l.literal("\"argument\": ")) {
-    const std::size_t digits = l.at;
-    while (l.at < l.text.size() && l.text[l.at] >= '0' && l.text[l.at] <= '9') ++l.at;
-    if (l.at == digits || (l.at - digits > 1 && l.text[digits] == '0') || !l.literal(", "))
-      return false;
-  }
-  if (l.literal("\"label\": \"")) {
-    v.at[kLabel] = l.at - 1;
-    if (!l.plainString(out.label) || out.label.empty() || !l.literal(", ")) return false;
-    out.hasLabel = true;
-    seen |= bit(kLabel);
-  }
-  if (!l.literal("\"token\": \"")) return false;
-  v.at[kToken] = l.at - 1;
-  if (!l.upperHex(kTokenDigits)) return false;
-  v.token = l.text.substr(l.at - kTokenDigits, kTokenDigits);
-  if (!l.literal("\", \"version\": 1, \"time\": ")) return false;
-  v.at[kTime] = l.at;
-  std::uint64_t time = 0;
-  const std::size_t digits = l.at;
-  while (l.at < l.text.size() && l.text[l.at] >= '0' && l.text[l.at] <= '9' && l.at - digits < 11)
-    time = time * 10 + static_cast<std::uint64_t>(l.text[l.at++] - '0');
-  if (l.at == digits || (l.at - digits > 1 && l.text[digits] == '0') ||
-      time > std::numeric_limits<std::uint32_t>::max())
-    return false;
-  out.time = static_cast<std::uint32_t>(time);
-  std::string_view utc;
-  if (!l.literal(", \"time_utc\": \"") || !l.plainString(utc)) return false;
-  if (!l.literal(", \"uuid\": \"")) return false;
-  v.at[kUuid] = l.at - 1;
-  if (l.text.size() - l.at < kUuidTextSize) return false;
-  v.uuidText = l.text.substr(l.at, kUuidTextSize);
-  std::size_t byte = 0;
-  for (std::size_t i = 0; i < kUuidTextSize;) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (v.uuidText[i] != '-') return false;
-      ++i;
-      continue;
+// A whole number without a leading zero, of at most digits digits.
+bool layoutNumber(Layout& l, std::size_t digits, std::uint64_t& value) {
+  const std::size_t start = l.at;
+  value = 0;
+  while (l.at < l.text.size() && l.text[l.at] >= '0' && l.text[l.at] <= '9' && l.at - start < digits)
+    value = value * 10 + static_cast<std::uint64_t>(l.text[l.at++] - '0');
+  return l.at != start && (l.at - start == 1 || l.text[start] != '0');
+}
+
+// One value of the decoder's layout at l.at.
+inline bool readLayoutValue(Layout& l, Key key, ParsedRecord& out, Values& v) {
+  std::uint64_t number = 0;
+  switch (key) {
+    case Key::kLabel:
+      out.hasLabel = true;
+      return l.literal("\"") && l.plainString(out.label) && !out.label.empty();
+    case Key::kToken:
+      if (!l.literal("\"") || !l.upperHex(kTokenDigits)) return false;
+      v.token = l.text.substr(l.at - kTokenDigits, kTokenDigits);
+      return l.literal("\"");
+    case Key::kVersion:
+      return layoutNumber(l, 3, number) && number == decoded::kRecordVersion;
+    case Key::kTime:
+      if (!layoutNumber(l, 10, number) || number > std::numeric_limits<std::uint32_t>::max())
+        return false;
+      out.time = static_cast<std::uint32_t>(number);
+      return true;
+    case Key::kTimeUtc: {
+      std::string_view utc;
+      return l.literal("\"") && l.plainString(utc);
     }
-    const std::uint8_t high = kHexValue[static_cast<unsigned char>(v.uuidText[i])];
-    const std::uint8_t low = kHexValue[static_cast<unsigned char>(v.uuidText[i + 1])];
-    if (high == 0xFF || low == 0xFF) return false;
-    out.uuid[byte++] = static_cast<std::uint8_t>(high << 4 | low);
-    i += 2;
+    case Key::kUuid:
+      if (!l.literal("\"") || l.text.size() - l.at < kUuidTextSize) return false;
+      v.uuidText = l.text.substr(l.at, kUuidTextSize);
+      if (!parseUuidText(v.uuidText, out.uuid)) return false;
+      l.at += kUuidTextSize;
+      return l.literal("\"");
+    case Key::kLegacy:
+      if (!l.literal("\"") || !l.upperHex(kLegacyChars)) return false;
+      v.legacyText = l.text.substr(l.at - kLegacyChars, kLegacyChars);
+      std::memcpy(out.legacy.data(), v.legacyText.data(), kLegacyChars);
+      return l.literal("\"");
+    case Key::kMachine:
+      if (!l.literal("\"") || !l.literal(v.uuidText) || !l.literal("/") || !l.literal(v.legacyText))
+        return false;
+      v.machine = l.text.substr(l.at - decoded::kMachineTextSize, decoded::kMachineTextSize);
+      return l.literal("\"");
+    case Key::kWarnings:
+      if (!l.literal("[")) return false;
+      if (l.literal("]")) return true;
+      for (;;) {
+        if (out.warningCount == kMaxRecordWarnings || !l.literal("\"")) return false;
+        std::string_view& warning = out.warnings[out.warningCount];
+        if (!l.plainString(warning) || warning.empty()) return false;
+        ++out.warningCount;
+        if (l.literal("]")) return true;
+        if (!l.literal(", ")) return false;
+      }
+    default:
+      return false;  // not a token record's
   }
-  l.at += kUuidTextSize;
-  if (!l.literal("\", \"legacy\": \"")) return false;
-  v.at[kLegacy] = l.at - 1;
-  if (!l.upperHex(kLegacyChars)) return false;
-  v.legacyText = l.text.substr(l.at - kLegacyChars, kLegacyChars);
-  std::memcpy(out.legacy.data(), v.legacyText.data(), kLegacyChars);
-  if (!l.literal("\", \"machine\": \"")) return false;
-  v.at[kMachine] = l.at - 1;
-  if (!l.literal(v.uuidText) || !l.literal("/") || !l.literal(v.legacyText)) return false;
-  v.machine = l.text.substr(l.at - kUuidTextSize - 1 - kLegacyChars, kUuidTextSize + 1 + kLegacyChars);
-  if (!l.literal("\", \"warnings\": [")) return false;
-  if (!l.literal("]")) {
-    for (;;) {
-      if (out.warningCount == kMaxRecordWarnings || !l.literal("\"")) return false;
-      std::string_view& warning = out.warnings[out.warningCount];
-      if (!l.plainString(warning) || warning.empty()) return false;
-      ++out.warningCount;
-      if (l.literal("]")) break;
-      if (!l.literal(", ")) return false;
-    }
-  }
-  seen |= kTokenKeys;
+}
+
+// What comes before a key's value: "{" or ", ", the quoted name and ": ",
+// made at compile time so that matching it is a comparison of known length.
+template <Key key, bool first>
+constexpr auto keyPrefix() {
+  constexpr std::string_view open = first ? "{\"" : ", \"";
+  constexpr std::string_view name = decoded::keyName(key).json;
+  constexpr std::string_view close = "\": ";
+  std::array<char, open.size() + name.size() + close.size()> text{};
+  std::size_t at = 0;
+  for (char c : open) text[at++] = c;
+  for (char c : name) text[at++] = c;
+  for (char c : close) text[at++] = c;
+  return text;
+}
+
+template <Key key, bool first>
+inline constexpr auto kKeyPrefix = keyPrefix<key, first>();
+
+// Key I of the token record, in the order the decoder writes them
+// (common/decoded_record.h). Only the label, the first, may be missing: the
+// key after it then opens the record.
+template <std::size_t I>
+bool readLayoutKey(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
+  constexpr Key key = decoded::kTokenKeys[I];
+  static_assert(I == 0 ? key == Key::kLabel : key != Key::kLabel, "only the label is optional");
+  const auto matches = [&]<bool first>() {
+    constexpr auto& prefix = kKeyPrefix<key, first>;
+    return l.literal(std::string_view(prefix.data(), prefix.size()));
+  };
+  bool found;
+  if constexpr (I == 0)
+    found = matches.template operator()<true>();
+  else if constexpr (I == 1)
+    found = (seen & bit(Key::kLabel)) != 0 ? matches.template operator()<false>()
+                                           : matches.template operator()<true>();
+  else
+    found = matches.template operator()<false>();
+  if (!found) return I == 0;  // a bare token's record has no label
+  v.at[index(key)] = l.at;
+  if (!readLayoutValue(l, key, out, v)) return false;
+  seen |= bit(key);
   return true;
+}
+
+template <std::size_t... I>
+bool readLayoutKeys(Layout& l, ParsedRecord& out, Values& v, unsigned& seen,
+                    std::index_sequence<I...>) {
+  return (readLayoutKey<I>(l, out, v, seen) && ...);
+}
+
+bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
+  return readLayoutKeys(l, out, v, seen, std::make_index_sequence<decoded::kTokenKeys.size()>());
 }
 
 bool parseGenerally(std::string_view line, ParsedRecord& out, std::string& scratch,
@@ -611,6 +640,14 @@ namespace internal {
 bool parseRecordGenerally(std::string_view line, ParsedRecord& out, std::string& scratch,
                           RecordError& error) {
   return parseGenerally(line, out, scratch, error);
+}
+
+bool matchesDecoderLayout(std::string_view line) {
+  ParsedRecord out;
+  Layout layout{line, 0};
+  Values values;
+  unsigned seen = 0;
+  return readDecoderLayout(layout, out, values, seen);
 }
 
 }  // namespace internal

@@ -49,8 +49,6 @@ std::string utcText(std::uint32_t seconds) {
   return text;
 }
 
-bool isToken(const Record& r) { return (r.flags & kFlagError) == 0; }
-
 const Record* nowRecord(const FleetView& view, const Verdict& v) {
   return v.now == kNone ? nullptr : &view.now.records[v.now];
 }

@@ -2,6 +2,7 @@
 // which machines are new, gone, the same, or changed and how.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <getopt.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include "common/unique_fd.h"
 #include "common/tool_options.h"
 #include "fleet/fleet.h"
+#include "report/escape.h"
 
 namespace {
 
@@ -35,10 +37,24 @@ const char kUsage[] =
     "shared identity, a warning, a line that is not a record, a read or write\n"
     "error); 2 on a usage error or when a file cannot be opened.\n";
 
-// Standard input for "-", else the file opened for reading.
+// Standard input for "-", else the file opened for reading; a directory
+// is refused here like a file that is not there (-1, errno EISDIR).
 int openInput(const char* name) {
   if (std::string_view(name) == "-") return STDIN_FILENO;
-  return ::open(name, O_RDONLY | O_CLOEXEC);
+  UniqueFd fd(::open(name, O_RDONLY | O_CLOEXEC));
+  struct stat file {};
+  if (fd.valid() && fstat(fd.get(), &file) == 0 && S_ISDIR(file.st_mode)) {
+    errno = EISDIR;
+    return -1;
+  }
+  return fd.release();
+}
+
+// "orlim-fleet: NAME: REASON", the name as a terminal may show it.
+int cannotOpen(const char* name) {
+  const int error = errno;
+  std::fprintf(stderr, "orlim-fleet: %s: %s\n", report::escapeText(name).c_str(), std::strerror(error));
+  return 2;
 }
 
 enum : int { kOptJson = 256, kOptPrevious };
@@ -86,15 +102,9 @@ int main(int argc, char** argv) {
     return usageError(kTool, "standard input can be one collection, not both: ", "-");
 
   UniqueFd nowFd(openInput(now));
-  if (!nowFd.valid()) {
-    std::fprintf(stderr, "orlim-fleet: %s: %s\n", now, std::strerror(errno));
-    return 2;
-  }
+  if (!nowFd.valid()) return cannotOpen(now);
   UniqueFd previousFd(previous == nullptr ? -1 : openInput(previous));
-  if (previous != nullptr && !previousFd.valid()) {
-    std::fprintf(stderr, "orlim-fleet: %s: %s\n", previous, std::strerror(errno));
-    return 2;
-  }
+  if (previous != nullptr && !previousFd.valid()) return cannotOpen(previous);
   const fleet::FleetSource nowSource{now, nowFd.get()};
   const fleet::FleetSource previousSource{previous == nullptr ? "" : previous, previousFd.get()};
   const int status = fleet::runFleet(
