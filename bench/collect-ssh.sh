@@ -17,7 +17,9 @@
 # the machine's load falls on all of them alike. Prints each one's median
 # wall time and its ratio to orlim-collect ssh, then the same list with
 # one host that never answers, whose cost should be no more than its
-# deadline. The goals: the ssh form within 1.1x of the faster of pssh and
+# deadline. Beside the wall times, the CPU time each spent (the tool's
+# processes: the control node's share) and the sshd's (the hosts' share,
+# all on this one machine here), which a loaded machine skews less. The goals: the ssh form within 1.1x of the faster of pssh and
 # clush, the playbook within 1.2x of Ansible's ad-hoc raw module.
 # Login as root, no become anywhere; each Ansible run has its own folder of
 # connection masters, so that none reuses another's.
@@ -96,28 +98,48 @@ echo "$hosts hosts answering after $delay s, $jobs at once, $rounds rounds;" \
   "one ssh connection, serially: $one s; load average: $(cut -d' ' -f1-3 /proc/loadavg)" \
   "on $(nproc) processors"
 
+# cpu FILE: CPU seconds used so far by this shell's finished children (each
+# tool, all it ran included) and by the sshd's (the hosts' side), as two
+# numbers in FILE. `times` runs in this shell itself: a subshell (a command
+# substitution) has its own count.
+cpu() {
+  times >"$lab/times"
+  awk -v hz="$(getconf CLK_TCK)" -v stat="$(cat "/proc/$lab_sshd/stat")" '
+    function seconds(x) { sub(/s$/, "", x); split(x, p, "m"); return p[1] * 60 + p[2] }
+    NR == 2 { split(stat, f, " "); printf "%.2f %.2f\n", seconds($1) + seconds($2), (f[16] + f[17]) / hz }
+  ' "$lab/times" >"$1"
+}
+
 tools=(${BENCH_TOOLS:-orlim-ssh pssh clush orlim-ansible ansible-raw ansible-command})
-declare -A walls
+declare -A walls mine theirs
 for round in $(seq "$rounds"); do
   for name in "${tools[@]}"; do
     rm -rf "$lab/pssh-out"
+    cpu "$lab/cpu0"
+    read -r mine0 theirs0 <"$lab/cpu0"
     start=$EPOCHREALTIME
     tool "$name"
     status=$?
     wall=$(echo "$EPOCHREALTIME - $start" | bc -l | xargs printf '%.2f')
+    cpu "$lab/cpu1"
+    read -r mine1 theirs1 <"$lab/cpu1"
     got=$(answers "$name")
     walls[$name]+="$wall "
-    printf 'round %d %-16s %7s s  answers %s/%s  status %s\n' "$round" "$name" "$wall" "$got" \
-      "$hosts" "$status" >&2
+    mine[$name]+="$(echo "$mine1 - $mine0" | bc -l) "
+    theirs[$name]+="$(echo "$theirs1 - $theirs0" | bc -l) "
+    printf 'round %d %-16s %7s s  cpu %6.2f s + sshd %6.2f s  answers %s/%s  status %s\n' "$round" \
+      "$name" "$wall" "$(echo "$mine1 - $mine0" | bc -l)" "$(echo "$theirs1 - $theirs0" | bc -l)" \
+      "$got" "$hosts" "$status" >&2
   done
 done
 
 median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 base=$(median <<<"${walls[orlim-ssh]:-1}")
-printf '%-16s %9s %9s   %s\n' tool median/s ratio rounds/s
+printf '%-16s %9s %6s %8s %9s   %s\n' tool median/s ratio cpu/s sshd-cpu/s "wall per round/s"
 for name in "${tools[@]}"; do
   m=$(median <<<"${walls[$name]}")
-  printf '%-16s %9.2f %9.2f   %s\n' "$name" "$m" "$(echo "$m / $base" | bc -l)" "${walls[$name]}"
+  printf '%-16s %9.2f %6.2f %8.2f %9.2f   %s\n' "$name" "$m" "$(echo "$m / $base" | bc -l)" \
+    "$(median <<<"${mine[$name]}")" "$(median <<<"${theirs[$name]}")" "${walls[$name]}"
 done
 # goal NAME OTHER...: NAME's median over the fastest of the OTHERs', where
 # all of them ran.
