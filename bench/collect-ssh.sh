@@ -76,7 +76,7 @@ tool() {
     orlim-ssh) "$collect" ssh -j "$jobs" -c "$lab/answer" -- "${names[@]}" ;;
     pssh) parallel-ssh -p "$jobs" -h "$lab/hosts" -o "$lab/pssh-out" "$lab/answer -u" ;;
     clush) clush -f "$jobs" -L -w "host-[001-$(printf '%03d' "$hosts")]" "$lab/answer -u" ;;
-    orlim-ansible) "$collect" ansible fleet -i "$lab/inventory" 2>/dev/null ;;
+    orlim-ansible) "$collect" ansible fleet -i "$lab/inventory" ;;
     ansible-raw) ansible fleet -i "$lab/inventory" -m raw -a "$lab/answer -u" ;;
     ansible-command) ansible fleet -i "$lab/inventory" -m command -a "$lab/answer -u" ;;
   esac >"$lab/out" 2>"$lab/err"
@@ -130,6 +130,8 @@ for round in $(seq "$rounds"); do
     printf 'round %d %-16s %7s s  cpu %6.2f s + sshd %6.2f s  answers %s/%s  status %s\n' "$round" \
       "$name" "$wall" "$(echo "$mine1 - $mine0" | bc -l)" "$(echo "$theirs1 - $theirs0" | bc -l)" \
       "$got" "$hosts" "$status" >&2
+    # A run that failed says why.
+    [ "$status" = 0 ] || grep -E 'fatal|FAILED|UNREACHABLE|ERROR|rror' "$lab/err" "$lab/out" | head -n 5 >&2
   done
 done
 

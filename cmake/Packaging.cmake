@@ -199,7 +199,7 @@ machines that print tokens need just the orlim package.]])
 # Python module of their own).
 set(CPACK_RPM_RPM_COLLECT_PACKAGE_SUMMARY "Collect orlim machine-identity tokens from a fleet")
 set(CPACK_RPM_RPM_COLLECT_PACKAGE_ARCHITECTURE noarch)
-set(CPACK_RPM_RPM_COLLECT_PACKAGE_REQUIRES "bash, coreutils, gawk, openssh-clients")
+set(CPACK_RPM_RPM_COLLECT_PACKAGE_REQUIRES "bash, coreutils, gawk, util-linux, openssh-clients")
 set(CPACK_RPM_RPM_COLLECT_PACKAGE_SUGGESTS "ansible-core")
 set(CPACK_RPM_RPM_COLLECT_PACKAGE_DESCRIPTION [[orlim-collect runs orlim on many machines over ssh, or through Ansible,
 and writes one 'HOST TOKEN' line per machine for the key holder's

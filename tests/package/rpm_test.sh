@@ -96,7 +96,7 @@ check_package orlim-collect noarch "Collect orlim machine-identity tokens from a
 expect_files "$(query -l)" /usr/bin/orlim-collect /usr/share/man/man1/orlim-collect.1.gz \
   /usr/share/orlim-collect/orlim-collect.yml /usr/share/orlim-collect/filter_plugins/orlim_collect.py \
   /usr/share/licenses/orlim-collect/LICENSE
-for needed in bash coreutils openssh-clients; do
+for needed in bash coreutils util-linux openssh-clients; do
   grep -qx "$needed" <<<"$(query -R)" || fail "orlim-collect: does not require $needed: $(query -R)"
 done
 grep -qx ansible-core <<<"$(query --suggests)" || fail "orlim-collect: does not suggest ansible-core"
