@@ -58,7 +58,10 @@ arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64 libc6:ar
 container="podman runc"
 test="g++ $(build_depends all) clang libclang-rt-14-dev iproute2 dmidecode jq ansible-core openssh-server $package $vm $arm64 $container"
 packaging="$build $package g++-aarch64-linux-gnu libc6:arm64 libc6-dev:arm64"
-bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq rapidjson-dev libsimdjson-dev"
+# bench/collect-ssh.sh: a fleet on a loopback sshd, asked by the collector
+# and by the fleet tools people run (parallel-ssh, clush, Ansible); the
+# record reader's bench against rapidjson and simdjson.
+bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq openssh-server pssh clustershell ansible-core rapidjson-dev libsimdjson-dev"
 
 clang="$test"
 fuzz="$build clang libclang-rt-14-dev"
