@@ -56,7 +56,9 @@ arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64 libc6:ar
 # A real container for orlim-inspect's environment test: Debian's podman,
 # run nested here with runc (crun can't run in these machines' cgroups).
 container="podman runc"
-test="g++ $(build_depends all) clang libclang-rt-14-dev iproute2 dmidecode jq ansible-core openssh-server $package $vm $arm64 $container"
+# The fleet page is checked in a real headless browser: Debian's Chromium.
+browser="chromium"
+test="g++ $(build_depends all) clang libclang-rt-14-dev iproute2 dmidecode jq ansible-core openssh-server $package $vm $arm64 $container $browser"
 packaging="$build $package g++-aarch64-linux-gnu libc6:arm64 libc6-dev:arm64"
 bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq"
 

@@ -48,6 +48,36 @@ TEST(Escape, OnePolicyForJsonAndText) {
   }
 }
 
+// In a page, outside bytes read as the terminal shows them, and markup in
+// them is text: nothing of a label can open an element or end an attribute.
+TEST(Escape, HtmlIsTheTextFormWithReferences) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string html;
+  };
+  const Case cases[] = {
+      {"Plain", "host-01.example", "host-01.example"},
+      {"Markup", "<img src=x onerror=alert(1)>", "&lt;img src=x onerror=alert(1)&gt;"},
+      {"EndOfScript", "</script><b>", "&lt;/script&gt;&lt;b&gt;"},
+      {"Quotes", "a\"b'c&d", "a&quot;b&#39;c&amp;d"},
+      {"Reference", "&lt;", "&amp;lt;"},
+      {"ControlsAsText", std::string("<\x1b\x00>", 4), "&lt;\\x1b\\x00&gt;"},
+      {"Utf8Kept", "caf\xc3\xa9<", "caf\xc3\xa9&lt;"},
+      {"AllSpecials", std::string(100, '"'), [] {
+         std::string s;
+         for (int i = 0; i < 100; ++i) s += "&quot;";
+         return s;
+       }()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string out = "kept<";
+    report::appendHtmlEscaped(out, c.bytes);
+    EXPECT_EQ(out, "kept<" + c.html);
+  }
+}
+
 TEST(JsonWriter, NestsWithTheProjectsSeparators) {
   using namespace report;
   JsonWriter w;
