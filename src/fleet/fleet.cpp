@@ -149,8 +149,8 @@ void flushOutput(Output& out) {
 
 }  // namespace
 
-int runFleet(const FleetOptions& options, const FleetSource& now, const FleetSource* previous,
-             const FleetIo& io) {
+int runFleet(const FleetOptions& options, const FleetSource& now,
+             std::span<const FleetSource> previous, const FleetIo& io) {
   FleetRun run{io, {}, {}, 0, false, 0, {}, {}, {}};
   run.buffer.reset(new (std::nothrow) char[kReadBlock + kMaxLineBytes + 1]);
   if (run.buffer == nullptr) {
@@ -159,19 +159,31 @@ int runFleet(const FleetOptions& options, const FleetSource& now, const FleetSou
     return 1;
   }
   Collection nowRecords;
-  Collection oldRecords;
-  if (previous != nullptr) readCollection(run, *previous, oldRecords);
+  Previous known;
+  for (const FleetSource& source : previous) {
+    beginCollection(known, source.name);
+    readCollection(run, source, known.records);
+  }
   readCollection(run, now, nowRecords);
   run.buffer.reset();
-  const Comparison comparison = compare(nowRecords, oldRecords);
-  const FleetView view{nowRecords, oldRecords, comparison, run.names, run.badLines};
+  // A collection that gave nothing (a collector that stopped, an empty
+  // file) would make every label gone: said instead.
+  if (nowRecords.records.empty() && !known.records.records.empty()) {
+    run.messages = "orlim-fleet: ";
+    report::appendTextEscaped(run.messages, displayName(now.name));
+    run.messages += ": no records, where the previous collections have some: nothing compared\n";
+    flushMessages(run);
+    return 1;
+  }
+  const Comparison comparison = compare(nowRecords, known);
+  const FleetView view{nowRecords, known.records, known, comparison, run.names, run.badLines};
   Output out;
   out.flush = flushOutput;
   out.context = &run;
   if (options.json)
     renderJson(view, out);
   else
-    renderText(view, out);
+    renderText(view, options.wide, out);
   flushOutput(out);
   if (run.writeError != 0) {
     run.messages = "orlim-fleet: write error: ";

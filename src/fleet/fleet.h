@@ -1,11 +1,12 @@
 #pragma once
-// orlim-fleet: a fleet's identities across two collections of the records
+// orlim-fleet: a fleet's identities across collections of the records
 // orlim-decode --json prints. Needs no token key.
 
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "common/io.h"
@@ -18,6 +19,7 @@ inline constexpr std::size_t kMaxLineBytes = 0xFFFF;
 
 struct FleetOptions {
   bool json = false;
+  bool wide = false;  // the text as one wide row per label
 };
 
 // An input: its name as given ("-" is standard input) and an open descriptor.
@@ -33,13 +35,15 @@ struct FleetIo {
   int err = STDERR_FILENO;
 };
 
-// Reads NOW and, when given, the previous collection, compares them and
-// prints the verdicts. Lines that are not records are reported on err by
-// file and line, and the rest is compared. Returns the exit status: 0 when
-// every label is same, new, gone or uuid-byte-order without a warning, 1
-// when anything needs a look, a line was not a record, input could not be
-// read or output not written.
-int runFleet(const FleetOptions& options, const FleetSource& now, const FleetSource* previous,
-             const FleetIo& io);
+// Reads the previous collections (oldest first, none at all allowed) and
+// NOW, compares NOW with each label's last known record and prints the
+// verdicts. Lines that are not records are reported on err by file and
+// line, and the rest is compared. NOW without a record while the previous
+// collections have some is said on err and not compared. Returns the exit
+// status: 0 when every label is same, new, gone or uuid-byte-order without
+// a warning, 1 when anything needs a look, a line was not a record, NOW
+// had no record, input could not be read or output not written.
+int runFleet(const FleetOptions& options, const FleetSource& now,
+             std::span<const FleetSource> previous, const FleetIo& io);
 
 }  // namespace fleet

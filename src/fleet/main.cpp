@@ -1,5 +1,6 @@
-// orlim-fleet: compares a fleet's decoded tokens with the last collection's:
-// which machines are new, gone, the same, or changed and how.
+// orlim-fleet: compares a fleet's decoded tokens with what earlier
+// collections knew: which machines are new, gone, the same, or changed and
+// how, which could not be reached, which moved.
 
 #include <fcntl.h>
 #include <getopt.h>
@@ -7,7 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <string_view>
+#include <vector>
 
 #include "common/unique_fd.h"
 #include "common/usage_error.h"
@@ -20,13 +23,16 @@ const char kTool[] = "orlim-fleet";
 const char kUsage[] =
     "Usage: orlim-fleet [OPTION]... [NOW.jsonl | -]\n"
     "Compares the records orlim-decode --json printed for this collection of\n"
-    "tokens (NOW, standard input when absent or '-') with the last one's, and\n"
-    "says per label what changed: same, new, gone, card-changed, uuid-changed,\n"
-    "uuid-byte-order, replaced or failed; and which labels share a machine or\n"
-    "a UUID.\n"
+    "tokens (NOW, standard input when absent or '-') with each label's last\n"
+    "known record, and says per label what changed: same, new, gone,\n"
+    "card-changed, uuid-changed, uuid-byte-order, replaced, failed or\n"
+    "unreachable; which labels share a machine or a UUID; which machine moved\n"
+    "to another label.\n"
     "\n"
-    "  --previous OLD.jsonl  the last collection's records\n"
+    "  --previous OLD.jsonl  an earlier collection's records; given several\n"
+    "                        times, oldest first\n"
     "  --json                one JSON object per label, then a summary object\n"
+    "  --wide                the text as one wide row per label\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -41,16 +47,20 @@ int openInput(const char* name) {
   return ::open(name, O_RDONLY | O_CLOEXEC);
 }
 
-enum : int { kOptJson = 256, kOptPrevious, kOptVersion };
+enum : int { kOptJson = 256, kOptPrevious, kOptVersion, kOptWide };
+
+// Each --previous's name and descriptor; a run takes few.
+constexpr std::size_t kMaxPrevious = 256;
 
 }  // namespace
 
 int main(int argc, char** argv) {
   fleet::FleetOptions options;
-  const char* previous = nullptr;
+  std::vector<const char*> previous;
   const option longOptions[] = {
       {"json", no_argument, nullptr, kOptJson},
       {"previous", required_argument, nullptr, kOptPrevious},
+      {"wide", no_argument, nullptr, kOptWide},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kOptVersion},
       {nullptr, 0, nullptr, 0},
@@ -70,8 +80,12 @@ int main(int argc, char** argv) {
         options.json = true;
         break;
       case kOptPrevious:
-        if (previous != nullptr) return usageError(kTool, "--previous given twice: ", optarg);
-        previous = optarg;
+        if (previous.size() == kMaxPrevious)
+          return usageError(kTool, "more --previous than this takes: ", optarg);
+        previous.push_back(optarg);
+        break;
+      case kOptWide:
+        options.wide = true;
         break;
       case 'h':
         std::fputs(kUsage, stdout);
@@ -88,25 +102,32 @@ int main(int argc, char** argv) {
     now = argv[i];
   }
   if (now == nullptr) now = "-";
-  if (previous != nullptr && std::string_view(previous) == "-" && std::string_view(now) == "-")
-    return usageError(kTool, "standard input can be one collection, not both: ", "-");
+  std::size_t fromStdin = std::string_view(now) == "-" ? 1u : 0u;
+  for (const char* name : previous) fromStdin += std::string_view(name) == "-" ? 1u : 0u;
+  if (fromStdin > 1)
+    return usageError(kTool, "standard input can be one collection, not more: ", "-");
 
+  // Opened in order, so that the first one missing is the one named.
+  std::deque<UniqueFd> previousFds;  // grows in place: an owner is not moved
+  std::vector<fleet::FleetSource> previousSources;
+  for (const char* name : previous) {
+    previousFds.emplace_back(openInput(name));
+    if (!previousFds.back().valid()) {
+      std::fprintf(stderr, "orlim-fleet: %s: %s\n", name, std::strerror(errno));
+      return 2;
+    }
+    previousSources.push_back(fleet::FleetSource{name, previousFds.back().get()});
+  }
   UniqueFd nowFd(openInput(now));
   if (!nowFd.valid()) {
     std::fprintf(stderr, "orlim-fleet: %s: %s\n", now, std::strerror(errno));
     return 2;
   }
-  UniqueFd previousFd(previous == nullptr ? -1 : openInput(previous));
-  if (previous != nullptr && !previousFd.valid()) {
-    std::fprintf(stderr, "orlim-fleet: %s: %s\n", previous, std::strerror(errno));
-    return 2;
-  }
   const fleet::FleetSource nowSource{now, nowFd.get()};
-  const fleet::FleetSource previousSource{previous == nullptr ? "" : previous, previousFd.get()};
-  const int status = fleet::runFleet(
-      options, nowSource, previous == nullptr ? nullptr : &previousSource, fleet::FleetIo{});
+  const int status = fleet::runFleet(options, nowSource, previousSources, fleet::FleetIo{});
   // Standard input is not this program's to close.
   if (nowFd.get() == STDIN_FILENO) nowFd.release();
-  if (previousFd.get() == STDIN_FILENO) previousFd.release();
+  for (UniqueFd& fd : previousFds)
+    if (fd.get() == STDIN_FILENO) fd.release();
   return status;
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <deque>
 #include <map>
 #include <sstream>
 #include <string>
@@ -75,21 +76,37 @@ struct Result {
   std::string err;
 };
 
-Result run(bool json, const std::string* old, const std::string& now,
-           fleet::FleetIo io = fleet::FleetIo{}) {
+// orlim-fleet over NOW and the previous collections, oldest first: one is
+// old.jsonl, several old1.jsonl, old2.jsonl, ...
+Result runAll(fleet::FleetOptions options, const std::vector<std::string>& previous,
+              const std::string& now, fleet::FleetIo io = fleet::FleetIo{}) {
   UniqueFd nowFd(memoryFile(now));
-  UniqueFd oldFd(memoryFile(old == nullptr ? "" : *old));
+  std::deque<UniqueFd> oldFds;
+  std::vector<std::string> names;
+  std::vector<fleet::FleetSource> sources;
+  for (std::size_t i = 0; i < previous.size(); ++i) {
+    oldFds.emplace_back(memoryFile(previous[i]));
+    names.push_back(previous.size() == 1 ? "old.jsonl" : "old" + std::to_string(i + 1) + ".jsonl");
+  }
+  for (std::size_t i = 0; i < previous.size(); ++i) sources.push_back({names[i], oldFds[i].get()});
   UniqueFd out(memfd_create("fleet-out", MFD_CLOEXEC));
   UniqueFd err(memfd_create("fleet-err", MFD_CLOEXEC));
   io.out = out.get();
   io.err = err.get();
   const fleet::FleetSource nowSource{"now.jsonl", nowFd.get()};
-  const fleet::FleetSource oldSource{"old.jsonl", oldFd.get()};
   Result r;
-  r.status = fleet::runFleet(fleet::FleetOptions{json}, nowSource, old == nullptr ? nullptr : &oldSource, io);
+  r.status = fleet::runFleet(options, nowSource, sources, io);
   r.out = readBack(out.get());
   r.err = readBack(err.get());
   return r;
+}
+
+Result run(bool json, const std::string* old, const std::string& now,
+           fleet::FleetIo io = fleet::FleetIo{}) {
+  fleet::FleetOptions options;
+  options.json = json;
+  return runAll(options, old == nullptr ? std::vector<std::string>{} : std::vector<std::string>{*old},
+                now, io);
 }
 
 // What a label must get. Unlabelled entries are named "@" and their
@@ -119,7 +136,8 @@ const std::vector<FleetCase>& cases() {
       {"same", true, {token("web-01", kUuidA, kCard1)}, {token("web-01", kUuidA, kCard1, 1800000000)},
        {{"web-01", "same", {}}}, 0, {}},
       {"new", true, {}, {token("web-01", kUuidA, kCard1)}, {{"web-01", "new", {}}}, 0, {}},
-      {"gone", true, {token("web-01", kUuidA, kCard1)}, {}, {{"web-01", "gone", {}}}, 0, {}},
+      {"gone", true, {token("web-01", kUuidA, kCard1)}, {token("web-02", kUuidC, kCard1)},
+       {{"web-01", "gone", {}}, {"web-02", "new", {}}}, 0, {}},
       {"card-changed", true, {token("web-01", kUuidA, kCard1)}, {token("web-01", kUuidA, kCard2)},
        {{"web-01", "card-changed", {}}}, 1, {}},
       {"uuid-changed", true, {token("web-01", kUuidA, kCard1)}, {token("web-01", kUuidC, kCard1)},
