@@ -301,9 +301,10 @@ constexpr std::size_t kBlockValueColumn = kBlockIndent + noteWidth() + 2;
 // The wide form's: under the label, the name and value after ": ".
 constexpr std::size_t kWideIndent = 2 + kStatusWidth;
 
-// Text at column, kept to the terminal's width: broken after the last
-// space that fits, or where the line is full when none does, and carried
-// on at column.
+// Text at column, kept to the terminal's width and carried on at column:
+// broken at the last space that fits (which goes), or where the line is
+// full when none does, so that a full line tells a reader that the text
+// goes on without a space.
 void appendWrapped(std::string& out, std::size_t column, std::string_view text) {
   const std::size_t room = kTextColumns - column;
   while (displayWidth(text) > room) {
@@ -311,7 +312,7 @@ void appendWrapped(std::string& out, std::size_t column, std::string_view text) 
     for (std::size_t chars = 0; end < text.size(); ++end) {
       if (startsCharacter(text[end]) && chars++ == room) break;
     }
-    std::size_t cut = text.rfind(' ', end);
+    std::size_t cut = text.rfind(' ', end - 1);
     std::size_t resume = cut + 1;
     if (cut == std::string_view::npos || cut == 0) cut = resume = end;
     out.append(text.substr(0, cut));
