@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/io.h"
 #include "fleet/fleet_compare.h"
@@ -32,6 +33,11 @@ struct FleetRun {
   std::unique_ptr<char[]> buffer;
   ParsedRecord parsed;
   std::string scratch;
+  // For a keeper: NOW's records' lines as given, end to end, and where
+  // each ends.
+  bool keepLines = false;
+  std::string kept;
+  std::vector<std::size_t> keptEnds;
 };
 
 void flushMessages(FleetRun& run) {
@@ -76,6 +82,10 @@ void readLine(FleetRun& run, const FleetSource& source, Collection& c, std::stri
   }
   switch (addRecord(c, run.parsed, static_cast<std::uint32_t>(number), run.names)) {
     case AddResult::kAdded:
+      if (run.keepLines) {
+        run.kept += line;
+        run.keptEnds.push_back(run.kept.size());
+      }
       return;
     case AddResult::kTooManyWarnings:
       reportLine(run, source.name, number, 0, "more kinds of warning than this reads");
@@ -88,8 +98,10 @@ void readLine(FleetRun& run, const FleetSource& source, Collection& c, std::stri
 
 void readCollection(FleetRun& run, const FleetSource& source, Collection& c) {
   struct stat file {};
-  if (fstat(source.fd, &file) == 0 && S_ISREG(file.st_mode))
+  if (fstat(source.fd, &file) == 0 && S_ISREG(file.st_mode)) {
     reserveFor(c, static_cast<std::size_t>(file.st_size));
+    if (run.keepLines) run.kept.reserve(static_cast<std::size_t>(file.st_size));
+  }
   char* const buffer = run.buffer.get();
   std::size_t have = 0;      // the start of a line, carried over from the last block
   bool longLine = false;     // the line went past the limit: its rest is passed over
@@ -150,8 +162,9 @@ void flushOutput(Output& out) {
 }  // namespace
 
 int runFleet(const FleetOptions& options, const FleetSource& now,
-             std::span<const FleetSource> previous, const FleetIo& io) {
-  FleetRun run{io, {}, {}, 0, false, 0, {}, {}, {}};
+             std::span<const FleetSource> previous, const FleetIo& io,
+             const FleetKeeper* keeper) {
+  FleetRun run{io, {}, {}, 0, false, 0, {}, {}, {}, false, {}, {}};
   run.buffer.reset(new (std::nothrow) char[kReadBlock + kMaxLineBytes + 1]);
   if (run.buffer == nullptr) {
     run.messages = "orlim-fleet: out of memory\n";
@@ -160,10 +173,18 @@ int runFleet(const FleetOptions& options, const FleetSource& now,
   }
   Collection nowRecords;
   Previous known;
+  if (keeper != nullptr) {
+    if (const int status = keeper->load(keeper->context, known, run.names, run.messages);
+        status != 0) {
+      flushMessages(run);
+      return status;
+    }
+  }
   for (const FleetSource& source : previous) {
     beginCollection(known, source.name);
     readCollection(run, source, known.records);
   }
+  run.keepLines = keeper != nullptr;
   readCollection(run, now, nowRecords);
   run.buffer.reset();
   // A collection that gave nothing (a collector that stopped, an empty
@@ -176,6 +197,25 @@ int runFleet(const FleetOptions& options, const FleetSource& now,
     return 1;
   }
   const Comparison comparison = compare(nowRecords, known);
+  if (keeper != nullptr) {
+    // Kept before a verdict is printed: what is printed is what was kept.
+    int status = 1;
+    if (run.readFailed) {
+      run.messages = "orlim-fleet: ";
+      report::appendTextEscaped(run.messages, displayName(now.name));
+      run.messages += ": not read whole: nothing kept\n";
+    } else {
+      std::vector<std::string_view> lines(run.keptEnds.size());
+      for (std::size_t i = 0, start = 0; i < lines.size(); start = run.keptEnds[i++])
+        lines[i] = std::string_view(run.kept).substr(start, run.keptEnds[i] - start);
+      status = keeper->keep(keeper->context, nowRecords, lines, comparison, run.messages);
+    }
+    if (status != 0) {
+      flushMessages(run);
+      return status;
+    }
+    std::string().swap(run.kept);
+  }
   const FleetView view{nowRecords, known.records, known, comparison, run.names, run.badLines};
   Output out;
   out.flush = flushOutput;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "common/io.h"
@@ -35,6 +36,23 @@ struct FleetIo {
   int err = STDERR_FILENO;
 };
 
+struct Collection;
+struct Comparison;
+struct Previous;
+struct WarningNames;
+
+// A registry's part in a run: load fills the previous collections before
+// NOW is read; keep stores NOW once compared, before a verdict is printed
+// (lines[i] is the line NOW's record i was read from, as given). Each
+// returns 0, or the run's exit status with what to say on err (whole
+// lines) appended to message; then nothing is printed.
+struct FleetKeeper {
+  int (*load)(void* context, Previous& previous, WarningNames& names, std::string& message);
+  int (*keep)(void* context, const Collection& now, std::span<const std::string_view> lines,
+              const Comparison& comparison, std::string& message);
+  void* context = nullptr;
+};
+
 // Reads the previous collections (oldest first, none at all allowed) and
 // NOW, compares NOW with each label's last known record and prints the
 // verdicts. Lines that are not records are reported on err by file and
@@ -43,7 +61,10 @@ struct FleetIo {
 // status: 0 when every label is same, new, gone or uuid-byte-order without
 // a warning, 1 when anything needs a look, a line was not a record, NOW
 // had no record, input could not be read or output not written.
+// With a keeper, NOW that could not be read whole is not kept, and the
+// keeper's status is the run's when it fails.
 int runFleet(const FleetOptions& options, const FleetSource& now,
-             std::span<const FleetSource> previous, const FleetIo& io);
+             std::span<const FleetSource> previous, const FleetIo& io,
+             const FleetKeeper* keeper = nullptr);
 
 }  // namespace fleet

@@ -15,6 +15,7 @@
 #include "common/unique_fd.h"
 #include "common/usage_error.h"
 #include "fleet/fleet.h"
+#include "fleet/registry_command.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ const char kTool[] = "orlim-fleet";
 
 const char kUsage[] =
     "Usage: orlim-fleet [OPTION]... [NOW.jsonl | -]\n"
+    "  or:  orlim-fleet --registry FILE record [--name NAME] [OPTION]... [NOW.jsonl | -]\n"
+    "  or:  orlim-fleet --registry FILE collections | history LABEL | export [NAME]\n"
     "Compares the records orlim-decode --json printed for this collection of\n"
     "tokens (NOW, standard input when absent or '-') with each label's last\n"
     "known record, and says per label what changed: same, new, gone,\n"
@@ -33,13 +36,20 @@ const char kUsage[] =
     "                        times, oldest first\n"
     "  --json                one JSON object per label, then a summary object\n"
     "  --wide                the text as one wide row per label\n"
+    "  --registry FILE       the registry of collections (SQLite): record compares\n"
+    "                        NOW with each label's last known record there and\n"
+    "                        keeps it; collections lists what it holds, history\n"
+    "                        a label's records, export a collection's records\n"
+    "                        (the latest when unnamed) as orlim-decode wrote them\n"
+    "  --name NAME           record: the collection's name (default: the time)\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
     "Exit status: 0 when every label is same, new, gone or uuid-byte-order\n"
     "with no warnings; 1 when anything needs a look (a change, a failure, a\n"
     "shared identity, a warning, a line that is not a record, a read or write\n"
-    "error); 2 on a usage error or when a file cannot be opened.\n";
+    "error); 2 on a usage error or when a file cannot be opened; with --registry,\n"
+    "2 when the registry cannot be used (record then keeps nothing).\n";
 
 // Standard input for "-", else the file opened for reading.
 int openInput(const char* name) {
@@ -47,7 +57,7 @@ int openInput(const char* name) {
   return ::open(name, O_RDONLY | O_CLOEXEC);
 }
 
-enum : int { kOptJson = 256, kOptPrevious, kOptVersion, kOptWide };
+enum : int { kOptJson = 256, kOptPrevious, kOptVersion, kOptWide, kOptRegistry, kOptName };
 
 // Each --previous's name and descriptor; a run takes few.
 constexpr std::size_t kMaxPrevious = 256;
@@ -61,20 +71,28 @@ int main(int argc, char** argv) {
       {"json", no_argument, nullptr, kOptJson},
       {"previous", required_argument, nullptr, kOptPrevious},
       {"wide", no_argument, nullptr, kOptWide},
+      {"registry", required_argument, nullptr, kOptRegistry},
+      {"name", required_argument, nullptr, kOptName},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kOptVersion},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;  // the messages below say it in this tool's words
-  const char* now = nullptr;
+  const char* registry = nullptr;
+  const char* collectionName = nullptr;
+  std::vector<const char*> operands;
   for (;;) {
     const int opt = getopt_long(argc, argv, "-:h", longOptions, nullptr);
     if (opt == -1) break;
     switch (opt) {
       case 1:
-        if (now != nullptr)
-          return usageError(kTool, "one collection to compare, not also ", optarg);
-        now = optarg;
+        operands.push_back(optarg);
+        break;
+      case kOptRegistry:
+        registry = optarg;
+        break;
+      case kOptName:
+        collectionName = optarg;
         break;
       case kOptJson:
         options.json = true;
@@ -97,11 +115,36 @@ int main(int argc, char** argv) {
         return optionError(kTool, opt, argv);
     }
   }
-  for (int i = optind; i < argc; ++i) {  // after "--"
-    if (now != nullptr) return usageError(kTool, "one collection to compare, not also ", argv[i]);
-    now = argv[i];
+  for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);  // after "--"
+  fleet::RegistryCommand command{registry, {}, nullptr, collectionName};
+  std::size_t first = 0;  // the operand naming NOW
+  if (registry != nullptr) {
+    if (!previous.empty())
+      return usageError(kTool, "--previous names files; with --registry the registry holds the past: ",
+                        previous[0]);
+    if (operands.empty())
+      return usageError(kTool, "--registry needs a command (record, collections, history, export): ",
+                        registry);
+    if (!fleet::registryVerb(operands[0], command.verb))
+      return usageError(kTool, "unknown registry command ", operands[0]);
+    using fleet::RegistryVerb;
+    const std::size_t most = command.verb == RegistryVerb::kCollections ? 1 : 2;
+    if (operands.size() > most) return usageError(kTool, "one operand too many: ", operands[most]);
+    if (command.verb == RegistryVerb::kHistory && operands.size() < 2)
+      return usageError(kTool, "history needs a LABEL: ", operands[0]);
+    if (collectionName != nullptr && command.verb != RegistryVerb::kRecord)
+      return usageError(kTool, "--name names what record keeps: ", collectionName);
+    if (command.verb != RegistryVerb::kRecord) {
+      command.operand = operands.size() > 1 ? operands[1] : nullptr;
+      return fleet::runRegistryCommand(options, command, nullptr, fleet::FleetIo{});
+    }
+    first = 1;
+  } else if (collectionName != nullptr) {
+    return usageError(kTool, "--name needs --registry: ", collectionName);
   }
-  if (now == nullptr) now = "-";
+  if (operands.size() > first + 1)
+    return usageError(kTool, "one collection to compare, not also ", operands[first + 1]);
+  const char* now = operands.size() > first ? operands[first] : "-";
   std::size_t fromStdin = std::string_view(now) == "-" ? 1u : 0u;
   for (const char* name : previous) fromStdin += std::string_view(name) == "-" ? 1u : 0u;
   if (fromStdin > 1)
@@ -124,7 +167,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fleet::FleetSource nowSource{now, nowFd.get()};
-  const int status = fleet::runFleet(options, nowSource, previousSources, fleet::FleetIo{});
+  const int status =
+      registry != nullptr
+          ? fleet::runRegistryCommand(options, command, &nowSource, fleet::FleetIo{})
+          : fleet::runFleet(options, nowSource, previousSources, fleet::FleetIo{});
   // Standard input is not this program's to close.
   if (nowFd.get() == STDIN_FILENO) nowFd.release();
   for (UniqueFd& fd : previousFds)
