@@ -63,29 +63,38 @@ void recordEnd(Decoder& d, char* end) { d.outUsed = static_cast<std::size_t>(end
 
 // The message for standard error, after the records before it.
 void reportFailure(Decoder& d, const InputOrigin& origin, std::string_view label,
-                   std::string_view message) {
+                   const Failure& failure) {
   d.failed = true;
   if (d.messagesWithRecords) {
-    recordEnd(d, putFailureMessage(recordStart(d), origin, label, message));
+    recordEnd(d, putFailureMessage(recordStart(d), origin, label, failure));
     return;
   }
   if (d.errUsed >= kWriteBlock) flushOutput(d);
-  char* end = putFailureMessage(d.err.data() + d.errUsed, origin, label, message);
+  char* end = putFailureMessage(d.err.data() + d.errUsed, origin, label, failure);
   d.errUsed = static_cast<std::size_t>(end - d.err.data());
 }
 
 // One record for an input that gave no token: its JSON error record in
 // place (text output shows the message only), and the message.
 void failRecord(Decoder& d, const InputOrigin& origin, std::string_view label, std::string_view input,
+                const Failure& failure) {
+  if (d.options.json) recordEnd(d, putErrorRecord(recordStart(d), origin, label, input, failure));
+  reportFailure(d, origin, label, failure);
+}
+
+void failRecord(Decoder& d, const InputOrigin& origin, std::string_view label, std::string_view input,
                 std::string_view message) {
-  if (d.options.json) recordEnd(d, putErrorRecord(recordStart(d), origin, label, input, message));
-  reportFailure(d, origin, label, message);
+  failRecord(d, origin, label, input, Failure{decoded::ErrorKind::kInvalid, message, {}});
 }
 
 void decodeOneLine(Decoder& d, std::string_view text, const InputOrigin& origin) {
   TokenLine line = parseTokenLine(*d.cipher, text);
   if (line.status != DecodeStatus::kOk) {
-    failRecord(d, origin, line.label, line.input, describeStatus(line).view());
+    const decoded::ErrorKind kind = line.status == DecodeStatus::kUnreachable ? decoded::ErrorKind::kUnreachable
+                                    : line.status == DecodeStatus::kNoToken   ? decoded::ErrorKind::kNoToken
+                                                                              : decoded::ErrorKind::kInvalid;
+    failRecord(d, origin, line.label, line.input,
+               Failure{kind, describeStatus(line).view(), line.reason});
     return;
   }
   // A token older than --max-age allows is refused: a licence server does

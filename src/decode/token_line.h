@@ -17,7 +17,15 @@ enum class DecodeStatus {
   kWrongLength,  // not 58 hex digits
   kNotOurs,      // decrypts to no valid record: another key, or corrupted
   kTwoTokens,    // two fields of 58 hex digits: a token is never a label
+  // The collector's word for a host that gave no token, in place of one:
+  // "HOST !unreachable REASON" and "HOST !no-token REASON".
+  kUnreachable,
+  kNoToken,
 };
+
+// The words that stand in for a token on such a line.
+inline constexpr std::string_view kUnreachableWord = "!unreachable";
+inline constexpr std::string_view kNoTokenWord = "!no-token";
 
 inline constexpr std::size_t kTokenDigits = 2 * kTokenRecordSize;
 
@@ -30,6 +38,7 @@ struct TokenLine {
   TokenFields fields;                                   // kOk
   std::size_t badAt = 0;                                // kNotHex: 1-based position in the line
   std::size_t digits = 0;                               // kWrongLength
+  std::string_view reason;  // kUnreachable, kNoToken: the rest of the line, trimmed; may be empty
 };
 
 // Takes a line apart and opens its token with a cipher from makeTokenCipher.
