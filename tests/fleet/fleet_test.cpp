@@ -50,6 +50,12 @@ std::string failure(const std::string& label, const std::string& input = "XYZ") 
   return line + "\"input\": \"" + input + "\", \"error\": \"character 1 is not a hex digit\"}";
 }
 
+// An error record of the collector's kind: unreachable or no-token.
+std::string noToken(const std::string& label, const std::string& kind) {
+  return "{\"label\": \"" + label + "\", \"kind\": \"" + kind + "\", \"input\": \"!" + kind +
+         " ssh failed\", \"error\": \"host " + kind + ": ssh failed\", \"line\": 1}";
+}
+
 std::string join(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
@@ -170,6 +176,22 @@ const std::vector<FleetCase>& cases() {
        {{"web-01", "replaced", {}}}, 1, {}},
       {"failed", true, {token("web-01", kUuidA, kCard1)}, {failure("web-01")},
        {{"web-01", "failed", {}}}, 1, {}},
+      // A host the collector could not reach: unreachable, its identity kept.
+      {"unreachable", true, {token("web-01", kUuidA, kCard1)}, {noToken("web-01", "unreachable")},
+       {{"web-01", "unreachable", {}}}, 1, {}},
+      {"unreachable-not-new", true, {}, {noToken("web-01", "unreachable")},
+       {{"web-01", "unreachable", {}}}, 1, {}},
+      // Reached, and orlim gave no token: failed.
+      {"no-token", true, {token("web-01", kUuidA, kCard1)}, {noToken("web-01", "no-token")},
+       {{"web-01", "failed", {}}}, 1, {}},
+      // Unreachable in the latest collection: there, so not gone; back the
+      // next time, compared with the identity before.
+      {"back-after-unreachable", true, {noToken("web-01", "unreachable"), token("web-02", kUuidC, kCard1)},
+       {token("web-01", kUuidA, kCard2), token("web-02", kUuidC, kCard1)},
+       {{"web-01", "card-changed", {}}, {"web-02", "same", {}}}, 1, {}, {{token("web-01", kUuidA, kCard1)}}},
+      {"unreachable-then-missing", true, {noToken("web-01", "unreachable"), token("web-02", kUuidC, kCard1)},
+       {token("web-02", kUuidC, kCard1)}, {{"web-01", "gone", {}}, {"web-02", "same", {}}}, 0, {},
+       {{token("web-01", kUuidA, kCard1)}}},
       // Settled: an error record for a label OLD does not have is failed, not new.
       {"failed-not-new", true, {}, {failure("web-01")}, {{"web-01", "failed", {}}}, 1, {}},
       // The byte order is no change: what changed is the card.
