@@ -20,11 +20,6 @@ lab_enter "$0" "$@"
 contrib=$(realpath "$1") scenario=$(realpath "$2") orlim=$(realpath "$3")
 decode=$(realpath "$4") fleet=$(realpath "$5")
 collect=$contrib/orlim-collect
-failures=0
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
-}
 trap 'lab_stop; rm -rf "$lab"' EXIT
 lab_start_sshd || exit 1
 cp /root/.ssh/config "$lab/ssh_config.base"

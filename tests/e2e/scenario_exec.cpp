@@ -19,20 +19,24 @@
 
 namespace {
 
+// SMBIOS 3.0 tables with this type-1 UUID, as stored.
+void setFirmwareUuid(orlimtest::Scenario& scenario, const smbiostest::Uuid& raw) {
+  using smbiostest::operator+;
+  const smbiostest::Bytes table = smbiostest::type1(raw) + smbiostest::endOfTable();
+  const smbiostest::Bytes entryPoint =
+      smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), 0);
+  scenario.smbiosEntryPoint = std::string(entryPoint.begin(), entryPoint.end());
+  scenario.dmiTable = std::string(table.begin(), table.end());
+}
+
 bool namedScenario(std::string_view name, orlimtest::Scenario& scenario) {
   scenario = orlimtest::workingMachine();
   if (name == "working") return true;
   if (name == "placeholder") {
     // Stored as the firmware stores it: 03000200-0400-0500-0006-000700080009
     // once the first three fields are read little-endian.
-    const smbiostest::Uuid raw = {0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05,
-                                  0x00, 0x06, 0x00, 0x07, 0x00, 0x08, 0x00, 0x09};
-    using smbiostest::operator+;
-    const smbiostest::Bytes table = smbiostest::type1(raw) + smbiostest::endOfTable();
-    const smbiostest::Bytes entryPoint =
-        smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), 0);
-    scenario.smbiosEntryPoint = std::string(entryPoint.begin(), entryPoint.end());
-    scenario.dmiTable = std::string(table.begin(), table.end());
+    setFirmwareUuid(scenario, {0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00, 0x06, 0x00,
+                               0x07, 0x00, 0x08, 0x00, 0x09});
     return true;
   }
   if (name == "no-firmware") {
@@ -48,13 +52,9 @@ bool namedScenario(std::string_view name, orlimtest::Scenario& scenario) {
     char* end = nullptr;
     raw.back() = static_cast<std::uint8_t>(std::strtoul(byte.c_str(), &end, 16));
     if (end != byte.c_str() + 2) return false;
-    using smbiostest::operator+;
-    const smbiostest::Bytes table = smbiostest::type1(raw) + smbiostest::endOfTable();
-    const smbiostest::Bytes entryPoint =
-        smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), 0);
-    scenario.smbiosEntryPoint = std::string(entryPoint.begin(), entryPoint.end());
-    scenario.dmiTable = std::string(table.begin(), table.end());
-    scenario.interfaces = {orlimtest::tapInterface("eth0").withMac(std::string(name.substr(kMachine.size() + 3)))};
+    setFirmwareUuid(scenario, raw);
+    const std::string mac(name.substr(kMachine.size() + 3));
+    scenario.interfaces = {orlimtest::tapInterface("eth0").withMac(mac)};
     return true;
   }
   return false;
