@@ -69,6 +69,11 @@ inline constexpr std::array<Key, 9> kTokenKeys = {
 // then the origin.
 inline constexpr std::array<Key, 4> kErrorKeys = {Key::kLabel, Key::kKind, Key::kInput, Key::kError};
 
+// An input (a line or an argument) longer than this is refused unread: a
+// label, a token and white space fit in far less, and a line is never held
+// whole. It bounds every string of a record too.
+inline constexpr std::size_t kMaxInputBytes = 1024;
+
 // Sizes of the fixed-width values.
 inline constexpr std::size_t kTokenDigits = 58;      // "token": the sealed record in hex
 inline constexpr std::size_t kUuidTextSize = 36;     // "uuid": 8-4-4-4-12 lower-case hex digits

@@ -186,7 +186,7 @@ char* putErrorRecord(char* p, const InputOrigin& origin, std::string_view label,
   w.p = report::putJsonEscaped(w.p, failure.message);
   if (!failure.reason.empty()) {
     w.p = put(w.p, ": ");
-    w.p = report::putJsonEscaped(w.p, failure.reason.substr(0, kMaxLineBytes));
+    w.p = report::putJsonEscaped(w.p, failure.reason.substr(0, kMaxInputBytes));
   }
   endField(w, true);
   originField(w, origin);
@@ -201,14 +201,14 @@ char* putFailureMessage(char* p, const InputOrigin& origin, std::string_view lab
   p = putDecimal(p, origin.number);
   if (!label.empty()) {
     p = put(p, " (");
-    p = report::putTextEscaped(p, label.substr(0, kMaxLineBytes));
+    p = report::putTextEscaped(p, label.substr(0, kMaxInputBytes));
     *p++ = ')';
   }
   p = put(p, ": ");
   p = put(p, failure.message);
   if (!failure.reason.empty()) {
     p = put(p, ": ");
-    p = report::putTextEscaped(p, failure.reason.substr(0, kMaxLineBytes));
+    p = report::putTextEscaped(p, failure.reason.substr(0, kMaxInputBytes));
   }
   *p++ = '\n';
   return p;

@@ -10,14 +10,12 @@
 #include "decode/token_line.h"
 #include "report/escape.h"
 
-// Lines (and arguments) longer than this are refused unread: a label, a
-// token and white space fit in far less, and a line is never held whole.
-inline constexpr std::size_t kMaxLineBytes = 1024;
+using decoded::kMaxInputBytes;
 
 // The most any one call below writes: a JSON error record with a label, an
 // input and a reason of a whole line each, every byte escaped, and the
 // message.
-inline constexpr std::size_t kMaxRecordBytes = 3 * kMaxLineBytes * report::kJsonEscapeGrowth + 512;
+inline constexpr std::size_t kMaxRecordBytes = 3 * kMaxInputBytes * report::kJsonEscapeGrowth + 512;
 
 // Where an input came from: "line" and its number in the input, or
 // "argument" and its position among the arguments that are not options.

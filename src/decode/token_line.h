@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cipher/cipher_context.h"
+#include "common/line_reader.h"
 #include "decode/message.h"
 #include "token/token.h"
 
@@ -58,21 +59,6 @@ Message describeStatus(const TokenLine& line);
 // UTF-16 (PowerShell's ">"), with or without its mark. kEncodingMarkBytes
 // bytes are enough to tell, fewer when the input is shorter.
 enum class InputEncoding { kPlain, kUtf8WithMark, kUtf16LittleEndian, kUtf16BigEndian };
-inline constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 inline constexpr std::size_t kEncodingMarkBytes = 3;
 InputEncoding inputEncoding(std::string_view start);
 
-// White space around and between fields, as the C locale's isspace.
-inline constexpr std::array<bool, 256> kSpaceBytes = [] {
-  std::array<bool, 256> table{};
-  for (char c : {' ', '\t', '\n', '\r', '\v', '\f'}) table[static_cast<unsigned char>(c)] = true;
-  return table;
-}();
-
-inline bool isSpace(char c) { return kSpaceBytes[static_cast<unsigned char>(c)]; }
-
-inline bool isBlank(std::string_view line) {
-  for (char c : line)
-    if (!isSpace(c)) return false;
-  return true;
-}

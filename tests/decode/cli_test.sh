@@ -116,6 +116,7 @@ done <<'ROWS'
 unreachable|db1 !unreachable ssh: connect to host db1: Connection refused|unreachable|host unreachable: ssh: connect to host db1: Connection refused
 no token|db1   !no-token  orlim: not found |no-token|host gave no token: orlim: not found
 no reason|db1 !no-token|no-token|host gave no token
+hostile reason|db1 !unreachable \033[2J\xe2\x80\xae|unreachable|host unreachable: \033[2J\xe2\x80\xae|host unreachable: \x1b[2J\u202e
 not a token|db1 !other|invalid|character 5 is not a hex digit
 ROWS
 
