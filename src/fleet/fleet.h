@@ -14,9 +14,15 @@
 
 namespace fleet {
 
-// Lines longer than this are not records (a decoder's longest is about
-// 13 KB: a label and an input of 1024 bytes each, every byte escaped).
-inline constexpr std::size_t kMaxLineBytes = 0xFFFF;
+// Lines longer than this are not records: a decoder's longest is an error
+// record of three strings of at most decoded::kMaxInputBytes each, every
+// byte escaped, about 19 KB.
+inline constexpr std::size_t kMaxRecordLineBytes = 0xFFFF;
+
+// Lines that are not records are reported one by one up to this many per
+// input; after it one line says how many more there were, so that a flood
+// of garbage costs neither memory nor a screenful per line.
+inline constexpr std::size_t kMaxBadLineMessages = 100;
 
 struct FleetOptions {
   bool json = false;

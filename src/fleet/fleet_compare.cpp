@@ -407,6 +407,8 @@ AddResult addRecord(Collection& c, const ParsedRecord& parsed, std::uint32_t lin
   Record r;
   r.line = line;
   r.flags = parsed.kind == RecordKind::kError ? kFlagError : 0;
+  if (parsed.kind == RecordKind::kError && parsed.errorKind == ErrorKind::kUnreachable)
+    r.flags |= kFlagUnreachable;
   if (parsed.hasLabel) r.flags |= kFlagLabelled;
   r.time = parsed.time;
   r.uuid = parsed.uuid;

@@ -399,7 +399,7 @@ int exportCollection(Registry& registry, std::string_view name, ExportLine line,
   RecordError bad;
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
     const std::string_view record = columnBytes(s.get(), 0);
-    if (record.size() > kMaxLineBytes || record.find('\n') != std::string_view::npos ||
+    if (record.size() > kMaxRecordLineBytes || record.find('\n') != std::string_view::npos ||
         !parseRecord(record, parsed, scratch, bad))
       return fail(registry, error, "damaged (a stored record is not a decoder's record)");
     if (const int stop = line(context, record); stop != 0) return stop;

@@ -46,10 +46,11 @@ const char kUsage[] =
     "      --version         show the version and exit\n"
     "\n"
     "Exit status: 0 when every label is same, new, gone or uuid-byte-order\n"
-    "with no warnings; 1 when anything needs a look (a change, a failure, a\n"
-    "shared identity, a warning, a line that is not a record, a read or write\n"
-    "error); 2 on a usage error or when a file cannot be opened; with --registry,\n"
-    "2 when the registry cannot be used (record then keeps nothing).\n";
+    "with no warnings; 1 when anything needs a look (a change, a failure, an\n"
+    "unreachable host, a shared identity, a warning, a line that is not a\n"
+    "record, a collection without records, a read or write error); 2 on a\n"
+    "usage error or when a file cannot be opened; with --registry, 2 when the\n"
+    "registry cannot be used (record then keeps nothing).\n";
 
 // Standard input for "-", else the file opened for reading.
 int openInput(const char* name) {
@@ -59,7 +60,7 @@ int openInput(const char* name) {
 
 enum : int { kOptJson = 256, kOptPrevious, kOptVersion, kOptWide, kOptRegistry, kOptName };
 
-// Each --previous's name and descriptor; a run takes few.
+// Every --previous is open at once, so their number is bounded.
 constexpr std::size_t kMaxPrevious = 256;
 
 }  // namespace

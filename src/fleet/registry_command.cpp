@@ -184,7 +184,7 @@ void collectionsJson(const std::vector<CollectionSummary>& list, Writer& out) {
 // What a stored record says, read again; false when it no longer reads.
 bool readStored(std::string_view text, ParsedRecord& parsed, std::string& scratch) {
   RecordError bad;
-  return !text.empty() && text.size() <= kMaxLineBytes && parseRecord(text, parsed, scratch, bad);
+  return !text.empty() && text.size() <= kMaxRecordLineBytes && parseRecord(text, parsed, scratch, bad);
 }
 
 void historyText(const std::vector<LabelEntry>& entries, Writer& out) {

@@ -50,6 +50,12 @@ std::string failure(const std::string& label, const std::string& input = "XYZ") 
   return line + "\"input\": \"" + input + "\", \"error\": \"character 1 is not a hex digit\"}";
 }
 
+// An error record of the collector's kind: unreachable or no-token.
+std::string noToken(const std::string& label, const std::string& kind) {
+  return "{\"label\": \"" + label + "\", \"kind\": \"" + kind + "\", \"input\": \"!" + kind +
+         " ssh failed\", \"error\": \"host " + kind + ": ssh failed\", \"line\": 1}";
+}
+
 std::string join(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
@@ -170,6 +176,22 @@ const std::vector<FleetCase>& cases() {
        {{"web-01", "replaced", {}}}, 1, {}},
       {"failed", true, {token("web-01", kUuidA, kCard1)}, {failure("web-01")},
        {{"web-01", "failed", {}}}, 1, {}},
+      // A host the collector could not reach: unreachable, its identity kept.
+      {"unreachable", true, {token("web-01", kUuidA, kCard1)}, {noToken("web-01", "unreachable")},
+       {{"web-01", "unreachable", {}}}, 1, {}},
+      {"unreachable-not-new", true, {}, {noToken("web-01", "unreachable")},
+       {{"web-01", "unreachable", {}}}, 1, {}},
+      // Reached, and orlim gave no token: failed.
+      {"no-token", true, {token("web-01", kUuidA, kCard1)}, {noToken("web-01", "no-token")},
+       {{"web-01", "failed", {}}}, 1, {}},
+      // Unreachable in the latest collection: there, so not gone; back the
+      // next time, compared with the identity before.
+      {"back-after-unreachable", true, {noToken("web-01", "unreachable"), token("web-02", kUuidC, kCard1)},
+       {token("web-01", kUuidA, kCard2), token("web-02", kUuidC, kCard1)},
+       {{"web-01", "card-changed", {}}, {"web-02", "same", {}}}, 1, {}, {{token("web-01", kUuidA, kCard1)}}},
+      {"unreachable-then-missing", true, {noToken("web-01", "unreachable"), token("web-02", kUuidC, kCard1)},
+       {token("web-02", kUuidC, kCard1)}, {{"web-01", "gone", {}}, {"web-02", "same", {}}}, 0, {},
+       {{token("web-01", kUuidA, kCard1)}}},
       // Settled: an error record for a label OLD does not have is failed, not new.
       {"failed-not-new", true, {}, {failure("web-01")}, {{"web-01", "failed", {}}}, 1, {}},
       // The byte order is no change: what changed is the card.
@@ -411,20 +433,42 @@ std::vector<orlimtest::Json> jsonVerdicts(const FleetCase& c, const Result& r) {
   return verdicts;
 }
 
+// Each label's verdict as one form gave it, against the case's; the text
+// shows the warnings in one line.
+void expectVerdicts(const FleetCase& c, std::map<std::string, Expected>& got, bool warningsInOneLine,
+                    const std::string& shown) {
+  ASSERT_EQ(got.size(), c.expected.size()) << shown;
+  for (const Expected& e : c.expected) {
+    ASSERT_TRUE(got.count(e.label)) << e.label << "\n" << shown;
+    EXPECT_EQ(got[e.label].status, e.status) << e.label;
+    std::vector<std::string> warnings = e.warnings;
+    if (warningsInOneLine && !warnings.empty()) warnings = {joinWords(e.warnings)};
+    EXPECT_EQ(got[e.label].warnings, warnings) << e.label;
+    EXPECT_EQ(got[e.label].movedFrom, e.movedFrom) << e.label;
+    EXPECT_EQ(got[e.label].movedTo, e.movedTo) << e.label;
+  }
+}
+
 // An empty NOW is said, and nothing is printed.
 bool nothingCompared(const FleetCase& c) { return c.now.empty() || c.now == std::vector<std::string>{"not json"}; }
+
+// Runs the case in one form and checks its status and messages; false when
+// nothing was compared (and nothing printed).
+bool runForm(const FleetCase& c, bool json, bool wide, Result& r) {
+  r = runCase(c, json, wide);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(lines(r.err), c.messages);
+  if (!nothingCompared(c) || c.status != 1) return true;
+  EXPECT_EQ(r.out, "");
+  return false;
+}
 
 class FleetCases : public testing::TestWithParam<FleetCase> {};
 
 TEST_P(FleetCases, JsonGivesEachLabelItsVerdict) {
   const FleetCase& c = GetParam();
-  const Result r = runCase(c, true);
-  EXPECT_EQ(r.status, c.status);
-  EXPECT_EQ(lines(r.err), c.messages);
-  if (nothingCompared(c) && c.status == 1) {
-    EXPECT_EQ(r.out, "");
-    return;
-  }
+  Result r;
+  if (!runForm(c, true, false, r)) return;
   std::map<std::string, Expected> got;
   for (const orlimtest::Json& o : jsonVerdicts(c, r)) {
     const std::string name = jsonName(o);
@@ -432,25 +476,13 @@ TEST_P(FleetCases, JsonGivesEachLabelItsVerdict) {
     for (const auto& w : o.at("warnings").items) e.warnings.push_back(w.text);
     EXPECT_TRUE(got.emplace(name, e).second) << name << " reported twice";
   }
-  ASSERT_EQ(got.size(), c.expected.size());
-  for (const Expected& e : c.expected) {
-    ASSERT_TRUE(got.count(e.label)) << e.label;
-    EXPECT_EQ(got[e.label].status, e.status) << e.label;
-    EXPECT_EQ(got[e.label].warnings, e.warnings) << e.label;
-    EXPECT_EQ(got[e.label].movedFrom, e.movedFrom) << e.label;
-    EXPECT_EQ(got[e.label].movedTo, e.movedTo) << e.label;
-  }
+  expectVerdicts(c, got, false, r.out);
 }
 
 TEST_P(FleetCases, TextGivesEachLabelItsVerdictWithinTheWidth) {
   const FleetCase& c = GetParam();
-  const Result r = runCase(c, false);
-  EXPECT_EQ(r.status, c.status);
-  EXPECT_EQ(lines(r.err), c.messages);
-  if (nothingCompared(c) && c.status == 1) {
-    EXPECT_EQ(r.out, "");
-    return;
-  }
+  Result r;
+  if (!runForm(c, false, false, r)) return;
   for (const std::string& line : lines(r.out)) EXPECT_LE(columns(line), 100u) << line;
   std::map<std::string, Expected> got;
   for (const TextBlock& b : textBlocks(r.out)) {
@@ -459,16 +491,7 @@ TEST_P(FleetCases, TextGivesEachLabelItsVerdictWithinTheWidth) {
     if (!warnings.empty()) e.warnings.push_back(warnings);
     EXPECT_TRUE(got.emplace(e.label, e).second) << e.label << " shown twice\n" << r.out;
   }
-  ASSERT_EQ(got.size(), c.expected.size()) << r.out;
-  for (const Expected& e : c.expected) {
-    ASSERT_TRUE(got.count(e.label)) << e.label << "\n" << r.out;
-    EXPECT_EQ(got[e.label].status, e.status) << e.label;
-    const std::vector<std::string> warnings =
-        e.warnings.empty() ? std::vector<std::string>{} : std::vector<std::string>{joinWords(e.warnings)};
-    EXPECT_EQ(got[e.label].warnings, warnings) << e.label;
-    EXPECT_EQ(got[e.label].movedFrom, e.movedFrom) << e.label;
-    EXPECT_EQ(got[e.label].movedTo, e.movedTo) << e.label;
-  }
+  expectVerdicts(c, got, true, r.out);
   // The count line closes the text.
   const std::vector<std::string> out = lines(r.out);
   ASSERT_FALSE(out.empty());
@@ -479,10 +502,8 @@ TEST_P(FleetCases, TextGivesEachLabelItsVerdictWithinTheWidth) {
 
 TEST_P(FleetCases, WideTableGivesEachLabelItsVerdict) {
   const FleetCase& c = GetParam();
-  const Result r = runCase(c, false, true);
-  EXPECT_EQ(r.status, c.status);
-  EXPECT_EQ(lines(r.err), c.messages);
-  if (nothingCompared(c) && c.status == 1) return;
+  Result r;
+  if (!runForm(c, false, true, r)) return;
   const std::vector<std::string> out = lines(r.out);
   ASSERT_FALSE(out.empty());
   // Rows start at the left edge, their notes are indented below them.
@@ -506,16 +527,7 @@ TEST_P(FleetCases, WideTableGivesEachLabelItsVerdict) {
     }
     got[e.label] = e;
   }
-  ASSERT_EQ(got.size(), c.expected.size()) << r.out;
-  for (const Expected& e : c.expected) {
-    ASSERT_TRUE(got.count(e.label)) << e.label << "\n" << r.out;
-    EXPECT_EQ(got[e.label].status, e.status) << e.label;
-    const std::vector<std::string> warnings =
-        e.warnings.empty() ? std::vector<std::string>{} : std::vector<std::string>{joinWords(e.warnings)};
-    EXPECT_EQ(got[e.label].warnings, warnings) << e.label;
-    EXPECT_EQ(got[e.label].movedFrom, e.movedFrom) << e.label;
-    EXPECT_EQ(got[e.label].movedTo, e.movedTo) << e.label;
-  }
+  expectVerdicts(c, got, true, r.out);
   // The count line closes the table.
   EXPECT_TRUE(out.back().starts_with(std::to_string(c.expected.size()) + " label")) << out.back();
 }
