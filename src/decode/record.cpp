@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/decoded_record.h"
 #include "decode/warnings.h"
 #include "token/token_text.h"
 
@@ -40,24 +41,21 @@ char* putTokenDigits(char* p, std::string_view digits) {
   return p + kTokenDigits;
 }
 
-// One field's name in both forms: the JSON key and the text name padded so
-// that the values line up.
-struct FieldName {
-  std::string_view json;
-  std::string_view text;
-};
+using decoded::Key;
+using FieldName = decoded::KeyName;
 
-constexpr FieldName kLabel{"label", "label:   "};
-constexpr FieldName kToken{"token", "token:   "};
-constexpr FieldName kVersion{"version", "version: "};
-constexpr FieldName kTime{"time", "time:    "};
-constexpr FieldName kTimeUtc{"time_utc", ""};  // JSON only: the text shows one time line
-constexpr FieldName kUuid{"uuid", "uuid:    "};
-constexpr FieldName kLegacy{"legacy", "legacy:  "};
-constexpr FieldName kMachine{"machine", "machine: "};
-constexpr FieldName kWarnings{"warnings", "warning: "};
-constexpr FieldName kInput{"input", ""};  // error records are JSON only
-constexpr FieldName kError{"error", ""};
+constexpr const FieldName& kLabel = decoded::keyName(Key::kLabel);
+constexpr const FieldName& kToken = decoded::keyName(Key::kToken);
+constexpr const FieldName& kVersion = decoded::keyName(Key::kVersion);
+constexpr const FieldName& kTime = decoded::keyName(Key::kTime);
+constexpr const FieldName& kTimeUtc = decoded::keyName(Key::kTimeUtc);
+constexpr const FieldName& kUuid = decoded::keyName(Key::kUuid);
+constexpr const FieldName& kLegacy = decoded::keyName(Key::kLegacy);
+constexpr const FieldName& kMachine = decoded::keyName(Key::kMachine);
+constexpr const FieldName& kWarnings = decoded::keyName(Key::kWarnings);
+constexpr const FieldName& kKind = decoded::keyName(Key::kKind);
+constexpr const FieldName& kInput = decoded::keyName(Key::kInput);
+constexpr const FieldName& kError = decoded::keyName(Key::kError);
 
 // Writes one record's fields in either form: JSON members of one object, or
 // "name:" lines.
@@ -177,28 +175,41 @@ char* putTokenRecord(char* p, bool json, bool first, const InputOrigin& origin,
 }
 
 char* putErrorRecord(char* p, const InputOrigin& origin, std::string_view label,
-                     std::string_view input, std::string_view message) {
+                     std::string_view input, const Failure& failure) {
   RecordWriter w{p, true};
   if (!label.empty()) untrustedField(w, kLabel, label);
+  beginField(w, kKind, true);
+  w.p = put(w.p, decoded::errorKindName(failure.kind));
+  endField(w, true);
   untrustedField(w, kInput, input);
-  untrustedField(w, kError, message);
+  beginField(w, kError, true);
+  w.p = report::putJsonEscaped(w.p, failure.message);
+  if (!failure.reason.empty()) {
+    w.p = put(w.p, ": ");
+    w.p = report::putJsonEscaped(w.p, failure.reason.substr(0, kMaxInputBytes));
+  }
+  endField(w, true);
   originField(w, origin);
   return endRecord(w);
 }
 
 char* putFailureMessage(char* p, const InputOrigin& origin, std::string_view label,
-                        std::string_view message) {
+                        const Failure& failure) {
   p = put(p, "orlim-decode: ");
   p = put(p, origin.kind);
   *p++ = ' ';
   p = putDecimal(p, origin.number);
   if (!label.empty()) {
     p = put(p, " (");
-    p = report::putTextEscaped(p, label.substr(0, kMaxLineBytes));
+    p = report::putTextEscaped(p, label.substr(0, kMaxInputBytes));
     *p++ = ')';
   }
   p = put(p, ": ");
-  p = put(p, message);
+  p = put(p, failure.message);
+  if (!failure.reason.empty()) {
+    p = put(p, ": ");
+    p = report::putTextEscaped(p, failure.reason.substr(0, kMaxInputBytes));
+  }
   *p++ = '\n';
   return p;
 }

@@ -6,16 +6,16 @@
 #include <cstddef>
 #include <string_view>
 
+#include "common/decoded_record.h"
 #include "decode/token_line.h"
 #include "report/escape.h"
 
-// Lines (and arguments) longer than this are refused unread: a label, a
-// token and white space fit in far less, and a line is never held whole.
-inline constexpr std::size_t kMaxLineBytes = 1024;
+using decoded::kMaxInputBytes;
 
-// The most any one call below writes: a JSON error record with a label and
-// an input of a whole line each, every byte escaped, and the message.
-inline constexpr std::size_t kMaxRecordBytes = 2 * kMaxLineBytes * report::kJsonEscapeGrowth + 512;
+// The most any one call below writes: a JSON error record with a label, an
+// input and a reason of a whole line each, every byte escaped, and the
+// message.
+inline constexpr std::size_t kMaxRecordBytes = 3 * kMaxInputBytes * report::kJsonEscapeGrowth + 512;
 
 // Where an input came from: "line" and its number in the input, or
 // "argument" and its position among the arguments that are not options.
@@ -31,11 +31,20 @@ struct InputOrigin {
 char* putTokenRecord(char* p, bool json, bool first, const InputOrigin& origin,
                      const TokenLine& line, unsigned warnings);
 
+// What went wrong with an input: the decoder's own words, and where a
+// host said why it gave no token, its reason (untrusted, escaped where it
+// is shown, after ": ").
+struct Failure {
+  decoded::ErrorKind kind = decoded::ErrorKind::kInvalid;
+  std::string_view message;
+  std::string_view reason;
+};
+
 // The JSON record of an input that gave no token (text output shows only
 // the message).
 char* putErrorRecord(char* p, const InputOrigin& origin, std::string_view label,
-                     std::string_view input, std::string_view message);
+                     std::string_view input, const Failure& failure);
 
 // The message for standard error: "orlim-decode: line 7 (web-01): ...".
 char* putFailureMessage(char* p, const InputOrigin& origin, std::string_view label,
-                        std::string_view message);
+                        const Failure& failure);

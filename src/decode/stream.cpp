@@ -35,9 +35,9 @@ struct Decoder {
   bool messagesWithRecords = false;
   std::size_t errUsed = 0;
   std::array<char, kWriteBlock + kMaxRecordBytes> err;
-  std::array<char, kReadBlock + kMaxLineBytes> in;
+  std::array<char, lineBufferSize(kReadBlock, kMaxInputBytes)> in;
   // The start of a line too long to keep, for its error record.
-  std::array<char, kMaxLineBytes> longStart;
+  std::array<char, kMaxInputBytes> longStart;
 };
 
 void releaseDecoder(Decoder* decoder) { delete decoder; }
@@ -63,29 +63,38 @@ void recordEnd(Decoder& d, char* end) { d.outUsed = static_cast<std::size_t>(end
 
 // The message for standard error, after the records before it.
 void reportFailure(Decoder& d, const InputOrigin& origin, std::string_view label,
-                   std::string_view message) {
+                   const Failure& failure) {
   d.failed = true;
   if (d.messagesWithRecords) {
-    recordEnd(d, putFailureMessage(recordStart(d), origin, label, message));
+    recordEnd(d, putFailureMessage(recordStart(d), origin, label, failure));
     return;
   }
   if (d.errUsed >= kWriteBlock) flushOutput(d);
-  char* end = putFailureMessage(d.err.data() + d.errUsed, origin, label, message);
+  char* end = putFailureMessage(d.err.data() + d.errUsed, origin, label, failure);
   d.errUsed = static_cast<std::size_t>(end - d.err.data());
 }
 
 // One record for an input that gave no token: its JSON error record in
 // place (text output shows the message only), and the message.
 void failRecord(Decoder& d, const InputOrigin& origin, std::string_view label, std::string_view input,
+                const Failure& failure) {
+  if (d.options.json) recordEnd(d, putErrorRecord(recordStart(d), origin, label, input, failure));
+  reportFailure(d, origin, label, failure);
+}
+
+void failRecord(Decoder& d, const InputOrigin& origin, std::string_view label, std::string_view input,
                 std::string_view message) {
-  if (d.options.json) recordEnd(d, putErrorRecord(recordStart(d), origin, label, input, message));
-  reportFailure(d, origin, label, message);
+  failRecord(d, origin, label, input, Failure{decoded::ErrorKind::kInvalid, message, {}});
 }
 
 void decodeOneLine(Decoder& d, std::string_view text, const InputOrigin& origin) {
   TokenLine line = parseTokenLine(*d.cipher, text);
   if (line.status != DecodeStatus::kOk) {
-    failRecord(d, origin, line.label, line.input, describeStatus(line).view());
+    const decoded::ErrorKind kind = line.status == DecodeStatus::kUnreachable ? decoded::ErrorKind::kUnreachable
+                                    : line.status == DecodeStatus::kNoToken   ? decoded::ErrorKind::kNoToken
+                                                                              : decoded::ErrorKind::kInvalid;
+    failRecord(d, origin, line.label, line.input,
+               Failure{kind, describeStatus(line).view(), line.reason});
     return;
   }
   // A token older than --max-age allows is refused: a licence server does
@@ -105,19 +114,7 @@ void decodeOneLine(Decoder& d, std::string_view text, const InputOrigin& origin)
   d.firstRecord = false;
 }
 
-Message longLineMessage() { return makeMessage("longer than %zu bytes", kMaxLineBytes); }
-
-// longer: the line went on past what line holds.
-void decodeInputLine(Decoder& d, std::string_view line, bool longer = false) {
-  ++d.lineNumber;
-  const InputOrigin origin{"line", d.lineNumber};
-  if (longer || line.size() > kMaxLineBytes) {
-    failRecord(d, origin, {}, line.substr(0, kMaxLineBytes), longLineMessage().view());
-    return;
-  }
-  if (isBlank(line)) return;
-  decodeOneLine(d, line, origin);
-}
+Message longLineMessage() { return makeMessage("longer than %zu bytes", kMaxInputBytes); }
 
 // A message that can't wait for the buffers: after everything before it.
 void reportNow(Decoder& d, const char* what, int error) {
@@ -145,110 +142,63 @@ DecoderOwner makeDecoder(const DecodeOptions& options, const DecodeIo& io) {
 
 void decodeArgument(Decoder& d, std::string_view argument, int position) {
   const InputOrigin origin{"argument", static_cast<std::size_t>(position)};
-  if (argument.size() > kMaxLineBytes) {
-    failRecord(d, origin, {}, argument.substr(0, kMaxLineBytes), longLineMessage().view());
+  if (argument.size() > kMaxInputBytes) {
+    failRecord(d, origin, {}, argument.substr(0, kMaxInputBytes), longLineMessage().view());
     return;
   }
   decodeOneLine(d, argument, origin);
 }
 
 void decodeStream(Decoder& d) {
-  char* const buffer = d.in.data();
-  std::size_t start = 0;  // the unread part of the buffer is [start, end)
-  std::size_t end = 0;
-  bool ended = false;     // the input's end was read
+  LineReader lines{d.io.in, d.io.read, kMaxInputBytes, d.in, d.longStart};
+  lines.number = d.lineNumber;  // "-" twice: one count over both
+  const auto readFailed = [&](ssize_t n) {
+    d.failed = true;
+    reportNow(d, "read error", static_cast<int>(n));
+  };
   // The first bytes show how the list was saved: enough of them to tell,
   // and no more than the first line, so that a person typing sees each
   // record at once.
-  while (end < kEncodingMarkBytes && std::memchr(buffer, '\n', end) == nullptr) {
-    const ssize_t n =
-        readSome(d.io.in, std::span<char>(buffer + end, d.in.size() - end), d.io.read);
-    if (n < 0) {
-      d.failed = true;
-      reportNow(d, "read error", static_cast<int>(n));
-      return;
-    }
-    if (n == 0) {
-      ended = true;
-      break;
-    }
-    end += static_cast<std::size_t>(n);
-  }
-  switch (inputEncoding(std::string_view(buffer, end))) {
-    case InputEncoding::kPlain:
-      break;
-    case InputEncoding::kUtf8WithMark:
-      start = kUtf8Mark.size();  // an editor's mark, not part of the first label
-      break;
-    case InputEncoding::kUtf16LittleEndian:
-    case InputEncoding::kUtf16BigEndian:
-      // Read as bytes, every line would be an error: one record says why.
-      ++d.lineNumber;
-      failRecord(d, InputOrigin{"line", d.lineNumber}, {}, {},
-                 makeMessage("the input is UTF-16 (%s) text, not UTF-8: convert it first, "
-                             "e.g. with iconv -f UTF-16 -t UTF-8",
-                             inputEncoding(std::string_view(buffer, end)) ==
-                                     InputEncoding::kUtf16LittleEndian
-                                 ? "little-endian"
-                                 : "big-endian")
-                     .view());
-      return;
-  }
-  // Within a line longer than kMaxLineBytes: its start is kept in longStart
-  // and the rest is passed over up to the next newline.
-  bool skipping = false;
   for (;;) {
-    while (start < end) {
-      const auto* newline =
-          static_cast<const char*>(std::memchr(buffer + start, '\n', end - start));
-      if (newline == nullptr) break;
-      const auto stop = static_cast<std::size_t>(newline - buffer);
-      if (skipping) {
-        skipping = false;
-        decodeInputLine(d, std::string_view(d.longStart.data(), kMaxLineBytes), true);
-      } else {
-        decodeInputLine(d, std::string_view(buffer + start, stop - start));
-      }
-      start = stop + 1;
-      if (d.writeError != 0) return;
+    const std::string_view first = unreadBytes(lines);
+    if (lines.ended || first.size() >= kEncodingMarkBytes || first.find('\n') != first.npos) break;
+    if (const ssize_t n = fillLines(lines); n < 0) return readFailed(n);
+  }
+  const InputEncoding encoding = inputEncoding(unreadBytes(lines));
+  if (encoding == InputEncoding::kUtf16LittleEndian || encoding == InputEncoding::kUtf16BigEndian) {
+    // Read as bytes, every line would be an error: one record says why.
+    ++d.lineNumber;
+    failRecord(d, InputOrigin{"line", d.lineNumber}, {}, {},
+               makeMessage("the input is UTF-16 (%s) text, not UTF-8: convert it first, "
+                           "e.g. with iconv -f UTF-16 -t UTF-8",
+                           encoding == InputEncoding::kUtf16LittleEndian ? "little-endian"
+                                                                         : "big-endian")
+                   .view());
+    return;
+  }
+  for (;;) {
+    Line line;
+    switch (nextLine(lines, line)) {
+      case LineStatus::kLine:
+        d.lineNumber = line.number;
+        decodeOneLine(d, line.text, InputOrigin{"line", line.number});
+        break;
+      case LineStatus::kTooLong:
+        d.lineNumber = line.number;
+        failRecord(d, InputOrigin{"line", line.number}, {}, line.text, longLineMessage().view());
+        break;
+      case LineStatus::kNeedInput:
+        // Output waits for no more input than it answers: an interactive
+        // user sees each record before typing the next line.
+        flushOutput(d);
+        if (d.writeError != 0) return;
+        if (const ssize_t n = fillLines(lines); n < 0) return readFailed(n);
+        break;
+      case LineStatus::kEnd:
+        d.lineNumber = lines.number;
+        return;
     }
-    // What is left is the start of a line: keep it at the front, unless it
-    // is already too long to be one.
-    const std::size_t partial = end - start;
-    if (skipping) {
-      start = end = 0;
-    } else if (partial > kMaxLineBytes) {
-      std::memcpy(d.longStart.data(), buffer + start, kMaxLineBytes);
-      skipping = true;
-      start = end = 0;
-    } else {
-      std::memmove(buffer, buffer + start, partial);
-      start = 0;
-      end = partial;
-    }
-    // Output waits for no more input than it answers: an interactive user
-    // sees each record before typing the next line.
-    flushOutput(d);
     if (d.writeError != 0) return;
-    const ssize_t n =
-        ended ? 0 : readSome(d.io.in, std::span<char>(buffer + end, d.in.size() - end), d.io.read);
-    if (n < 0) {
-      // A failure is never taken for the end of the input: the lines before
-      // it have their records, a partly read line gets none.
-      d.failed = true;
-      reportNow(d, "read error", static_cast<int>(n));
-      return;
-    }
-    if (n == 0) {
-      // The last line need not end in a newline.
-      if (skipping) {
-        decodeInputLine(d, std::string_view(d.longStart.data(), kMaxLineBytes), true);
-      } else if (end > start) {
-        decodeInputLine(d, std::string_view(buffer + start, end - start));
-      }
-      return;
-    }
-    end += static_cast<std::size_t>(n);
   }
 }
 

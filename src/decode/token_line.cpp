@@ -84,6 +84,10 @@ Message describeStatus(const TokenLine& line) {
       return makeMessage("not a token of this key, or corrupted");
     case DecodeStatus::kTwoTokens:
       return makeMessage("two tokens on one line");
+    case DecodeStatus::kUnreachable:
+      return makeMessage("host unreachable");
+    case DecodeStatus::kNoToken:
+      return makeMessage("host gave no token");
   }
   return makeMessage("unknown failure");
 }
@@ -115,6 +119,17 @@ TokenLine parseTokenLine(const CipherContext& cipher, std::string_view line) {
     out.status = DecodeStatus::kTwoTokens;
     out.label = {};
     out.input = line.substr(begin, end - begin);
+    return out;
+  }
+  // A host the collector could not get a token from: its word and why.
+  std::size_t wordEnd = second;
+  while (wordEnd < end && !isSpace(line[wordEnd])) ++wordEnd;
+  const std::string_view word = line.substr(second, wordEnd - second);
+  if (word == kUnreachableWord || word == kNoTokenWord) {
+    out.status = word == kUnreachableWord ? DecodeStatus::kUnreachable : DecodeStatus::kNoToken;
+    out.input = line.substr(second, end - second);
+    const std::size_t reason = skipSpace(line, wordEnd);
+    out.reason = line.substr(reason, end - reason);
     return out;
   }
   openToken(cipher, line, second, end, out);

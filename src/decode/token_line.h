@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cipher/cipher_context.h"
+#include "common/line_reader.h"
 #include "decode/message.h"
 #include "token/token.h"
 
@@ -17,7 +18,15 @@ enum class DecodeStatus {
   kWrongLength,  // not 58 hex digits
   kNotOurs,      // decrypts to no valid record: another key, or corrupted
   kTwoTokens,    // two fields of 58 hex digits: a token is never a label
+  // The collector's word for a host that gave no token, in place of one:
+  // "HOST !unreachable REASON" and "HOST !no-token REASON".
+  kUnreachable,
+  kNoToken,
 };
+
+// The words that stand in for a token on such a line.
+inline constexpr std::string_view kUnreachableWord = "!unreachable";
+inline constexpr std::string_view kNoTokenWord = "!no-token";
 
 inline constexpr std::size_t kTokenDigits = 2 * kTokenRecordSize;
 
@@ -30,6 +39,7 @@ struct TokenLine {
   TokenFields fields;                                   // kOk
   std::size_t badAt = 0;                                // kNotHex: 1-based position in the line
   std::size_t digits = 0;                               // kWrongLength
+  std::string_view reason;  // kUnreachable, kNoToken: the rest of the line, trimmed; may be empty
 };
 
 // Takes a line apart and opens its token with a cipher from makeTokenCipher.
@@ -49,21 +59,6 @@ Message describeStatus(const TokenLine& line);
 // UTF-16 (PowerShell's ">"), with or without its mark. kEncodingMarkBytes
 // bytes are enough to tell, fewer when the input is shorter.
 enum class InputEncoding { kPlain, kUtf8WithMark, kUtf16LittleEndian, kUtf16BigEndian };
-inline constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 inline constexpr std::size_t kEncodingMarkBytes = 3;
 InputEncoding inputEncoding(std::string_view start);
 
-// White space around and between fields, as the C locale's isspace.
-inline constexpr std::array<bool, 256> kSpaceBytes = [] {
-  std::array<bool, 256> table{};
-  for (char c : {' ', '\t', '\n', '\r', '\v', '\f'}) table[static_cast<unsigned char>(c)] = true;
-  return table;
-}();
-
-inline bool isSpace(char c) { return kSpaceBytes[static_cast<unsigned char>(c)]; }
-
-inline bool isBlank(std::string_view line) {
-  for (char c : line)
-    if (!isSpace(c)) return false;
-  return true;
-}

@@ -10,38 +10,31 @@
 namespace fleet {
 namespace {
 
-// The keys of the decoder's two records. Others are passed over: a later
-// decoder may add some (the input's line number, say).
-enum Key : unsigned {
-  kLabel,
-  kToken,
-  kVersion,
-  kTime,
-  kTimeUtc,
-  kUuid,
-  kLegacy,
-  kMachine,
-  kWarnings,
-  kInput,
-  kError,
-  kKeyCount,
-  kUnknown = kKeyCount,
-};
+// The keys of the decoder's two records (common/decoded_record.h), by
+// index. Others are passed over: a later decoder may add some.
+using decoded::Key;
+constexpr unsigned kKeyCount = decoded::kKeyCount;
+constexpr unsigned kUnknown = kKeyCount;
 
-constexpr std::array<std::string_view, kKeyCount> kKeyNames = {
-    "label", "token", "version", "time", "time_utc", "uuid",
-    "legacy", "machine", "warnings", "input", "error",
-};
-
-constexpr unsigned bit(Key key) { return 1u << key; }
-constexpr unsigned kTokenKeys = bit(kToken) | bit(kVersion) | bit(kTime) | bit(kTimeUtc) |
-                                bit(kUuid) | bit(kLegacy) | bit(kMachine) | bit(kWarnings);
-constexpr unsigned kErrorKeys = bit(kInput) | bit(kError);
+constexpr unsigned bit(Key key) { return 1u << static_cast<unsigned>(key); }
+template <std::size_t N>
+constexpr unsigned bits(const std::array<Key, N>& keys) {
+  unsigned all = 0;
+  for (Key k : keys) all |= bit(k);
+  return all;
+}
+// Keys a record may lack: the label of a bare token, the origin, and the
+// kind an older decoder did not write.
+constexpr unsigned kOptionalKeys = bit(Key::kLabel) | bit(Key::kKind) | bit(Key::kLine) | bit(Key::kArgument);
+constexpr unsigned kTokenKeys = bits(decoded::kTokenKeys) & ~kOptionalKeys;
+constexpr unsigned kErrorKeys = bits(decoded::kErrorKeys) & ~kOptionalKeys;
+// Keys only one kind of record has.
+constexpr unsigned kErrorOnlyKeys = bits(decoded::kErrorKeys) & ~bit(Key::kLabel);
 
 // Nesting deeper than this, in a value passed over, is not a decoder's.
 constexpr int kMaxDepth = 16;
-constexpr std::size_t kTokenDigits = 58;
-constexpr std::size_t kUuidTextSize = 36;
+using decoded::kTokenDigits;
+using decoded::kUuidTextSize;
 // Integers up to 2^53, exact in every JSON reader.
 constexpr std::uint64_t kMaxInteger = 9007199254740992ULL;
 
@@ -303,11 +296,15 @@ bool skipValue(Reader& r, int depth) {
   }
 }
 
-Key keyOf(std::string_view name) {
+unsigned keyOf(std::string_view name) {
   for (unsigned k = 0; k < kKeyCount; ++k)
-    if (kKeyNames[k] == name) return static_cast<Key>(k);
+    if (decoded::kKeyNames[k].json == name) return k;
   return kUnknown;
 }
+
+const char* keyText(unsigned key) { return decoded::kKeyNames[key].json.data(); }
+
+constexpr unsigned index(Key key) { return static_cast<unsigned>(key); }
 
 bool readUuid(Reader& r, std::size_t at, std::string_view text, Uuid& uuid) {
   bool good = text.size() == kUuidTextSize;
@@ -361,42 +358,42 @@ struct Values {
   std::array<std::size_t, kKeyCount> at{};
 };
 
-bool readMember(Reader& r, Key key, ParsedRecord& out, Values& v) {
+bool readMember(Reader& r, unsigned key, ParsedRecord& out, Values& v) {
   std::uint64_t number = 0;
   if (key == kUnknown) return skipValue(r, 1);
   v.at[key] = r.at;
-  switch (key) {
-    case kLabel:
+  switch (static_cast<Key>(key)) {
+    case Key::kLabel:
       out.hasLabel = true;
       if (!readString(r, out.label)) return false;
       if (out.label.empty()) return fail(r, v.at[key], "an empty label");
       return true;
-    case kToken:
+    case Key::kToken:
       if (!readString(r, v.token)) return false;
       if (v.token.size() != kTokenDigits) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
       for (char c : v.token)
         if (!isUpperHex(c)) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
       return true;
-    case kVersion:
+    case Key::kVersion:
       if (!readInteger(r, number, "version")) return false;
       if (number != static_cast<std::uint64_t>(kRecordVersion))
         return fail(r, v.at[key], "a version %llu record (this reads version %lld)",
                     static_cast<unsigned long long>(number), static_cast<long long>(kRecordVersion));
       return true;
-    case kTime:
+    case Key::kTime:
       if (!readInteger(r, number, "time")) return false;
       if (number > std::numeric_limits<std::uint32_t>::max())
         return fail(r, v.at[key], "\"time\" is out of a token's range");
       out.time = static_cast<std::uint32_t>(number);
       return true;
-    case kTimeUtc: {
+    case Key::kTimeUtc: {
       std::string_view ignored;
       return readString(r, ignored);
     }
-    case kUuid:
+    case Key::kUuid:
       if (!readString(r, v.uuidText)) return false;
       return readUuid(r, v.at[key], v.uuidText, out.uuid);
-    case kLegacy:
+    case Key::kLegacy:
       if (!readString(r, v.legacyText)) return false;
       if (v.legacyText.size() != kLegacyChars)
         return fail(r, v.at[key], "\"legacy\" is not 8 hex digits");
@@ -405,16 +402,28 @@ bool readMember(Reader& r, Key key, ParsedRecord& out, Values& v) {
         out.legacy[i] = v.legacyText[i];
       }
       return true;
-    case kMachine:
+    case Key::kMachine:
       return readString(r, v.machine);
-    case kWarnings:
+    case Key::kWarnings:
       return readWarnings(r, out);
-    case kInput:
+    case Key::kInput:
       return readString(r, out.input);
-    case kError:
+    case Key::kError:
       return readString(r, out.error);
-    case kUnknown:
-      break;
+    case Key::kKind: {
+      std::string_view name;
+      if (!readString(r, name)) return false;
+      for (std::size_t k = 0; k < decoded::kErrorKindCount; ++k) {
+        if (decoded::kErrorKindNames[k] == name) {
+          out.errorKind = static_cast<ErrorKind>(k);
+          return true;
+        }
+      }
+      return fail(r, v.at[key], "an unknown error kind");
+    }
+    case Key::kLine:
+    case Key::kArgument:
+      return readInteger(r, number, keyText(key));
   }
   return skipValue(r, 1);
 }
@@ -422,20 +431,20 @@ bool readMember(Reader& r, Key key, ParsedRecord& out, Values& v) {
 // The record whole: one kind's keys, all of them.
 bool checkRecord(Reader& r, unsigned seen, ParsedRecord& out, const Values& v) {
   const unsigned tokenKeys = seen & kTokenKeys;
-  const unsigned errorKeys = seen & kErrorKeys;
+  const unsigned errorKeys = seen & kErrorOnlyKeys;
   if (tokenKeys != 0 && errorKeys != 0)
     return fail(r, kWhole, "both a token's keys and an error's");
   if (tokenKeys == 0 && errorKeys == 0) return fail(r, kWhole, "neither a token nor an error");
   const unsigned wanted = errorKeys != 0 ? kErrorKeys : kTokenKeys;
   for (unsigned k = 0; k < kKeyCount; ++k)
     if ((wanted & (1u << k)) != 0 && (seen & (1u << k)) == 0)
-      return fail(r, kWhole, "no \"%s\"", kKeyNames[k].data());
+      return fail(r, kWhole, "no \"%s\"", keyText(k));
   out.kind = errorKeys != 0 ? RecordKind::kError : RecordKind::kToken;
   if (out.kind == RecordKind::kToken) {
     const std::string_view m = v.machine;
     if (m.size() != kUuidTextSize + 1 + kLegacyChars || m.substr(0, kUuidTextSize) != v.uuidText ||
         m[kUuidTextSize] != '/' || m.substr(kUuidTextSize + 1) != v.legacyText)
-      return fail(r, v.at[kMachine], "\"machine\" is not \"uuid/legacy\"");
+      return fail(r, v.at[index(Key::kMachine)], "\"machine\" is not \"uuid/legacy\"");
   }
   return true;
 }
@@ -463,10 +472,10 @@ bool readMembers(Reader& r, ParsedRecord& out, Values& values, unsigned seen, bo
       std::string_view name;
       if (peek(r) != '"') return fail(r, r.at, "expected a key");
       if (!readString(r, name)) return false;
-      const Key key = keyOf(name);
+      const unsigned key = keyOf(name);
       if (key != kUnknown) {
         if ((seen & (1u << key)) != 0)
-          return fail(r, keyAt, "\"%s\" given twice", kKeyNames[key].data());
+          return fail(r, keyAt, "\"%s\" given twice", keyText(key));
         seen |= 1u << key;
       }
       skipSpace(r);
@@ -486,8 +495,8 @@ bool readMembers(Reader& r, ParsedRecord& out, Values& values, unsigned seen, bo
 // keys in its order, one space after each ':' and ','. Those lines are read
 // by matching that layout (about four times faster); at the first byte that
 // differs, the line is read again the general way, which gives the same
-// result or the error. A line number or argument position may come first;
-// keys after "warnings" are read the general way.
+// result or the error. Keys after "warnings" (the origin) are read the
+// general way.
 
 struct Layout {
   std::string_view text;
@@ -521,25 +530,18 @@ struct Layout {
 
 bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
   if (!l.literal("{")) return false;
-  // The decoder's line number or argument position, first: passed over.
-  if (l.literal("\"line\": ") || l.literal("\"argument\": ")) {
-    const std::size_t digits = l.at;
-    while (l.at < l.text.size() && l.text[l.at] >= '0' && l.text[l.at] <= '9') ++l.at;
-    if (l.at == digits || (l.at - digits > 1 && l.text[digits] == '0') || !l.literal(", "))
-      return false;
-  }
   if (l.literal("\"label\": \"")) {
-    v.at[kLabel] = l.at - 1;
+    v.at[index(Key::kLabel)] = l.at - 1;
     if (!l.plainString(out.label) || out.label.empty() || !l.literal(", ")) return false;
     out.hasLabel = true;
-    seen |= bit(kLabel);
+    seen |= bit(Key::kLabel);
   }
   if (!l.literal("\"token\": \"")) return false;
-  v.at[kToken] = l.at - 1;
+  v.at[index(Key::kToken)] = l.at - 1;
   if (!l.upperHex(kTokenDigits)) return false;
   v.token = l.text.substr(l.at - kTokenDigits, kTokenDigits);
   if (!l.literal("\", \"version\": 1, \"time\": ")) return false;
-  v.at[kTime] = l.at;
+  v.at[index(Key::kTime)] = l.at;
   std::uint64_t time = 0;
   const std::size_t digits = l.at;
   while (l.at < l.text.size() && l.text[l.at] >= '0' && l.text[l.at] <= '9' && l.at - digits < 11)
@@ -551,7 +553,7 @@ bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) 
   std::string_view utc;
   if (!l.literal(", \"time_utc\": \"") || !l.plainString(utc)) return false;
   if (!l.literal(", \"uuid\": \"")) return false;
-  v.at[kUuid] = l.at - 1;
+  v.at[index(Key::kUuid)] = l.at - 1;
   if (l.text.size() - l.at < kUuidTextSize) return false;
   v.uuidText = l.text.substr(l.at, kUuidTextSize);
   std::size_t byte = 0;
@@ -569,12 +571,12 @@ bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) 
   }
   l.at += kUuidTextSize;
   if (!l.literal("\", \"legacy\": \"")) return false;
-  v.at[kLegacy] = l.at - 1;
+  v.at[index(Key::kLegacy)] = l.at - 1;
   if (!l.upperHex(kLegacyChars)) return false;
   v.legacyText = l.text.substr(l.at - kLegacyChars, kLegacyChars);
   std::memcpy(out.legacy.data(), v.legacyText.data(), kLegacyChars);
   if (!l.literal("\", \"machine\": \"")) return false;
-  v.at[kMachine] = l.at - 1;
+  v.at[index(Key::kMachine)] = l.at - 1;
   if (!l.literal(v.uuidText) || !l.literal("/") || !l.literal(v.legacyText)) return false;
   v.machine = l.text.substr(l.at - kUuidTextSize - 1 - kLegacyChars, kUuidTextSize + 1 + kLegacyChars);
   if (!l.literal("\", \"warnings\": [")) return false;

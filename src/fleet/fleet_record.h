@@ -12,12 +12,15 @@
 #include <string>
 #include <string_view>
 
+#include "common/decoded_record.h"
+
 namespace fleet {
 
 inline constexpr std::size_t kUuidBytes = 16;
-inline constexpr std::size_t kLegacyChars = 8;
+using decoded::kLegacyChars;
+using decoded::ErrorKind;
 // The decoder's record version this reader knows.
-inline constexpr std::int64_t kRecordVersion = 1;
+inline constexpr std::int64_t kRecordVersion = static_cast<std::int64_t>(decoded::kRecordVersion);
 // More warnings than this on one record is not a decoder's record.
 inline constexpr std::size_t kMaxRecordWarnings = 16;
 
@@ -39,6 +42,7 @@ struct ParsedRecord {
   std::array<std::string_view, kMaxRecordWarnings> warnings{};
   std::size_t warningCount = 0;
   // kError
+  ErrorKind errorKind = ErrorKind::kInvalid;  // kInvalid too where the record has no "kind"
   std::string_view input;
   std::string_view error;
 };

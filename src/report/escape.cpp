@@ -39,7 +39,49 @@ bool isC1(std::string_view text, std::size_t at) {
          static_cast<unsigned char>(text[at + 1]) < 0xA0;
 }
 
+// Code points that show nothing, or move or reorder what follows, on a
+// terminal: a label holding one reads as another label, or hides a part of
+// the line. Unicode's format characters (category Cf: soft hyphen,
+// zero-width spaces and joiners, the bidirectional embeddings, overrides
+// and isolates, the byte-order mark, tags), the line and paragraph
+// separators U+2028/2029, and the Hangul fillers, which are letters that
+// show as blanks. Sorted ranges, first and last included.
+struct CodeRange {
+  char32_t first;
+  char32_t last;
+};
+constexpr std::array<CodeRange, 24> kInvisible = {{
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},
+    {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x115F, 0x1160},
+    {0x180E, 0x180E},   {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x2064},
+    {0x2066, 0x206F},   {0x3164, 0x3164},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},
+    {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F},
+    {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
+}};
+
+// The code point of the valid n-byte sequence (n >= 2) at text[at].
+char32_t decodeUtf8(std::string_view text, std::size_t at, std::size_t n) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  char32_t code = byte(0) & (0x7Fu >> n);
+  for (std::size_t i = 1; i < n; ++i) code = code << 6 | (byte(i) & 0x3Fu);
+  return code;
+}
+
 }  // namespace
+
+bool isInvisible(char32_t code) {
+  if (code < 0x00AD) return false;  // the usual case: every ASCII and Latin-1 letter
+  std::size_t lo = 0;
+  std::size_t hi = kInvisible.size();
+  while (lo < hi) {
+    const std::size_t mid = (lo + hi) / 2;
+    if (code > kInvisible[mid].last)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo < kInvisible.size() && code >= kInvisible[lo].first;
+}
 
 std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
@@ -99,6 +141,15 @@ char* putJsonEscaped(char* p, std::string_view text) {
     } else if (n == 2 && isC1(text, i)) {
       p = putHexEscape(p, "\\u", static_cast<unsigned char>(text[i + 1]), 4);
       i += 2;
+    } else if (const char32_t code = decodeUtf8(text, i, n); isInvisible(code)) {
+      // Kept, but spelled out, so that whoever reads the JSON sees it.
+      if (code < 0x10000) {
+        p = putHexEscape(p, "\\u", code, 4);
+      } else {
+        p = putHexEscape(p, "\\u", 0xD800 + ((code - 0x10000) >> 10), 4);
+        p = putHexEscape(p, "\\u", 0xDC00 + ((code - 0x10000) & 0x3FF), 4);
+      }
+      i += n;
     } else {
       p = put(p, text.substr(i, n));
       i += n;
@@ -128,6 +179,9 @@ char* putTextEscaped(char* p, std::string_view text) {
       for (std::size_t k = 0; k < count; ++k)
         p = putHexEscape(p, "\\x", static_cast<unsigned char>(text[i + k]), 2);
       i += count;
+    } else if (const char32_t code = decodeUtf8(text, i, n); isInvisible(code)) {
+      p = code < 0x10000 ? putHexEscape(p, "\\u", code, 4) : putHexEscape(p, "\\U", code, 8);
+      i += n;
     } else {
       p = put(p, text.substr(i, n));
       i += n;

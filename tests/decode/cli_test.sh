@@ -102,6 +102,24 @@ check "json stream: one record per line" test "$(wc -l <<<"$out")" = 4
 check "json stream: records in order" test "$(jq -r 'if .error then "E:" + (.label // "") else "OK" end' <<<"$out" | paste -sd,)" = "OK,E:h1,E:h2,OK"
 check "json stream: line numbers" test "$(jq -r .line <<<"$out" | paste -sd,)" = "1,2,5,6"
 
+# Hosts that gave no token, as the collector lists them: an error record of
+# their kind carrying the reason, escaped; every other error is "invalid".
+while IFS='|' read -r row line kind message shown; do
+  run --json < <(printf '%b\n' "$line")
+  check "$row: status 1" test "$status" = 1
+  check "$row: kind" test "$(jq -r .kind <<<"$out")" = "$kind"
+  check "$row: label" test "$(jq -r .label <<<"$out")" = db1
+  check "$row: error" test "$(jq -r .error <<<"$out")" = "$(printf '%b' "$message")"
+  run < <(printf '%b\n' "$line")
+  check "$row: text message" grep -qxF "orlim-decode: line 1 (db1): ${shown:-$message}" <<<"$err"
+done <<'ROWS'
+unreachable|db1 !unreachable ssh: connect to host db1: Connection refused|unreachable|host unreachable: ssh: connect to host db1: Connection refused
+no token|db1   !no-token  orlim: not found |no-token|host gave no token: orlim: not found
+no reason|db1 !no-token|no-token|host gave no token
+hostile reason|db1 !unreachable \033[2J\xe2\x80\xae|unreachable|host unreachable: \033[2J\xe2\x80\xae|host unreachable: \x1b[2J\u202e
+not a token|db1 !other|invalid|character 5 is not a hex digit
+ROWS
+
 # A read error is not the end of the input.
 run < /
 check "stdin a directory: status 1" test "$status" = 1

@@ -218,8 +218,8 @@ TEST(DecodeStream, OneRecordPerLine) {
   const std::string old = sealToken(withTime(1000000000));  // 2001-09-09T01:46:40Z
   const std::string other = sealToken(sampleFields(), "another key");
   const std::string nearPlaceholder = sealToken(withUuid("032e02b404990533a106940700080009"));
-  const std::string longLine(kMaxLineBytes + 1, 'A');
-  const std::string kept(kMaxLineBytes, 'A');
+  const std::string longLine(kMaxInputBytes + 1, 'A');
+  const std::string kept(kMaxInputBytes, 'A');
 
   struct Case {
     const char* name;
@@ -242,9 +242,9 @@ TEST(DecodeStream, OneRecordPerLine) {
        textRecord(t, "h\\x1b[2J\\\\\xc3\xa9\\xff\\xc2\\x85"), "", 0},
       {"BadInTheMiddle", t + "\n\nb XYZ\n   \n" + t.substr(1) + "\nc " + other + "\n" + t + "\n",
        true,
-       jsonRecord(1, t) + "{\"label\": \"b\", \"input\": \"XYZ\", \"error\": \"character 3 is not a hex digit\"" + atLine(3) +
-           "{\"input\": \"" + t.substr(1) + "\", \"error\": \"not 58 hex digits (57)\"" + atLine(5) +
-           "{\"label\": \"c\", \"input\": \"" + other +
+       jsonRecord(1, t) + "{\"label\": \"b\", \"kind\": \"invalid\", \"input\": \"XYZ\", \"error\": \"character 3 is not a hex digit\"" + atLine(3) +
+           "{\"kind\": \"invalid\", \"input\": \"" + t.substr(1) + "\", \"error\": \"not 58 hex digits (57)\"" + atLine(5) +
+           "{\"label\": \"c\", \"kind\": \"invalid\", \"input\": \"" + other +
            "\", \"error\": \"not a token of this key, or corrupted\"" + atLine(6) + jsonRecord(7, t),
        "orlim-decode: line 3 (b): character 3 is not a hex digit\n"
        "orlim-decode: line 5: not 58 hex digits (57)\n"
@@ -253,7 +253,7 @@ TEST(DecodeStream, OneRecordPerLine) {
       {"BadInTheMiddleText", t + "\nXYZ\n" + t + "\n", false, textRecord(t) + "\n" + textRecord(t),
        "orlim-decode: line 2: character 1 is not a hex digit\n", 1},
       {"ThreeFieldsPointAtTheSecondSpace", "a b " + t + "\n", true,
-       "{\"label\": \"a\", \"input\": \"b " + t +
+       "{\"label\": \"a\", \"kind\": \"invalid\", \"input\": \"b " + t +
            "\", \"error\": \"character 4 is not a hex digit\"" + atLine(1),
        "orlim-decode: line 1 (a): character 4 is not a hex digit\n", 1},
       {"PlaceholderUuid", placeholder + "\n", true,
@@ -286,12 +286,12 @@ TEST(DecodeStream, OneRecordPerLine) {
            "warning: time-before-2005\n",
        "", 0},
       {"LineTooLong", longLine + "\n" + t + "\n", true,
-       "{\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"" + atLine(1) + jsonRecord(2, t),
+       "{\"kind\": \"invalid\", \"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"" + atLine(1) + jsonRecord(2, t),
        "orlim-decode: line 1: longer than 1024 bytes\n", 1},
-      {"LineJustShortEnough", std::string(kMaxLineBytes - t.size() - 1, 'L') + " " + t + "\n",
-       true, jsonRecord(1, t, std::string(kMaxLineBytes - t.size() - 1, 'L')), "", 0},
+      {"LineJustShortEnough", std::string(kMaxInputBytes - t.size() - 1, 'L') + " " + t + "\n",
+       true, jsonRecord(1, t, std::string(kMaxInputBytes - t.size() - 1, 'L')), "", 0},
       {"LongLineAtTheEnd", t + "\n" + longLine, true,
-       jsonRecord(1, t) + "{\"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"" + atLine(2),
+       jsonRecord(1, t) + "{\"kind\": \"invalid\", \"input\": \"" + kept + "\", \"error\": \"longer than 1024 bytes\"" + atLine(2),
        "orlim-decode: line 2: longer than 1024 bytes\n", 1},
   };
   for (const Case& c : cases) {
@@ -341,21 +341,33 @@ TEST(DecodeStream, InputAsReceived) {
        jsonRecord(1, t, "web-01") + jsonRecord(2, t), "", 0},
       {"Utf8MarkBeforeABareToken", "\xEF\xBB\xBF" + t, false, textRecord(t), "", 0},
       {"Utf8MarkAlone", "\xEF\xBB\xBF", true, "", "", 0},
-      // Only the first line can carry an encoding's mark.
-      {"Utf8MarkLaterIsLabelText", t + "\n\xEF\xBB\xBF" "db " + t + "\n", true,
-       jsonRecord(1, t) + jsonRecord(2, t, "\xEF\xBB\xBF" "db"), "", 0},
+      // A file saved with a mark and appended to another: the mark starts a
+      // line, not a label, and the label reads as without it.
+      {"Utf8MarkLaterIsNotLabelText", t + "\n\xEF\xBB\xBF" "db " + t + "\r\n", true,
+       jsonRecord(1, t) + jsonRecord(2, t, "db"), "", 0},
+      {"Utf8MarkLaterBeforeABareToken", t + "\n\xEF\xBB\xBF" + t + "\n", false,
+       textRecord(t) + "\n" + textRecord(t), "", 0},
+      // Inside a label it stays, shown for what it is.
+      {"Utf8MarkInsideALabel", "d\xEF\xBB\xBF" "b " + t + "\n", false,
+       textRecord(t, "d\\ufeffb"), "", 0},
+      {"InvisibleLabelCharacters", "db\xE2\x80\x8B\xE2\x80\xAE " + t + "\n", true,
+       jsonRecord(1, t, "db\\u200b\\u202e"), "", 0},
+      // The limit counts the line, not its CR or mark.
+      {"LineJustShortEnoughWithCrAndMark",
+       "\xEF\xBB\xBF" + std::string(kMaxInputBytes - t.size() - 1, 'L') + " " + t + "\r\n", true,
+       jsonRecord(1, t, std::string(kMaxInputBytes - t.size() - 1, 'L')), "", 0},
       {"Utf16LittleEndianWithMark", "\xFF\xFE" + utf16(lines, true), true,
-       "{\"input\": \"\", \"error\": \"" + utf16Error + "\"" + atLine(1),
+       "{\"kind\": \"invalid\", \"input\": \"\", \"error\": \"" + utf16Error + "\"" + atLine(1),
        "orlim-decode: line 1: " + utf16Error + "\n", 1},
       {"Utf16LittleEndianText", utf16(lines, true), false, "",
        "orlim-decode: line 1: " + utf16Error + "\n", 1},
       {"Utf16BigEndianWithMark", "\xFE\xFF" + utf16(lines, false), true,
-       "{\"input\": \"\", \"error\": \"" + utf16BigError + "\"" + atLine(1),
+       "{\"kind\": \"invalid\", \"input\": \"\", \"error\": \"" + utf16BigError + "\"" + atLine(1),
        "orlim-decode: line 1: " + utf16BigError + "\n", 1},
       {"Utf16BigEndianNoMark", utf16(t, false), false, "",
        "orlim-decode: line 1: " + utf16BigError + "\n", 1},
       {"TwoTokensOnALine", t + "\n" + t + " \t" + lower(t) + "\n" + t + "\n", true,
-       jsonRecord(1, t) + "{\"input\": \"" + t + " \\t" + lower(t) +
+       jsonRecord(1, t) + "{\"kind\": \"invalid\", \"input\": \"" + t + " \\t" + lower(t) +
            "\", \"error\": \"two tokens on one line\"" + atLine(2) + jsonRecord(3, t),
        "orlim-decode: line 2: two tokens on one line\n", 1},
       {"TwoTokensText", "  " + t + " " + t + "  \n", false, "",
@@ -363,7 +375,7 @@ TEST(DecodeStream, InputAsReceived) {
       // A label of 58 hex digits before something that is no token is
       // still taken as a label, and the rest named.
       {"TokenLikeLabelBeforeAShortToken", t + " " + t.substr(1) + "\n", true,
-       "{\"label\": \"" + t + "\", \"input\": \"" + t.substr(1) +
+       "{\"label\": \"" + t + "\", \"kind\": \"invalid\", \"input\": \"" + t.substr(1) +
            "\", \"error\": \"not 58 hex digits (57)\"" + atLine(1),
        "orlim-decode: line 1 (" + t + "): not 58 hex digits (57)\n", 1},
   };
@@ -387,7 +399,7 @@ TEST(DecodeStream, MaxAgeRefusesStaleTokens) {
   RunOutput r = runText("h1 " + day1 + "\nh2 " + day2 + "\n", options);
   EXPECT_EQ(r.out, jsonRecord(1, day1, "h1", "", static_cast<std::uint32_t>(kNow - 86400),
                               "2026-12-09T12:00:00Z") +
-                       "{\"label\": \"h2\", \"input\": \"" + day2 +
+                       "{\"label\": \"h2\", \"kind\": \"invalid\", \"input\": \"" + day2 +
                        "\", \"error\": \"older than 1 days (made 2026-12-09T11:59:59Z)\"" + atLine(2));
   EXPECT_EQ(r.err, "orlim-decode: line 2 (h2): older than 1 days (made 2026-12-09T11:59:59Z)\n");
   EXPECT_EQ(r.status, 1);
@@ -397,7 +409,7 @@ TEST(DecodeStream, MaxAgeRefusesStaleTokens) {
 // rest of a long line is passed over whatever the reads' sizes.
 TEST(DecodeStream, LinesSplitAcrossReads) {
   const std::string t = sealToken(sampleFields());
-  const std::string input = "\xEF\xBB\xBF" "a " + t + "\n" + std::string(3 * kMaxLineBytes, 'x') +
+  const std::string input = "\xEF\xBB\xBF" "a " + t + "\n" + std::string(3 * kMaxInputBytes, 'x') +
                             "\n" + t + "\r\n";
   DecodeOptions options;
   options.json = true;
@@ -460,7 +472,7 @@ TEST(DecodeStream, MessagesInOrderOnOneFile) {
   EXPECT_EQ(finishDecoder(*decoder), 1);
   scripted = nullptr;
   EXPECT_EQ(both.contents(),
-            jsonRecord(1, t) + "{\"input\": \"XYZ\", \"error\": \"character 1 is not a hex digit\"" +
+            jsonRecord(1, t) + "{\"kind\": \"invalid\", \"input\": \"XYZ\", \"error\": \"character 1 is not a hex digit\"" +
                 atLine(2) + "orlim-decode: line 2: character 1 is not a hex digit\n" +
                 jsonRecord(3, t));
 }
@@ -477,7 +489,7 @@ TEST(DecodeArgument, NamedByPositionAndLengthBounded) {
   ASSERT_NE(decoder, nullptr);
   const std::string t = sealToken(sampleFields());
   decodeArgument(*decoder, "host " + t, 2);
-  decodeArgument(*decoder, std::string(kMaxLineBytes + 1, 'A'), 3);
+  decodeArgument(*decoder, std::string(kMaxInputBytes + 1, 'A'), 3);
   decodeArgument(*decoder, "", 4);
   EXPECT_EQ(finishDecoder(*decoder), 1);
   EXPECT_EQ(out.contents(), textRecord(t, "host"));

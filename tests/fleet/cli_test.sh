@@ -35,7 +35,36 @@ check "stdin as '-': summary" grep -q '^{"summary": {"labels": 3, "same": 1, "ne
 
 run --previous "$tmp/old.jsonl" <"$tmp/changed.jsonl"
 check "stdin by default: status 1 for a change" test "$status" = 1
-check "stdin by default: card-changed row" grep -q "^card-changed  *web-01 " <<<"$out"
+check "stdin by default: card-changed block" grep -qx "card-changed  *web-01" <<<"$out"
+run --wide --previous "$tmp/old.jsonl" <"$tmp/changed.jsonl"
+check "--wide: card-changed row" grep -q "^card-changed  *web-01  *00112233-" <<<"$out"
+check "--wide: header" grep -q "^STATUS  *LABEL  *MACHINE  *TIME  *PREVIOUS MACHINE  *PREVIOUS TIME$" <<<"$out"
+
+# Several collections, oldest first: web-02, missing from the latest, is
+# compared with its identity from the one before when it comes back.
+{ record web-01 12153A58; } >"$tmp/latest.jsonl"
+record web-02 0A1B2C3F 0A1B2C3D >"$tmp/back.jsonl"
+run --json --previous "$tmp/old.jsonl" --previous "$tmp/latest.jsonl" "$tmp/back.jsonl"
+check "several --previous: status 1" test "$status" = 1
+check "several --previous: card-changed against the older one" \
+  grep -q '"label": "web-02", "status": "card-changed", .*"previous_collection": "'"$tmp"'/old.jsonl"' <<<"$out"
+check "several --previous: web-01 gone" grep -q '"label": "web-01", "status": "gone"' <<<"$out"
+run --previous "$tmp/old.jsonl" --previous - - <"$tmp/now.jsonl"
+check "stdin twice among several: usage error" test "$status" = 2
+run --previous "$tmp/old.jsonl" --previous "$tmp/missing.jsonl" "$tmp/now.jsonl"
+check "several --previous, one missing: status 2" test "$status" = 2
+check "several --previous, one missing: named" \
+  grep -qx "orlim-fleet: $tmp/missing.jsonl: No such file or directory" <<<"$err"
+
+# An empty collection is said, not taken for every label gone; through a
+# file or standard input.
+: >"$tmp/empty.jsonl"
+run --previous "$tmp/old.jsonl" "$tmp/empty.jsonl"
+check "empty file: status 1" test "$status" = 1
+check "empty file: said" grep -qx "orlim-fleet: $tmp/empty.jsonl: no records, where the previous collections have some: nothing compared" <<<"$err"
+run --previous "$tmp/old.jsonl" </dev/null
+check "empty stdin: status 1" test "$status" = 1
+check "empty stdin: said" grep -qx "orlim-fleet: standard input: no records, where the previous collections have some: nothing compared" <<<"$err"
 
 run --previous - - <"$tmp/now.jsonl"
 check "both on stdin: usage error" test "$status" = 2

@@ -39,6 +39,7 @@ struct Good {
   bool hasLabel;
   std::string label;
   std::vector<std::string> warnings;
+  fleet::ErrorKind errorKind = fleet::ErrorKind::kInvalid;
 };
 
 std::vector<Good> goodLines() {
@@ -66,6 +67,17 @@ std::vector<Good> goodLines() {
        RecordKind::kError, true, "db-01", {}},
       {"unlabelled-error", "{\"input\": \"\", \"error\": \"e\", \"argument\": 2}", RecordKind::kError,
        false, "", {}},
+      // A host that gave no token, as the decoder writes it; "kind" is
+      // "invalid" where written, and where not (an older decoder).
+      {"unreachable",
+       "{\"label\": \"db1\", \"kind\": \"unreachable\", \"input\": \"!unreachable refused\", "
+       "\"error\": \"host unreachable: refused\", \"line\": 3}",
+       RecordKind::kError, true, "db1", {}, fleet::ErrorKind::kUnreachable},
+      {"no-token",
+       "{\"label\": \"db1\", \"kind\": \"no-token\", \"input\": \"!no-token\", \"error\": \"host gave no token\"}",
+       RecordKind::kError, true, "db1", {}, fleet::ErrorKind::kNoToken},
+      {"invalid", "{\"kind\": \"invalid\", \"input\": \"x\", \"error\": \"e\", \"line\": 1}", RecordKind::kError,
+       false, "", {}, fleet::ErrorKind::kInvalid},
   };
 }
 
@@ -87,6 +99,7 @@ TEST_P(GoodLines, AreReadAndBothReadersAgree) {
     EXPECT_EQ(r->kind, g.kind);
     EXPECT_EQ(r->hasLabel, g.hasLabel);
     EXPECT_EQ(r->label, g.label);
+    EXPECT_EQ(r->errorKind, g.errorKind);
     std::vector<std::string> warnings(r->warnings.begin(), r->warnings.begin() + static_cast<long>(r->warningCount));
     EXPECT_EQ(warnings, g.warnings);
     if (g.kind == RecordKind::kToken) {
@@ -147,6 +160,8 @@ std::vector<Bad> badLines() {
       {"both", "{\"label\": \"a\", \"uuid\": \"" + kUuid + "\", \"error\": \"e\"}", 0,
        "both a token's keys and an error's"},
       {"error-without-input", "{\"error\": \"e\"}", 0, "no \"input\""},
+      {"unknown-kind", "{\"kind\": \"lost\", \"input\": \"x\", \"error\": \"e\"}", 10, "an unknown error kind"},
+      {"kind-on-a-token", record("\"a\"", ", \"kind\": \"invalid\""), 0, "both a token's keys and an error's"},
       {"key-twice", twice, twice.rfind("\"label\"") + 1, "\"label\" given twice"},
       {"other-version", versioned("2"), at(versioned("2"), "2, "), "a version 2 record (this reads version 1)"},
       {"time-too-large", timed("4294967296"), at(timed("4294967296"), "4294967296,"), "\"time\" is out of a token's range"},

@@ -40,6 +40,19 @@ TEST(Escape, OnePolicyForJsonAndText) {
        "\\xff\\xc3(\\xe0\\x80\\x80\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80"},
       {"Latin1Byte", "caf\xe9", "caf\\ufffd", "caf\\xe9"},
       {"CutShort", "a\xe2\x82", "a\\ufffd\\ufffd", "a\\xe2\\x82"},
+      // Invisible code points: a label that reads as another, or text that
+      // runs backwards, shows what it holds in both forms.
+      {"ZeroWidthSpace", "db1\xe2\x80\x8b", "db1\\u200b", "db1\\u200b"},
+      {"ZeroWidthJoiner", "a\xe2\x80\x8d" "b", "a\\u200db", "a\\u200db"},
+      {"ByteOrderMark", "\xef\xbb\xbf" "db1", "\\ufeffdb1", "\\ufeffdb1"},
+      {"RightToLeftOverride", "x\xe2\x80\xaegpj.exe", "x\\u202egpj.exe", "x\\u202egpj.exe"},
+      {"BidiIsolate", "\xe2\x81\xa6" "a\xe2\x81\xa9", "\\u2066a\\u2069", "\\u2066a\\u2069"},
+      {"SoftHyphen", "a\xc2\xad" "b", "a\\u00adb", "a\\u00adb"},
+      {"LineSeparator", "a\xe2\x80\xa8" "b\xe2\x80\xa9", "a\\u2028b\\u2029", "a\\u2028b\\u2029"},
+      {"HangulFiller", "\xe3\x85\xa4", "\\u3164", "\\u3164"},
+      {"Tag", "a\xf3\xa0\x80\x81", "a\\udb40\\udc01", "a\\U000e0001"},
+      {"VisibleNeighbours", "\xe2\x80\x8a\xe2\x80\x90\xef\xbb\xbe",
+       "\xe2\x80\x8a\xe2\x80\x90\xef\xbb\xbe", "\xe2\x80\x8a\xe2\x80\x90\xef\xbb\xbe"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

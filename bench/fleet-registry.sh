@@ -1,0 +1,67 @@
+#!/bin/bash
+# The registry of collections at fleet scale: four collections of COUNT
+# labels (default a million) made of real tokens (two generated fleets,
+# each collected twice with PERCENT percent of its machines under each kind
+# of change; see tests/fleet/make_fleet.cpp) and decoded by orlim-decode
+# --json, recorded one after another into one registry. Reports the wall
+# time of each `record` (the fourth into a registry holding three), of
+# `history LABEL` on the full registry (the mean of RUNS runs, the whole
+# process), of `collections` and of `export`, and the registry's size
+# against the JSON Lines it holds.
+# usage: bench/fleet-registry.sh BUILD_DIR [COUNT [PERCENT [RUNS]]]
+#   BUILD_DIR: the bench preset's (bench/make_fleet) or any build with the
+#   tests (tests/fleet/test_make_fleet); a Release build gives the figures.
+set -euo pipefail
+build=$(realpath "$1")
+count=${2:-1000000}
+percent=${3:-1}
+runs=${4:-100}
+fleet=$build/src/fleet/orlim-fleet
+decode=$build/src/decode/orlim-decode
+make_fleet=$build/bench/make_fleet
+[ -x "$make_fleet" ] || make_fleet=$build/tests/fleet/test_make_fleet
+tmp=$(mktemp -d "${TMPDIR:-/var/tmp}/fleet-registry.XXXXXX"); trap 'rm -rf "$tmp"' EXIT
+
+now() { date +%s.%N; }
+elapsed() { echo "$2 - $1" | bc -l | xargs printf '%.3f'; }
+
+for seed in 1 2; do
+  mkdir "$tmp/$seed"
+  "$make_fleet" "$count" "$percent" "$seed" "$tmp/$seed"
+  for which in old now; do
+    # The failed tokens make the decoder exit 1; their error records are input too.
+    "$decode" --json <"$tmp/$seed/$which.tokens" >"$tmp/$seed-$which.jsonl" 2>/dev/null || true
+  done
+  rm -r "${tmp:?}/$seed"
+done
+collections=("$tmp/1-old.jsonl" "$tmp/1-now.jsonl" "$tmp/2-old.jsonl" "$tmp/2-now.jsonl")
+jsonl_bytes=0
+for f in "${collections[@]}"; do jsonl_bytes=$((jsonl_bytes + $(stat -c %s "$f"))); done
+echo "collections: $(wc -l <"${collections[0]}") records each, $((jsonl_bytes / 1048576)) MB of JSON Lines in all"
+
+registry=$tmp/fleet.registry
+year=2023
+for f in "${collections[@]}"; do
+  year=$((year + 1))
+  start=$(now)
+  status=0
+  "$fleet" --registry "$registry" record --name "$year" --json "$f" >/dev/null || status=$?
+  end=$(now)
+  [ "$status" -le 1 ] || { echo "record $year failed ($status)"; exit 1; }
+  echo "record $year: $(elapsed "$start" "$end") s"
+done
+
+label=$(jq -r 'select(.label) | .label' "${collections[3]}" | sed -n "$((count / 2))p")
+start=$(now)
+for ((i = 0; i < runs; ++i)); do "$fleet" --registry "$registry" history "$label" >/dev/null; done
+end=$(now)
+echo "history $label: $(echo "($end - $start) * 1000 / $runs" | bc -l | xargs printf '%.2f') ms a run ($runs runs, the whole process)"
+start=$(now); "$fleet" --registry "$registry" collections >/dev/null; end=$(now)
+echo "collections: $(elapsed "$start" "$end") s"
+start=$(now); "$fleet" --registry "$registry" export 2025 >"$tmp/export.jsonl"; end=$(now)
+echo "export 2025: $(elapsed "$start" "$end") s; same bytes as recorded: $(cmp -s "$tmp/export.jsonl" "${collections[1]}" && echo yes || echo NO)"
+
+registry_bytes=$(stat -c %s "$registry")
+wal_bytes=$(stat -c %s "$registry-wal" 2>/dev/null || echo 0)
+echo "registry: $((registry_bytes / 1048576)) MB (+ $((wal_bytes / 1048576)) MB WAL) for $((jsonl_bytes / 1048576)) MB of JSON Lines:" \
+     "$(echo "$registry_bytes / $jsonl_bytes" | bc -l | xargs printf '%.2f') times"
