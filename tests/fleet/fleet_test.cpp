@@ -19,6 +19,8 @@
 
 #include "common/unique_fd.h"
 #include "fleet/example_token.h"
+#include "fleet/fleet_compare.h"
+#include "fleet/fleet_internal.h"
 #include "report/text_wrap.h"
 #include "support/json.h"
 
@@ -704,6 +706,22 @@ TEST(FleetRun, ReadErrorIsReportedAndFails) {
   const Result r = run(true, nullptr, token("web-01", kUuidA, kCard1), io);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "orlim-fleet: now.jsonl: read error: Input/output error\n");
+}
+
+// The label and UUID tables hash under a key each run draws for itself, so
+// keys crafted to collide under one run's hash do not under the next.
+TEST(FleetHash, EachRunDrawsItsOwnKey) {
+  fleet::Collection now;
+  fleet::Previous old;
+  (void)fleet::compare(now, old);
+  const HashKey first = fleet::internal::hashKey();
+  const std::uint32_t firstHash = fleet::internal::hashBytes("web-01", 6);
+  (void)fleet::compare(now, old);
+  const HashKey second = fleet::internal::hashKey();
+  EXPECT_FALSE(first.k0 == second.k0 && first.k1 == second.k1);
+  EXPECT_EQ(fleet::internal::hashBytes("web-01", 6), fleet::internal::hashBytes("web-01", 6));
+  // Two 32-bit hashes of one label under two keys agree once in 2^32.
+  EXPECT_NE(fleet::internal::hashBytes("web-01", 6), firstHash);
 }
 
 TEST(FleetRun, LastLineWithoutLineEndIsRead) {
