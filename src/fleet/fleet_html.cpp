@@ -44,7 +44,7 @@ constexpr std::string_view kScriptHash = "sha256-Az6LqYdsLU8Jj3cYSuR4UVvUlGtK6Ou
 
 constexpr std::string_view kStyle =
     "body{font:15px/1.4 system-ui,sans-serif;margin:1.5em auto;max-width:64em;padding:0 1em;"
-    "color:#111;background:#fff}"
+    "color:#111;background:#fff;overflow-wrap:anywhere}"
     "h1{font-size:1.4em}h2{font-size:1.2em;margin-top:1.6em}h3{font-size:1em}"
     "svg{max-width:100%;height:auto}"
     "table{border-collapse:collapse;margin:.6em 0}"

@@ -366,8 +366,12 @@ int labelHistory(Registry& registry, std::string_view label, std::vector<LabelEn
   return rc == SQLITE_DONE ? 0 : failSqlite(registry, rc, "", error);
 }
 
-int exportCollection(Registry& registry, std::string_view name, ExportLine line, void* context,
-                     RegistryError& error) {
+namespace {
+
+// The records of the named collection (the latest when name is empty):
+// ids [first, end).
+int collectionRange(Registry& registry, std::string_view name, std::int64_t& first,
+                    std::int64_t& end, RegistryError& error) {
   Statement which;
   if (prepare(registry,
               name.empty() ? "SELECT first_record, end_record FROM collections ORDER BY id DESC LIMIT 1"
@@ -375,7 +379,7 @@ int exportCollection(Registry& registry, std::string_view name, ExportLine line,
               which, error) != 0)
     return kRegistryFailed;
   if (!name.empty()) bindText(which.get(), 1, name);
-  int rc = sqlite3_step(which.get());
+  const int rc = sqlite3_step(which.get());
   if (rc == SQLITE_DONE) {
     if (name.empty()) return fail(registry, error, "no collection recorded");
     std::string what = "no collection named '";
@@ -384,25 +388,74 @@ int exportCollection(Registry& registry, std::string_view name, ExportLine line,
     return fail(registry, error, what);
   }
   if (rc != SQLITE_ROW) return failSqlite(registry, rc, "", error);
+  first = sqlite3_column_int64(which.get(), 0);
+  end = sqlite3_column_int64(which.get(), 1);
+  return 0;
+}
+
+// What comes out was read as a decoder's record when it went in; read
+// again, so that a damaged or altered file can't pass off anything else.
+bool storedRecordReads(std::string_view record, ParsedRecord& parsed, std::string& scratch) {
+  RecordError bad;
+  return record.size() <= kMaxRecordLineBytes && record.find('\n') == std::string_view::npos &&
+         parseRecord(record, parsed, scratch, bad);
+}
+
+}  // namespace
+
+int exportCollection(Registry& registry, std::string_view name, ExportLine line, void* context,
+                     RegistryError& error) {
+  std::int64_t first = 0;
+  std::int64_t end = 0;
+  if (collectionRange(registry, name, first, end, error) != 0) return kRegistryFailed;
   Statement s;
   if (prepare(registry,
               "SELECT record FROM records WHERE id >= ?1 AND id < ?2 AND record IS NOT NULL"
               " ORDER BY id",
               s, error) != 0)
     return kRegistryFailed;
-  sqlite3_bind_int64(s.get(), 1, sqlite3_column_int64(which.get(), 0));
-  sqlite3_bind_int64(s.get(), 2, sqlite3_column_int64(which.get(), 1));
-  // What comes out was read as a decoder's record when it went in; read
-  // again, so that a damaged or altered file can't pass off anything else.
+  sqlite3_bind_int64(s.get(), 1, first);
+  sqlite3_bind_int64(s.get(), 2, end);
   ParsedRecord parsed;
   std::string scratch;
-  RecordError bad;
+  int rc;
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
     const std::string_view record = columnBytes(s.get(), 0);
-    if (record.size() > kMaxRecordLineBytes || record.find('\n') != std::string_view::npos ||
-        !parseRecord(record, parsed, scratch, bad))
+    if (!storedRecordReads(record, parsed, scratch))
       return fail(registry, error, "damaged (a stored record is not a decoder's record)");
     if (const int stop = line(context, record); stop != 0) return stop;
+  }
+  return rc == SQLITE_DONE ? 0 : failSqlite(registry, rc, "", error);
+}
+
+int readCollection(Registry& registry, std::string_view name, CollectionEntryFn entry,
+                   void* context, RegistryError& error) {
+  std::int64_t first = 0;
+  std::int64_t end = 0;
+  if (collectionRange(registry, name, first, end, error) != 0) return kRegistryFailed;
+  Statement s;
+  if (prepare(registry,
+              "SELECT r.verdict, r.record,"
+              " (SELECT key FROM labels WHERE id = r.moved_from),"
+              " (SELECT key FROM labels WHERE id = r.moved_to)"
+              " FROM records r WHERE r.id >= ?1 AND r.id < ?2 ORDER BY r.id",
+              s, error) != 0)
+    return kRegistryFailed;
+  sqlite3_bind_int64(s.get(), 1, first);
+  sqlite3_bind_int64(s.get(), 2, end);
+  ParsedRecord parsed;
+  std::string scratch;
+  int rc;
+  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+    CollectionEntry e;
+    if (!statusOf(sqlite3_column_int64(s.get(), 0), e.status))
+      return fail(registry, error, "damaged (a record of an unknown verdict)");
+    e.record = columnBytes(s.get(), 1);
+    if (!e.record.empty() && !storedRecordReads(e.record, parsed, scratch))
+      return fail(registry, error, "damaged (a stored record is not a decoder's record)");
+    e.movedFrom = columnBytes(s.get(), 2);
+    e.movedTo = columnBytes(s.get(), 3);
+    if (const int stop = entry(context, e); stop != 0) return stop;
   }
   return rc == SQLITE_DONE ? 0 : failSqlite(registry, rc, "", error);
 }

@@ -91,6 +91,23 @@ using ExportLine = int (*)(void* context, std::string_view record);
 int exportCollection(Registry& registry, std::string_view name, ExportLine line, void* context,
                      RegistryError& error);
 
+// A record of a collection with its label's verdict there and its move
+// links; record is empty for a gone label (the verdict alone).
+struct CollectionEntry {
+  Status status = Status::kSame;
+  std::string_view record;
+  std::string_view movedFrom;
+  std::string_view movedTo;
+};
+
+// Calls entry(context, e) for each record of the named collection (the
+// latest when name is empty) in the order it was kept.
+// A stored record that no longer reads as one stops it with an error, as
+// export does; a non-zero return from entry stops it too and is returned.
+using CollectionEntryFn = int (*)(void* context, const CollectionEntry& entry);
+int readCollection(Registry& registry, std::string_view name, CollectionEntryFn entry,
+                   void* context, RegistryError& error);
+
 // --- recording --------------------------------------------------------------
 
 // A recording in progress: the write lock taken, the previous records

@@ -25,6 +25,7 @@ const char kUsage[] =
     "Usage: orlim-fleet [OPTION]... [NOW.jsonl | -]\n"
     "  or:  orlim-fleet --registry FILE record [--name NAME] [OPTION]... [NOW.jsonl | -]\n"
     "  or:  orlim-fleet --registry FILE collections | history LABEL | export [NAME]\n"
+    "  or:  orlim-fleet --registry FILE report [--html OUT.html] [--json]\n"
     "Compares the records orlim-decode --json printed for this collection of\n"
     "tokens (NOW, standard input when absent or '-') with each label's last\n"
     "known record, and says per label what changed: same, new, gone,\n"
@@ -42,6 +43,9 @@ const char kUsage[] =
     "                        a label's records, export a collection's records\n"
     "                        (the latest when unnamed) as orlim-decode wrote them\n"
     "  --name NAME           record: the collection's name (default: the time)\n"
+    "  --html OUT.html       report: one self-contained page of the registry (the\n"
+    "                        verdicts per collection, the latest collection's\n"
+    "                        labels that need a look); --json prints those labels\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -58,7 +62,7 @@ int openInput(const char* name) {
   return ::open(name, O_RDONLY | O_CLOEXEC);
 }
 
-enum : int { kOptJson = 256, kOptPrevious, kOptVersion, kOptWide, kOptRegistry, kOptName };
+enum : int { kOptJson = 256, kOptPrevious, kOptVersion, kOptWide, kOptRegistry, kOptName, kOptHtml };
 
 // Every --previous is open at once, so their number is bounded.
 constexpr std::size_t kMaxPrevious = 256;
@@ -74,6 +78,7 @@ int main(int argc, char** argv) {
       {"wide", no_argument, nullptr, kOptWide},
       {"registry", required_argument, nullptr, kOptRegistry},
       {"name", required_argument, nullptr, kOptName},
+      {"html", required_argument, nullptr, kOptHtml},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kOptVersion},
       {nullptr, 0, nullptr, 0},
@@ -81,6 +86,7 @@ int main(int argc, char** argv) {
   opterr = 0;  // the messages below say it in this tool's words
   const char* registry = nullptr;
   const char* collectionName = nullptr;
+  const char* html = nullptr;
   std::vector<const char*> operands;
   for (;;) {
     const int opt = getopt_long(argc, argv, "-:h", longOptions, nullptr);
@@ -94,6 +100,9 @@ int main(int argc, char** argv) {
         break;
       case kOptName:
         collectionName = optarg;
+        break;
+      case kOptHtml:
+        html = optarg;
         break;
       case kOptJson:
         options.json = true;
@@ -129,12 +138,18 @@ int main(int argc, char** argv) {
     if (!fleet::registryVerb(operands[0], command.verb))
       return usageError(kTool, "unknown registry command ", operands[0]);
     using fleet::RegistryVerb;
-    const std::size_t most = command.verb == RegistryVerb::kCollections ? 1 : 2;
+    const std::size_t most =
+        command.verb == RegistryVerb::kCollections || command.verb == RegistryVerb::kReport ? 1 : 2;
     if (operands.size() > most) return usageError(kTool, "one operand too many: ", operands[most]);
     if (command.verb == RegistryVerb::kHistory && operands.size() < 2)
       return usageError(kTool, "history needs a LABEL: ", operands[0]);
     if (collectionName != nullptr && command.verb != RegistryVerb::kRecord)
       return usageError(kTool, "--name names what record keeps: ", collectionName);
+    if (html != nullptr && command.verb != RegistryVerb::kReport)
+      return usageError(kTool, "--html names the page report writes: ", html);
+    if (command.verb == RegistryVerb::kReport && html == nullptr && !options.json)
+      return usageError(kTool, "report needs --html OUT.html or --json: ", operands[0]);
+    command.html = html;
     if (command.verb != RegistryVerb::kRecord) {
       command.operand = operands.size() > 1 ? operands[1] : nullptr;
       return fleet::runRegistryCommand(options, command, nullptr, fleet::FleetIo{});
@@ -142,6 +157,8 @@ int main(int argc, char** argv) {
     first = 1;
   } else if (collectionName != nullptr) {
     return usageError(kTool, "--name needs --registry: ", collectionName);
+  } else if (html != nullptr) {
+    return usageError(kTool, "--html needs --registry: ", html);
   }
   if (operands.size() > first + 1)
     return usageError(kTool, "one collection to compare, not also ", operands[first + 1]);

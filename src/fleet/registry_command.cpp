@@ -14,6 +14,7 @@
 #include "fleet/fleet_record.h"
 #include "fleet/fleet_registry.h"
 #include "fleet/fleet_render.h"
+#include "fleet/registry_report.h"
 #include "report/escape.h"
 #include "report/json_writer.h"
 #include "report/utc_text.h"
@@ -21,11 +22,12 @@
 namespace fleet {
 namespace {
 
-constexpr std::array<std::pair<std::string_view, RegistryVerb>, 4> kVerbs = {{
+constexpr std::array<std::pair<std::string_view, RegistryVerb>, 5> kVerbs = {{
     {"record", RegistryVerb::kRecord},
     {"history", RegistryVerb::kHistory},
     {"collections", RegistryVerb::kCollections},
     {"export", RegistryVerb::kExport},
+    {"report", RegistryVerb::kReport},
 }};
 
 // A collection's name is said in full in JSON; in text at most this many
@@ -314,6 +316,23 @@ int runRegistryCommand(const FleetOptions& options, const RegistryCommand& comma
       const int status = exportCollection(registry, command.operand == nullptr ? "" : command.operand,
                                           writeExported, &out, error);
       if (status == kRegistryFailed && out.error == 0) break;
+      return finish(out, io, 0);
+    }
+    case RegistryVerb::kReport: {
+      HtmlReport page;
+      const auto madeAt = static_cast<std::uint32_t>(std::time(nullptr));
+      if (gatherReport(registry, command.registry, madeAt,
+                       options.json ? SIZE_MAX : kHtmlMaxListed, page, error) != 0)
+        break;
+      if (command.html != nullptr) {
+        if (const int rc = writeHtmlFile(command.html, page); rc != 0) {
+          std::string what = "cannot write ";
+          report::appendTextEscaped(what, command.html);
+          say(io, what + ": " + std::strerror(-rc));
+          return 1;
+        }
+      }
+      if (options.json) appendReportJson(page, out.text);
       return finish(out, io, 0);
     }
     case RegistryVerb::kRecord:

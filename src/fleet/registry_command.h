@@ -11,7 +11,7 @@
 
 namespace fleet {
 
-enum class RegistryVerb { kRecord, kHistory, kCollections, kExport };
+enum class RegistryVerb { kRecord, kHistory, kCollections, kExport, kReport };
 
 // The verb a command word names; false for none.
 bool registryVerb(std::string_view word, RegistryVerb& verb);
@@ -21,6 +21,7 @@ struct RegistryCommand {
   RegistryVerb verb = RegistryVerb::kCollections;
   const char* operand = nullptr;   // history: the label; export: the collection (latest if null)
   const char* name = nullptr;      // record: the collection's name (the time recorded if null)
+  const char* html = nullptr;      // report: the page to write
 };
 
 // Runs the command; now is record's input. Returns the exit status: for
