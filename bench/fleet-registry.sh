@@ -29,7 +29,7 @@ elapsed() { echo "$2 - $1" | bc -l | xargs printf '%.3f'; }
 timed() {  # timed WHAT COMMAND...: its wall and processor time (output dropped); status 0 or 1
   local status=0
   /usr/bin/time -f "$1: %e s wall, %U s user + %S s system, peak %M KiB" -o "$tmp/time" "${@:2}" >/dev/null || status=$?
-  cat "$tmp/time"
+  grep -v "^Command exited" "$tmp/time"
   [ "$status" -le 1 ] || { echo "$1 failed ($status)"; exit 1; }
 }
 # The mean of RUNS runs of a command, wall and processor time, in ms.
