@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -19,26 +21,26 @@ Uuid byteReversed(const Uuid& uuid) {
   return out;
 }
 
+namespace {
+// The run's hash key, drawn afresh by each compare.
+HashKey runKey;
+}  // namespace
+
+const HashKey& hashKey() { return runKey; }
+
+void drawRunKey() {
+  // Without the kernel's generator (never seen on a kernel since 3.17), a
+  // key from the clock and the stack's place is still not one an input
+  // can be made for in advance.
+  if (drawHashKey(runKey) == 0) return;
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  runKey = HashKey{static_cast<std::uint64_t>(t.tv_nsec) ^ reinterpret_cast<std::uintptr_t>(&t),
+                   static_cast<std::uint64_t>(t.tv_sec)};
+}
+
 std::uint32_t hashBytes(const void* data, std::size_t size) {
-  // Eight bytes at a time, each word mixed in by a multiply; the tail in
-  // one last word. Labels are short, so this is the whole cost.
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-  const auto* p = static_cast<const unsigned char*>(data);
-  std::uint64_t h = size * kMultiplier;
-  while (size >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = (h ^ word) * kMultiplier;
-    h ^= h >> 29;
-    p += 8;
-    size -= 8;
-  }
-  std::uint64_t tail = 0;
-  std::memcpy(&tail, p, size);
-  h = (h ^ tail) * kMultiplier;
-  h ^= h >> 32;
-  h *= 0xBF58476D1CE4E5B9ULL;
-  return static_cast<std::uint32_t>(h >> 32);
+  return static_cast<std::uint32_t>(keyedHash(runKey, data, size));
 }
 
 }  // namespace internal
@@ -464,6 +466,7 @@ std::vector<std::uint32_t> otherRecords(const Collection& now, const Verdict& v)
 
 Comparison compare(Collection& now, Previous& previous) {
   Collection& old = previous.records;
+  internal::drawRunKey();
   indexKeys(now);
   indexKeys(old);
   // The latest previous collection; records before any collection begun

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/keyed_hash.h"
 #include "fleet/fleet_record.h"
 
 namespace fleet::internal {
@@ -20,7 +21,10 @@ Uuid byteReversed(const Uuid& uuid);
 bool parseRecordGenerally(std::string_view line, ParsedRecord& out, std::string& scratch,
                           RecordError& error);
 
-// The hash the label and UUID tables use.
+// The hash the label and UUID tables use, under the run's key, which
+// compare draws afresh each time (drawRunKey).
 std::uint32_t hashBytes(const void* data, std::size_t size);
+const HashKey& hashKey();
+void drawRunKey();
 
 }  // namespace fleet::internal

@@ -8,6 +8,7 @@
 #include "report/utc_text.h"
 #include "report/escape.h"
 #include "report/json_writer.h"
+#include "report/text_wrap.h"
 
 namespace fleet {
 namespace {
@@ -233,16 +234,6 @@ void jsonSummary(const FleetView& view, report::JsonWriter& w) {
 
 // --- text ---------------------------------------------------------------------
 
-// Columns count characters, not bytes: the escaped text is valid UTF-8.
-bool startsCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
-
-std::size_t displayWidth(std::string_view text) {
-  std::size_t width = 0;
-  for (char c : text)
-    if (startsCharacter(c)) ++width;
-  return width;
-}
-
 void pad(std::string& out, std::size_t width, std::size_t to) {
   if (width < to) out.append(to - width, ' ');
 }
@@ -301,26 +292,9 @@ constexpr std::size_t kBlockValueColumn = kBlockIndent + noteWidth() + 2;
 // The wide form's: under the label, the name and value after ": ".
 constexpr std::size_t kWideIndent = 2 + kStatusWidth;
 
-// Text at column, kept to the terminal's width and carried on at column:
-// broken at the last space that fits (which goes), or where the line is
-// full when none does, so that a full line tells a reader that the text
-// goes on without a space.
+// Text at column, kept to the terminal's width, carried on at column.
 void appendWrapped(std::string& out, std::size_t column, std::string_view text) {
-  const std::size_t room = kTextColumns - column;
-  while (displayWidth(text) > room) {
-    std::size_t end = 0;  // bytes of the first room characters
-    for (std::size_t chars = 0; end < text.size(); ++end) {
-      if (startsCharacter(text[end]) && chars++ == room) break;
-    }
-    std::size_t cut = text.rfind(' ', end - 1);
-    std::size_t resume = cut + 1;
-    if (cut == std::string_view::npos || cut == 0) cut = resume = end;
-    out.append(text.substr(0, cut));
-    out += '\n';
-    out.append(column, ' ');
-    text.remove_prefix(resume);
-  }
-  out.append(text);
+  report::appendWrapped(out, text, column, kTextColumns);
 }
 
 // "NAME: VALUE" in the wide form, "NAME   VALUE" (value kept to the
@@ -381,7 +355,7 @@ void textVerdict(const FleetView& view, std::uint32_t index, TextLayout& layout,
   appendLabelCell(view, v, cell);
   if (layout.wide) {
     out += cell;
-    pad(out, displayWidth(cell), layout.labelWidth);
+    pad(out, report::textColumns(cell), layout.labelWidth);
     out += "  ";
     wideMachineCells(out, now, false);
     out += "  ";
@@ -566,7 +540,7 @@ void renderText(const FleetView& view, bool wide, Output& out) {
       layout.cell.clear();
       appendLabelCell(view, v, layout.cell);
       layout.labelWidth =
-          std::max(layout.labelWidth, std::min(displayWidth(layout.cell), kMaxLabelWidth));
+          std::max(layout.labelWidth, std::min(report::textColumns(layout.cell), kMaxLabelWidth));
     }
     if (!c.verdicts.empty()) wideHeader(layout, out.text);
   }

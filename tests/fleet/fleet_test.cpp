@@ -19,6 +19,9 @@
 
 #include "common/unique_fd.h"
 #include "fleet/example_token.h"
+#include "fleet/fleet_compare.h"
+#include "fleet/fleet_internal.h"
+#include "report/text_wrap.h"
 #include "support/json.h"
 
 namespace {
@@ -31,6 +34,12 @@ constexpr const char* kUuidC = "c0c1c2c3-c4c5-c6c7-c8c9-cacbcccdcecf";
 constexpr const char* kPlaceholder = "03000200-0400-0500-0006-000700080009";
 constexpr const char* kCard1 = "12153A58";
 constexpr const char* kCard2 = "0A1B2C3D";
+// 東京 thirty times: 120 columns.
+const std::string kWideLabel = [] {
+  std::string label;
+  for (int i = 0; i < 30; ++i) label += "\xe6\x9d\xb1\xe4\xba\xac";
+  return label;
+}();
 
 // A token record exactly as orlim-decode --json prints one.
 std::string token(const std::string& label, const std::string& uuid, const std::string& legacy,
@@ -307,6 +316,8 @@ const std::vector<FleetCase>& cases() {
       {"moved-then-failed-elsewhere", true, {token("old-01", kUuidC, kCard1), token("db-02", kUuidA, kCard2)},
        {failure("old-01"), token("db-02", kUuidC, kCard1)},
        {{"old-01", "failed", {}}, {"db-02", "replaced", {}}}, 1, {}},
+      // Wide characters take two columns each.
+      {"label-that-is-wide", true, {}, {token(kWideLabel, kUuidA, kCard1)}, {{kWideLabel, "new", {}}}, 0, {}},
       {"label-that-is-long", true, {},
        {token(std::string(150, 'x'), kUuidA, kCard1), failure("web-01", std::string(300, 'y'))},
        {{std::string(150, 'x'), "new", {}}, {"web-01", "failed", {}}}, 1, {}},
@@ -349,10 +360,17 @@ struct TextBlock {
   }
 };
 
-std::size_t columns(const std::string& line) {
-  std::size_t n = 0;
-  for (char ch : line) n += (static_cast<unsigned char>(ch) & 0xC0) != 0x80 ? 1 : 0;
-  return n;
+std::size_t columns(std::string_view line) { return report::textColumns(line); }
+
+// Whether a line carried on from the one before was broken without a space:
+// its first character would not have fit after it.
+bool brokenInWord(const std::string& before, const std::string& carried) {
+  const std::size_t first = carried.find_first_not_of(' ');
+  if (first == std::string::npos) return false;
+  std::size_t length = 1;
+  while (first + length < carried.size() && (static_cast<unsigned char>(carried[first + length]) & 0xC0) == 0x80)
+    ++length;
+  return columns(before) + columns(std::string_view(carried).substr(first, length)) > 100;
 }
 
 std::vector<TextBlock> textBlocks(const std::string& text) {
@@ -360,8 +378,7 @@ std::vector<TextBlock> textBlocks(const std::string& text) {
   const std::vector<std::string> all = lines(text);
   for (std::size_t i = 0; i < all.size(); ++i) {
     const std::string& line = all[i];
-    // A line carried on: without a space where the last one was full.
-    const std::string joint = i > 0 && columns(all[i - 1]) == 100 ? "" : " ";
+    const std::string joint = i > 0 && brokenInWord(all[i - 1], line) ? "" : " ";
     if (line.empty()) continue;
     if (line[0] != ' ') {
       // A block's first line, or the count line after the last one.
@@ -689,6 +706,22 @@ TEST(FleetRun, ReadErrorIsReportedAndFails) {
   const Result r = run(true, nullptr, token("web-01", kUuidA, kCard1), io);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "orlim-fleet: now.jsonl: read error: Input/output error\n");
+}
+
+// The label and UUID tables hash under a key each run draws for itself, so
+// keys crafted to collide under one run's hash do not under the next.
+TEST(FleetHash, EachRunDrawsItsOwnKey) {
+  fleet::Collection now;
+  fleet::Previous old;
+  (void)fleet::compare(now, old);
+  const HashKey first = fleet::internal::hashKey();
+  const std::uint32_t firstHash = fleet::internal::hashBytes("web-01", 6);
+  (void)fleet::compare(now, old);
+  const HashKey second = fleet::internal::hashKey();
+  EXPECT_FALSE(first.k0 == second.k0 && first.k1 == second.k1);
+  EXPECT_EQ(fleet::internal::hashBytes("web-01", 6), fleet::internal::hashBytes("web-01", 6));
+  // Two 32-bit hashes of one label under two keys agree once in 2^32.
+  EXPECT_NE(fleet::internal::hashBytes("web-01", 6), firstHash);
 }
 
 TEST(FleetRun, LastLineWithoutLineEndIsRead) {
