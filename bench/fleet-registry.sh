@@ -4,10 +4,12 @@
 # each collected twice with PERCENT percent of its machines under each kind
 # of change; see tests/fleet/make_fleet.cpp) and decoded by orlim-decode
 # --json, recorded one after another into one registry. Reports the wall
-# time of each `record` (the fourth into a registry holding three), of
-# `history LABEL` on the full registry (the mean of RUNS runs, the whole
-# process), of `collections` and of `export`, and the registry's size
-# against the JSON Lines it holds.
+# and processor time (user + system) of each `record` (the fourth into a
+# registry holding three), of `history LABEL` on the full registry (the
+# mean of RUNS runs, the whole process, beside `orlim-fleet --version`, a
+# process that does nothing), of `collections` and of `export`, and the
+# registry's size against the JSON Lines it holds. On a busy machine the
+# processor times are the figures to compare.
 # usage: bench/fleet-registry.sh BUILD_DIR [COUNT [PERCENT [RUNS]]]
 #   BUILD_DIR: the bench preset's (bench/make_fleet) or any build with the
 #   tests (tests/fleet/test_make_fleet); a Release build gives the figures.
@@ -24,6 +26,19 @@ tmp=$(mktemp -d "${TMPDIR:-/var/tmp}/fleet-registry.XXXXXX"); trap 'rm -rf "$tmp
 
 now() { date +%s.%N; }
 elapsed() { echo "$2 - $1" | bc -l | xargs printf '%.3f'; }
+timed() {  # timed WHAT COMMAND...: its wall and processor time (output dropped); status 0 or 1
+  local status=0
+  /usr/bin/time -f "$1: %e s wall, %U s user + %S s system, peak %M KiB" -o "$tmp/time" "${@:2}" >/dev/null || status=$?
+  grep -v "^Command exited" "$tmp/time"
+  [ "$status" -le 1 ] || { echo "$1 failed ($status)"; exit 1; }
+}
+# The mean of RUNS runs of a command, wall and processor time, in ms.
+mean() {  # mean WHAT COMMAND...
+  /usr/bin/time -f "%e %U %S" -o "$tmp/time" bash -c 'for ((i = 0; i < $0; ++i)); do "$@" >/dev/null; done' "$runs" "${@:2}"
+  read -r wall user system <"$tmp/time"
+  echo "$1: $(echo "$wall * 1000 / $runs" | bc -l | xargs printf '%.2f') ms wall," \
+       "$(echo "($user + $system) * 1000 / $runs" | bc -l | xargs printf '%.2f') ms processor a run ($runs runs)"
+}
 
 for seed in 1 2; do
   mkdir "$tmp/$seed"
@@ -43,19 +58,12 @@ registry=$tmp/fleet.registry
 year=2023
 for f in "${collections[@]}"; do
   year=$((year + 1))
-  start=$(now)
-  status=0
-  "$fleet" --registry "$registry" record --name "$year" --json "$f" >/dev/null || status=$?
-  end=$(now)
-  [ "$status" -le 1 ] || { echo "record $year failed ($status)"; exit 1; }
-  echo "record $year: $(elapsed "$start" "$end") s"
+  timed "record $year" "$fleet" --registry "$registry" record --name "$year" --json "$f"
 done
 
 label=$(jq -r 'select(.label) | .label' "${collections[3]}" | sed -n "$((count / 2))p")
-start=$(now)
-for ((i = 0; i < runs; ++i)); do "$fleet" --registry "$registry" history "$label" >/dev/null; done
-end=$(now)
-echo "history $label: $(echo "($end - $start) * 1000 / $runs" | bc -l | xargs printf '%.2f') ms a run ($runs runs, the whole process)"
+mean "history $label" "$fleet" --registry "$registry" history "$label"
+mean "orlim-fleet --version (a process alone)" "$fleet" --version
 start=$(now); "$fleet" --registry "$registry" collections >/dev/null; end=$(now)
 echo "collections: $(elapsed "$start" "$end") s"
 start=$(now); "$fleet" --registry "$registry" export 2025 >"$tmp/export.jsonl"; end=$(now)

@@ -472,7 +472,10 @@ Recording::~Recording() {
 int beginRecording(Registry& registry, Recording& recording, Previous& previous,
                    WarningNames& names, RegistryError& error) {
   recording.registry = &registry;
-  if (exec(registry, "BEGIN IMMEDIATE", kNothingRecorded, error) != 0)
+  // A commit is on the disk before the verdicts are printed, whatever the
+  // library was built to do by default.
+  if (exec(registry, "PRAGMA synchronous = FULL", "", error) != 0 ||
+      exec(registry, "BEGIN IMMEDIATE", kNothingRecorded, error) != 0)
     return kRegistryFailed;
   recording.open = true;
 

@@ -4,7 +4,9 @@
 # in namespaces made here, tests/support/ssh_lab.bash, one host alias per
 # host, each running the real orlim as a machine of its own), decode with
 # orlim-decode --json, compare with orlim-fleet against every earlier
-# year's records (several --previous, oldest first). The fleet:
+# year's records (several --previous, oldest first), and again recorded
+# year by year into a registry (orlim-fleet --registry), which must give
+# the same verdicts and keep each year's records. The fleet:
 #   year 1: six hosts, each its own machine;
 #   year 2: web-02 is down (its connection refused);
 #   year 3: web-02 is back with a new card; old-01 is retired and db-02
@@ -125,6 +127,14 @@ for year in 1 2 3; do
     test "$(awk '{ if (length($0) > 100) n++ } END { print n + 0 }' "$lab/verdicts-$year.txt")" = 0
   check "year $year: text and JSON count alike" \
     test "$(grep -c '^[a-z]' "$lab/verdicts-$year.txt")" = "$(($(wc -l <"$lab/verdicts-$year.json") - 1))"
+  # The same year recorded into the registry: the same verdicts, with the
+  # registry's collections as the earlier years.
+  "$fleet" --registry "$lab/fleet.registry" record --name "year-$year" --json \
+    "$lab/records-$year.jsonl" >"$lab/recorded-$year.json"
+  status=$?
+  check "year $year, registry: exit status ${expected_status[$year]}" test "$status" = "${expected_status[$year]}"
+  check "year $year, registry: verdicts" \
+    diff <(sort <<<"${!expected_var}") <(verdicts "$lab/recorded-$year.json")
   if [ "$failures" != 0 ]; then
     echo "--- year $year: tokens"; cat "$lab/tokens-$year"
     echo "--- collector"; cat "$lab/collect-$year.err"
@@ -152,6 +162,26 @@ if [ "$failures" = 0 ]; then
   "$fleet" --json --previous "$lab/records-2.jsonl" "$lab/records-3.jsonl" >"$lab/only-2.json"
   check "year 3 against year 2 alone: web-02 is new" \
     test "$(jq -r 'select(.label == "web-02") | .status' "$lab/only-2.json")" = new
+  # The registry: web-02's years, the move at both ends, each year's
+  # records given back as they went in.
+  check "registry: web-02 compared with year 1's record" \
+    test "$(jq -r 'select(.label == "web-02") | .previous_collection' "$lab/recorded-3.json")" = year-1
+  check "registry: web-02's history" \
+    test "$("$fleet" --registry "$lab/fleet.registry" history --json web-02 | jq -r .verdict | paste -sd ' ')" = \
+         "new unreachable card-changed"
+  check "registry: old-01's history ends moved to db-02" \
+    test "$("$fleet" --registry "$lab/fleet.registry" history --json old-01 | jq -r '"\(.verdict) \(.moved_to)"' | tail -n 1)" = \
+         "gone db-02"
+  check "registry: db-02's history ends moved from old-01" \
+    test "$("$fleet" --registry "$lab/fleet.registry" history --json db-02 | jq -r '"\(.verdict) \(.moved_from)"' | tail -n 1)" = \
+         "replaced old-01"
+  for year in 1 2 3; do
+    check "registry: year $year exported as recorded" \
+      cmp -s <("$fleet" --registry "$lab/fleet.registry" export "year-$year") "$lab/records-$year.jsonl"
+  done
+  check "registry: three collections" \
+    test "$("$fleet" --registry "$lab/fleet.registry" collections --json | jq -r .collection | paste -sd ' ')" = \
+         "year-1 year-2 year-3"
 fi
 
 [ "$failures" = 0 ] && echo "three-year renewal: all checks passed"
