@@ -69,6 +69,29 @@ echo "collections: $(elapsed "$start" "$end") s"
 start=$(now); "$fleet" --registry "$registry" export 2025 >"$tmp/export.jsonl"; end=$(now)
 echo "export 2025: $(elapsed "$start" "$end") s; same bytes as recorded: $(cmp -s "$tmp/export.jsonl" "${collections[1]}" && echo yes || echo NO)"
 
+# The fleet page: how long report takes, how big the page is, and how long
+# headless Chromium takes to open it beyond an empty page (the best of three).
+start=$(now); "$fleet" --registry "$registry" report --html "$tmp/page.html"; end=$(now)
+echo "report --html: $(elapsed "$start" "$end") s, $(($(stat -c %s "$tmp/page.html") / 1024)) KiB"
+if command -v chromium >/dev/null; then
+  : >"$tmp/empty.html"
+  open_time() {  # the best of three opens of file $1, in seconds
+    local best=999 i start end t
+    for i in 1 2 3; do
+      rm -rf "$tmp/profile"
+      start=$(now)
+      chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking \
+        --disable-component-update --disable-sync --user-data-dir="$tmp/profile" \
+        --dump-dom "file://$1" >/dev/null 2>&1
+      end=$(now); t=$(elapsed "$start" "$end")
+      best=$(echo "if ($t < $best) $t else $best" | bc -l)
+    done
+    echo "$best"
+  }
+  page=$(open_time "$tmp/page.html"); empty=$(open_time "$tmp/empty.html")
+  echo "page opened in Chromium: $page s, an empty page $empty s: $(elapsed "$empty" "$page") s for the page"
+fi
+
 registry_bytes=$(stat -c %s "$registry")
 wal_bytes=$(stat -c %s "$registry-wal" 2>/dev/null || echo 0)
 echo "registry: $((registry_bytes / 1048576)) MB (+ $((wal_bytes / 1048576)) MB WAL) for $((jsonl_bytes / 1048576)) MB of JSON Lines:" \

@@ -43,12 +43,12 @@ constexpr std::string_view kScript =
 constexpr std::string_view kScriptHash = "sha256-Az6LqYdsLU8Jj3cYSuR4UVvUlGtK6OuBfVzHR3MEZZs=";
 
 constexpr std::string_view kStyle =
-    "body{font:15px/1.4 system-ui,sans-serif;margin:1.5em auto;max-width:64em;padding:0 1em;"
+    "body{font:15px/1.4 system-ui,sans-serif;margin:1.5em auto;max-width:72em;padding:0 1em;"
     "color:#111;background:#fff;overflow-wrap:anywhere}"
     "h1{font-size:1.4em}h2{font-size:1.2em;margin-top:1.6em}h3{font-size:1em}"
     "svg{max-width:100%;height:auto}"
-    "table{border-collapse:collapse;margin:.6em 0}"
-    "th,td{border:1px solid #999;padding:.2em .5em;text-align:right}td{white-space:nowrap}"
+    "table{border-collapse:collapse;margin:.6em 0;overflow-wrap:normal;font-size:.85em}"
+    "th,td{border:1px solid #999;padding:.2em .4em;text-align:right}td{white-space:nowrap}"
     "th:first-child{text-align:left}"
     ".key{display:inline-block;width:1.4em;height:.9em;border:1px solid #000;"
     "vertical-align:middle;margin-right:.3em}"
@@ -65,7 +65,9 @@ constexpr std::string_view kStyle =
 constexpr double kChartWidth = 900;
 constexpr double kBarLeft = 190;
 constexpr double kBarWidth = 690;
-constexpr double kRowHeight = 48;
+constexpr double kRowHeight = 62;
+// The numbers under a bar go on to a second line past this many characters.
+constexpr std::size_t kNumbersLine = 100;
 constexpr double kBarHeight = 22;
 
 void flushIfFull(Output& out) {
@@ -194,12 +196,23 @@ void putChart(Output& out, const HtmlReport& r, bool withSame, std::string_view 
     put(out, "' fill='#333'>");
     if (sum == 0) put(out, "none");
     const char* separator = "";
+    std::size_t line = 0;  // characters on this line so far
     for (std::size_t s = withSame ? 0 : 1; s < kStatusCount; ++s) {
       if (c.counts[s] == 0) continue;
-      put(out, separator);
-      put(out, statusName(static_cast<Status>(s)));
-      put(out, " ");
-      putNumber(out, c.counts[s]);
+      const std::string item =
+          std::string(statusName(static_cast<Status>(s))) + " " + std::to_string(c.counts[s]);
+      if (line != 0 && line + 3 + item.size() > kNumbersLine) {
+        put(out, "<tspan x='");
+        putCoordinate(out, kBarLeft);
+        put(out, "' dy='14'>");
+        put(out, item);
+        put(out, "</tspan>");
+        line = item.size();
+      } else {
+        put(out, separator);
+        put(out, item);
+        line += (line != 0 ? 3 : 0) + item.size();
+      }
       separator = " \xc2\xb7 ";
     }
     put(out, "</text></g>\n");
@@ -260,14 +273,16 @@ void putLabelList(Output& out, std::string_view what, const std::vector<std::str
 }
 
 // A label's machine per collection, oldest first; a collection where its
-// verdict was other than same is marked, with that verdict in words, so the
-// change reads without colour.
+// verdict was a change is marked, with that verdict in words, so the change
+// reads without colour.
 void putHistory(Output& out, const HtmlReport& r, const HtmlLabel& l) {
   put(out, "<span class='hist'>");
   for (std::size_t i = 0; i < l.history.size() && i < r.collections.size(); ++i) {
     const HtmlCell& cell = l.history[i];
     if (i != 0) put(out, " \xe2\x86\x92 ");
-    const bool changed = cell.listed && cell.status != Status::kSame;
+    // Its first appearance is no change; anything else but same is.
+    const bool changed =
+        cell.listed && cell.status != Status::kSame && cell.status != Status::kNew;
     put(out, changed ? "<mark>" : "<span>");
     putEscaped(out, r.collections[i].name);
     put(out, ": ");
