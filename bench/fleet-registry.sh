@@ -7,8 +7,10 @@
 # and processor time (user + system) of each `record` (the fourth into a
 # registry holding three), of `history LABEL` on the full registry (the
 # mean of RUNS runs, the whole process, beside `orlim-fleet --version`, a
-# process that does nothing), of `collections` and of `export`, and the
-# registry's size against the JSON Lines it holds. On a busy machine the
+# process that does nothing), of `collections`, of `export` and of
+# `report --html` (with the page's size and its time to open in headless
+# Chromium, where there is one), and the registry's size against the JSON
+# Lines it holds. On a busy machine the
 # processor times are the figures to compare.
 # usage: bench/fleet-registry.sh BUILD_DIR [COUNT [PERCENT [RUNS]]]
 #   BUILD_DIR: the bench preset's (bench/make_fleet) or any build with the
@@ -70,26 +72,15 @@ start=$(now); "$fleet" --registry "$registry" export 2025 >"$tmp/export.jsonl"; 
 echo "export 2025: $(elapsed "$start" "$end") s; same bytes as recorded: $(cmp -s "$tmp/export.jsonl" "${collections[1]}" && echo yes || echo NO)"
 
 # The fleet page: how long report takes, how big the page is, and how long
-# headless Chromium takes to open it beyond an empty page (the best of three).
-start=$(now); "$fleet" --registry "$registry" report --html "$tmp/page.html"; end=$(now)
-echo "report --html: $(elapsed "$start" "$end") s, $(($(stat -c %s "$tmp/page.html") / 1024)) KiB"
+# headless Chromium takes from navigation to the load event (the best of
+# three, in a browser already running), beside an empty page.
+timed "report --html" "$fleet" --registry "$registry" report --html "$tmp/page.html"
+echo "page: $(($(stat -c %s "$tmp/page.html") / 1024)) KiB"
 if command -v chromium >/dev/null; then
+  browser_test=$(dirname "$(realpath "$0")")/../tests/fleet/html_browser_test.py
+  echo "page in headless Chromium: $(python3 "$browser_test" --open-time "$tmp/page.html")"
   : >"$tmp/empty.html"
-  open_time() {  # the best of three opens of file $1, in seconds
-    local best=999 i start end t
-    for i in 1 2 3; do
-      rm -rf "$tmp/profile"
-      start=$(now)
-      chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking \
-        --disable-component-update --disable-sync --user-data-dir="$tmp/profile" \
-        --dump-dom "file://$1" >/dev/null 2>&1
-      end=$(now); t=$(elapsed "$start" "$end")
-      best=$(echo "if ($t < $best) $t else $best" | bc -l)
-    done
-    echo "$best"
-  }
-  page=$(open_time "$tmp/page.html"); empty=$(open_time "$tmp/empty.html")
-  echo "page opened in Chromium: $page s, an empty page $empty s: $(elapsed "$empty" "$page") s for the page"
+  echo "an empty page: $(python3 "$browser_test" --open-time "$tmp/empty.html")"
 fi
 
 registry_bytes=$(stat -c %s "$registry")

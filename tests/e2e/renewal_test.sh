@@ -182,6 +182,14 @@ if [ "$failures" = 0 ]; then
   check "registry: three collections" \
     test "$("$fleet" --registry "$lab/fleet.registry" collections --json | jq -r .collection | paste -sd ' ')" = \
          "year-1 year-2 year-3"
+  # The three years as the fleet page, kept where ORLIM_RENEWAL_PAGE says
+  # for people to look at (the browser tests check such pages in Chromium).
+  page=${ORLIM_RENEWAL_PAGE:-$lab/fleet.html}
+  mkdir -p "$(dirname "$page")"
+  check "registry: the fleet page" "$fleet" --registry "$lab/fleet.registry" report --html "$page"
+  check "registry: the page lists web-02 and db-02" \
+    test "$(grep -o "data-label='\(web\|db\)-02'" "$page" | sort | paste -sd ' ')" = \
+         "data-label='db-02' data-label='web-02'"
 fi
 
 [ "$failures" = 0 ] && echo "three-year renewal: all checks passed"

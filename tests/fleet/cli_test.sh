@@ -100,5 +100,26 @@ if [ -w /dev/full ]; then
   check "write error: said" grep -q "write error" "$tmp/err"
 fi
 
+# The registry's page: its usage errors, a registry that isn't there, a page
+# that can't be written (the page itself: tests/fleet/html_browser_test.py).
+for row in "report|report needs --html OUT.html or --json: 'report'" \
+           "collections --html $tmp/page.html|--html names the page report writes: '$tmp/page.html'" \
+           "report one|one operand too many: 'one'"; do
+  IFS=' ' read -ra words <<<"${row%%|*}"
+  run --registry "$tmp/page.registry" "${words[@]}"
+  check "report usage (${row%%|*}): status 2" test "$status" = 2
+  check "report usage (${row%%|*}): said" grep -qF -e "${row#*|}" <<<"$err"
+done
+run --html "$tmp/page.html" "$tmp/now.jsonl"
+check "--html without --registry: status 2" test "$status" = 2
+run --registry "$tmp/absent.registry" report --html "$tmp/page.html"
+check "report of no registry: status 2, no page" test "$status" = 2 -a ! -e "$tmp/page.html"
+run --registry "$tmp/page.registry" record "$tmp/old.jsonl"
+run --registry "$tmp/page.registry" report --html "$tmp/no-such-dir/page.html"
+check "page not writable: status 1" test "$status" = 1
+check "page not writable: said" grep -q "cannot write $tmp/no-such-dir/page.html: No such file" <<<"$err"
+run --registry "$tmp/page.registry" report --html "$tmp/page.html"
+check "page written: status 0" test "$status" = 0 -a -s "$tmp/page.html"
+
 [ "$failures" = 0 ] && echo "all passed"
 exit $((failures != 0))

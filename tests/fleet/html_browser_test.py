@@ -7,6 +7,8 @@ scripts off the list still reads; screenshots at desktop and phone width are
 not blank and are kept in ARTEFACTS.
 
 usage: html_browser_test.py MAKER ARTEFACTS
+       html_browser_test.py --open-time PAGE   (for the bench: the time from
+         navigation to the load event and to the first paint, best of three)
   MAKER OUT.html writes a page and prints the figures it must show as JSON,
   strings as the tools show them: the fixture maker, or a command (a shell
   word list in MAKER) around orlim-fleet.
@@ -239,7 +241,29 @@ class Dom(html.parser.HTMLParser):
             self.name += data
 
 
+def open_time(chromium, page):
+    work = tempfile.mkdtemp(prefix="orlim-html-")
+    browser = Browser(chromium, work)
+    try:
+        best = None
+        for _ in range(3):
+            session = browser.open("file://" + os.path.abspath(page))
+            times = browser.evaluate(session, """(function(){
+                var n=performance.getEntriesByType('navigation')[0];
+                var p=performance.getEntriesByName('first-contentful-paint')[0];
+                return [n.loadEventEnd, p ? p.startTime : -1];})()""")
+            best = times if best is None or times[0] < best[0] else best
+        print(f"load event {best[0]:.0f} ms, first contentful paint {best[1]:.0f} ms")
+    finally:
+        browser.close()
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--open-time":
+        chromium = shutil.which("chromium") or shutil.which("chromium-browser")
+        return open_time(chromium, sys.argv[2]) if chromium else SKIP
     if len(sys.argv) != 3:
         print(__doc__, file=sys.stderr)
         return 2

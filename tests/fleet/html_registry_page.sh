@@ -7,9 +7,10 @@
 # machine, so that it needs a look) and its name does too.
 # usage: html_registry_page.sh ORLIM_FLEET ORLIM_DECODE MAKE_FLEET OUT.html
 set -euo pipefail
-fleet=$1 decode=$2 make_fleet=$3 out=$4
+fleet=$(realpath "$1") decode=$(realpath "$2") make_fleet=$(realpath "$3") out=$(realpath -m "$4")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+cd "$tmp"  # the page names the registry as given: fleet.sqlite
 "$make_fleet" 200 3 7 "$tmp" >/dev/null
 token=$(awk 'NR == 1 { print $2 }' "$tmp/now.tokens")
 {
@@ -19,7 +20,7 @@ token=$(awk 'NR == 1 { print $2 }' "$tmp/now.tokens")
 } >"$tmp/now-hostile.tokens"
 "$decode" --json <"$tmp/old.tokens" >"$tmp/old.jsonl" 2>/dev/null || true
 "$decode" --json <"$tmp/now-hostile.tokens" >"$tmp/now.jsonl" 2>/dev/null || true
-registry=$tmp/fleet.sqlite
+registry=fleet.sqlite
 "$fleet" --registry "$registry" record --name 2025-renewal "$tmp/old.jsonl" >/dev/null || true
 "$fleet" --registry "$registry" record --name '2026<i>renewal</i>' "$tmp/now.jsonl" >/dev/null || true
 "$fleet" --registry "$registry" report --html "$out"
