@@ -190,6 +190,13 @@ if [ "$failures" = 0 ]; then
   check "registry: the page lists web-02 and db-02" \
     test "$(grep -o "data-label='\(web\|db\)-02'" "$page" | sort | paste -sd ' ')" = \
          "data-label='db-02' data-label='web-02'"
+  # Its picture beside it, where there is a Chromium (the README's).
+  if command -v chromium >/dev/null; then
+    chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking \
+      --disable-component-update --disable-sync --user-data-dir="$lab/chromium" --hide-scrollbars \
+      --window-size=1280,1200 --screenshot="${page%.html}.png" "file://$page" >/dev/null 2>&1
+    check "registry: the page's picture" test -s "${page%.html}.png"
+  fi
 fi
 
 [ "$failures" = 0 ] && echo "three-year renewal: all checks passed"
