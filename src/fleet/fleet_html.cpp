@@ -120,12 +120,18 @@ void putSwatch(Output& out, std::size_t s) {
   put(out, ")'/></svg>");
 }
 
+// A verdict as the legend, the table and the list's headings show it: its
+// swatch, then its name (the cue that needs neither colour nor pattern).
+void putVerdictKey(Output& out, std::size_t s) {
+  putSwatch(out, s);
+  put(out, statusName(static_cast<Status>(s)));
+}
+
 void putLegend(Output& out) {
   put(out, "<p class='legend'>");
   for (std::size_t s = 0; s < kStatusCount; ++s) {
     put(out, "<span>");
-    putSwatch(out, s);
-    put(out, statusName(static_cast<Status>(s)));
+    putVerdictKey(out, s);
     put(out, "</span> ");
   }
   put(out, "</p>\n");
@@ -225,8 +231,7 @@ void putCountTable(Output& out, const HtmlReport& r) {
   put(out, "<div class='scroll'><table id='counts'><thead><tr><th>collection</th><th>recorded</th>");
   for (std::size_t s = 0; s < kStatusCount; ++s) {
     put(out, "<th>");
-    putSwatch(out, s);
-    put(out, statusName(static_cast<Status>(s)));
+    putVerdictKey(out, s);
     put(out, "</th>");
   }
   put(out, "</tr></thead><tbody>\n");
@@ -364,8 +369,7 @@ void putNeedsLook(Output& out, const HtmlReport& r) {
     put(out, "<h3 data-verdict='");
     put(out, statusName(status));
     put(out, "'>");
-    putSwatch(out, s);
-    put(out, statusName(status));
+    putVerdictKey(out, s);
     put(out, " (");
     putNumber(out, inGroup);
     put(out, " listed)</h3>\n<ul class='labels'>\n");

@@ -403,31 +403,6 @@ bool storedRecordReads(std::string_view record, ParsedRecord& parsed, std::strin
 
 }  // namespace
 
-int exportCollection(Registry& registry, std::string_view name, ExportLine line, void* context,
-                     RegistryError& error) {
-  std::int64_t first = 0;
-  std::int64_t end = 0;
-  if (collectionRange(registry, name, first, end, error) != 0) return kRegistryFailed;
-  Statement s;
-  if (prepare(registry,
-              "SELECT record FROM records WHERE id >= ?1 AND id < ?2 AND record IS NOT NULL"
-              " ORDER BY id",
-              s, error) != 0)
-    return kRegistryFailed;
-  sqlite3_bind_int64(s.get(), 1, first);
-  sqlite3_bind_int64(s.get(), 2, end);
-  ParsedRecord parsed;
-  std::string scratch;
-  int rc;
-  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
-    const std::string_view record = columnBytes(s.get(), 0);
-    if (!storedRecordReads(record, parsed, scratch))
-      return fail(registry, error, "damaged (a stored record is not a decoder's record)");
-    if (const int stop = line(context, record); stop != 0) return stop;
-  }
-  return rc == SQLITE_DONE ? 0 : failSqlite(registry, rc, "", error);
-}
-
 int readCollection(Registry& registry, std::string_view name, CollectionEntryFn entry,
                    void* context, RegistryError& error) {
   std::int64_t first = 0;
@@ -458,6 +433,21 @@ int readCollection(Registry& registry, std::string_view name, CollectionEntryFn 
     if (const int stop = entry(context, e); stop != 0) return stop;
   }
   return rc == SQLITE_DONE ? 0 : failSqlite(registry, rc, "", error);
+}
+
+int exportCollection(Registry& registry, std::string_view name, ExportLine line, void* context,
+                     RegistryError& error) {
+  struct Export {
+    ExportLine line;
+    void* context;
+  } exporter{line, context};
+  return readCollection(
+      registry, name,
+      [](void* to, const CollectionEntry& e) {
+        const auto* x = static_cast<const Export*>(to);
+        return e.record.empty() ? 0 : x->line(x->context, e.record);  // a gone label: no line
+      },
+      &exporter, error);
 }
 
 // --- recording --------------------------------------------------------------
