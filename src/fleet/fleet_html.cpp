@@ -47,6 +47,8 @@ constexpr std::string_view kStyle =
     "color:#111;background:#fff;overflow-wrap:anywhere}"
     "h1{font-size:1.4em}h2{font-size:1.2em;margin-top:1.6em}h3{font-size:1em}"
     "svg{max-width:100%;height:auto}"
+    // On a phone a chart keeps a readable size and scrolls sideways alone.
+    ".chart svg{min-width:640px}"
     "table{border-collapse:collapse;margin:.6em 0;overflow-wrap:normal;font-size:.85em}"
     "th,td{border:1px solid #999;padding:.2em .4em;text-align:right}td{white-space:nowrap}"
     "th:first-child{text-align:left}"
@@ -143,7 +145,7 @@ void putChart(Output& out, const HtmlReport& r, bool withSame, std::string_view 
   std::size_t largest = 0;
   for (const HtmlCollection& c : r.collections) largest = std::max(largest, total(c, withSame));
   const double height = kRowHeight * static_cast<double>(r.collections.size()) + 8;
-  put(out, "<svg viewBox='0 0 ");
+  put(out, "<div class='scroll chart'><svg viewBox='0 0 ");
   putCoordinate(out, kChartWidth);
   put(out, " ");
   putCoordinate(out, height);
@@ -224,7 +226,7 @@ void putChart(Output& out, const HtmlReport& r, bool withSame, std::string_view 
     put(out, "</text></g>\n");
     y += kRowHeight;
   }
-  put(out, "</svg>\n");
+  put(out, "</svg></div>\n");
 }
 
 void putCountTable(Output& out, const HtmlReport& r) {

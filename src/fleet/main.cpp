@@ -133,7 +133,9 @@ int main(int argc, char** argv) {
       return usageError(kTool, "--previous names files; with --registry the registry holds the past: ",
                         previous[0]);
     if (operands.empty())
-      return usageError(kTool, "--registry needs a command (record, collections, history, export): ",
+      return usageError(kTool,
+                        "--registry needs a command (record, collections, history, export, "
+                        "report): ",
                         registry);
     if (!fleet::registryVerb(operands[0], command.verb))
       return usageError(kTool, "unknown registry command ", operands[0]);
