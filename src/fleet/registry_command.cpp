@@ -124,6 +124,16 @@ int record(const FleetOptions& options, const RegistryCommand& command, const Fl
   return runFleet(options, now, {}, io, &keeper);
 }
 
+// A collection as both JSON outputs name it: its name and when recorded.
+void jsonCollection(report::JsonWriter& w, std::string_view name, std::int64_t recorded) {
+  report::jsonKey(w, "collection");
+  report::jsonString(w, name);
+  report::jsonKey(w, "recorded");
+  report::jsonInt(w, recorded);
+  report::jsonKey(w, "recorded_utc");
+  report::jsonString(w, utcText(recorded));
+}
+
 // --- collections ----------------------------------------------------------------
 
 void collectionsText(const std::vector<CollectionSummary>& list, Writer& out) {
@@ -157,12 +167,7 @@ void collectionsJson(const std::vector<CollectionSummary>& list, Writer& out) {
   for (const CollectionSummary& c : list) {
     report::JsonWriter w;
     report::jsonBeginObject(w);
-    report::jsonKey(w, "collection");
-    report::jsonString(w, c.name);
-    report::jsonKey(w, "recorded");
-    report::jsonInt(w, c.recorded);
-    report::jsonKey(w, "recorded_utc");
-    report::jsonString(w, utcText(c.recorded));
+    jsonCollection(w, c.name, c.recorded);
     report::jsonKey(w, "records");
     report::jsonInt(w, static_cast<std::int64_t>(c.records));
     std::uint64_t labels = 0;
@@ -229,12 +234,7 @@ void historyJson(const std::vector<LabelEntry>& entries, Writer& out) {
   for (const LabelEntry& e : entries) {
     report::JsonWriter w;
     report::jsonBeginObject(w);
-    report::jsonKey(w, "collection");
-    report::jsonString(w, e.collectionName);
-    report::jsonKey(w, "recorded");
-    report::jsonInt(w, e.recorded);
-    report::jsonKey(w, "recorded_utc");
-    report::jsonString(w, utcText(e.recorded));
+    jsonCollection(w, e.collectionName, e.recorded);
     report::jsonKey(w, "verdict");
     report::jsonString(w, statusName(e.status));
     report::jsonKey(w, "moved_from");
