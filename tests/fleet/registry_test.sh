@@ -223,7 +223,7 @@ while IFS='|' read -r args message; do
   # shellcheck disable=SC2086
   run $args
   check "usage: $args: status 2" test "$status" = 2
-  check "usage: $args: said" grep -qF "$message" <<<"$err"
+  check "usage: $args: said" grep -qF -e "$message" <<<"$err"
 done <<EOF
 --registry $base|--registry needs a command
 --registry $base frobnicate|unknown registry command 'frobnicate'
