@@ -198,6 +198,8 @@ void historyText(const std::vector<LabelEntry>& entries, Writer& out) {
     width = std::max(width, std::min(e.collectionName.size(), kMaxNameShown + 3));
   ParsedRecord parsed;
   std::string scratch;
+  appendName(out.text, "COLLECTION", width + 2);
+  out.text += "RECORDED              VERDICT\n";
   for (const LabelEntry& e : entries) {
     appendName(out.text, e.collectionName, width + 2);
     out.text += utcText(e.recorded);
