@@ -106,6 +106,15 @@ void checkLine(const Shared& shared, std::string_view line) {
         if (!isHex(in[i]) || !isHex(in[in.size() - kTokenDigits + i])) fail("two tokens not hex");
       return;
     }
+    case DecodeStatus::kUnreachable:
+    case DecodeStatus::kNoToken:
+      // A host's word in place of a token: always after a label, the
+      // reason a view of the input's end.
+      if (parsed.label.empty() || !parsed.input.starts_with('!') || !inside(parsed.reason) ||
+          (!parsed.reason.empty() && parsed.reason.data() + parsed.reason.size() !=
+                                         parsed.input.data() + parsed.input.size()))
+        fail("a host's word misread");
+      return;
     case DecodeStatus::kNotOurs:
     case DecodeStatus::kOk:
       break;
@@ -142,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view line = input.substr(start, end - start);
     bool blank = true;
     for (char c : line) blank = blank && isWhite(c);
-    if (!blank && line.size() <= kMaxLineBytes) checkLine(shared, line);
+    if (!blank && line.size() <= kMaxInputBytes) checkLine(shared, line);
     start = end + 1;
   }
 

@@ -60,7 +60,7 @@ container="podman runc"
 browser="chromium"
 test="g++ $(build_depends all) clang libclang-rt-14-dev iproute2 dmidecode jq sqlite3 ansible-core openssh-server $package $vm $arm64 $container $browser"
 packaging="$build $package g++-aarch64-linux-gnu libc6:arm64 libc6-dev:arm64 libsqlite3-dev:arm64"
-bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq"
+bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq rapidjson-dev libsimdjson-dev"
 
 clang="$test"
 fuzz="$build clang libclang-rt-14-dev"

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <span>
 
+#include "common/hex.h"
 #include "common/io.h"
 #include "common/wipe.h"
 #include "token/token.h"
@@ -91,13 +92,12 @@ int main(int argc, char** argv) {
   // print, in one write: formatting 29 bytes through printf costs more
   // instructions than the rest of the run together, and stdio's first write
   // costs a system call of its own to size its buffer.
-  static const char kHexDigits[] = "0123456789ABCDEF";
   std::array<char, 2 * output.size() + 1> line;
   std::size_t length = 0;
   for (int i = 0; i < count; ++i) {
     unsigned byte = output[static_cast<std::size_t>(i)];
-    line[length++] = kHexDigits[byte >> 4];
-    line[length++] = kHexDigits[byte & 0xF];
+    line[length++] = kUpperHexDigits[byte >> 4];
+    line[length++] = kUpperHexDigits[byte & 0xF];
   }
   line[length++] = '\n';
   std::fflush(stdout);  // anything a probe left in stdio goes first

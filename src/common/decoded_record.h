@@ -95,8 +95,15 @@ constexpr std::string_view errorKindName(ErrorKind kind) {
   return kErrorKindNames[static_cast<std::size_t>(kind)];
 }
 
-// The decoder's warnings on a token record, each a bit in this order.
-inline constexpr std::array<std::string_view, 3> kWarningNames = {
+// Every warning the two tools give, by name: orlim-fleet's own about a
+// label among the others first (shared-machine: another label has the same
+// machine; shared-uuid: another has the UUID with other network
+// characters; duplicate-label: the label is listed more than once with
+// different machines), then the decoder's about one record, in the order
+// of its flags (decode/warnings.h).
+inline constexpr std::array<std::string_view, 6> kWarningNames = {
+    "shared-machine",   "shared-uuid",    "duplicate-label",
     "placeholder-uuid", "time-in-future", "time-before-2005"};
+inline constexpr std::size_t kFirstDecoderWarning = 3;
 
 }  // namespace decoded

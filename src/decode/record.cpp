@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "common/decoded_record.h"
 #include "decode/warnings.h"
@@ -44,18 +45,6 @@ char* putTokenDigits(char* p, std::string_view digits) {
 using decoded::Key;
 using FieldName = decoded::KeyName;
 
-constexpr const FieldName& kLabel = decoded::keyName(Key::kLabel);
-constexpr const FieldName& kToken = decoded::keyName(Key::kToken);
-constexpr const FieldName& kVersion = decoded::keyName(Key::kVersion);
-constexpr const FieldName& kTime = decoded::keyName(Key::kTime);
-constexpr const FieldName& kTimeUtc = decoded::keyName(Key::kTimeUtc);
-constexpr const FieldName& kUuid = decoded::keyName(Key::kUuid);
-constexpr const FieldName& kLegacy = decoded::keyName(Key::kLegacy);
-constexpr const FieldName& kMachine = decoded::keyName(Key::kMachine);
-constexpr const FieldName& kWarnings = decoded::keyName(Key::kWarnings);
-constexpr const FieldName& kKind = decoded::keyName(Key::kKind);
-constexpr const FieldName& kInput = decoded::keyName(Key::kInput);
-constexpr const FieldName& kError = decoded::keyName(Key::kError);
 
 // Writes one record's fields in either form: JSON members of one object, or
 // "name:" lines.
@@ -108,7 +97,7 @@ void warningsField(RecordWriter& w, unsigned warnings) {
   // JSON always has the list, so a consumer need not test for the key; the
   // text shows the line only when there is something to say.
   if (!w.json && warnings == 0) return;
-  beginField(w, kWarnings, false);
+  beginField(w, decoded::keyName(Key::kWarnings), false);
   if (w.json) *w.p++ = '[';
   const auto names = warningNames();
   bool first = true;
@@ -124,52 +113,86 @@ void warningsField(RecordWriter& w, unsigned warnings) {
   endField(w, false);
 }
 
+// One key of a token record. The key is a template argument so that each
+// name's length is known where it is copied: the loop over the keys costs
+// nothing over writing them out by hand.
+struct TokenRecordSource {
+  const TokenLine& line;
+  unsigned warnings;
+  char* uuid = nullptr;  // the UUID's text, written once and copied into "machine"
+};
+
+template <Key key>
+void putTokenField(RecordWriter& w, TokenRecordSource& s) {
+  constexpr FieldName name = decoded::keyName(key);
+  const TokenFields& f = s.line.fields;
+  if constexpr (key == Key::kLabel) {
+    if (!s.line.label.empty()) untrustedField(w, name, s.line.label);
+  } else if constexpr (key == Key::kToken) {
+    beginField(w, name, true);
+    w.p = putTokenDigits(w.p, s.line.input);
+    endField(w, true);
+  } else if constexpr (key == Key::kVersion) {
+    beginField(w, name, false);
+    w.p = putDecimal(w.p, f.version);
+    endField(w, false);
+  } else if constexpr (key == Key::kTime) {
+    // JSON carries the time twice, as a number for programs and as text;
+    // the text shows it once, read as a date with the number after it.
+    beginField(w, name, false);
+    if (w.json) {
+      w.p = putDecimal(w.p, f.time);
+    } else {
+      report::writeUtc(w.p, f.time);
+      w.p += report::kUtcTextSize;
+      w.p = put(w.p, " (");
+      w.p = putDecimal(w.p, f.time);
+      *w.p++ = ')';
+    }
+    endField(w, false);
+  } else if constexpr (key == Key::kTimeUtc) {
+    if (!w.json) return;
+    beginField(w, name, true);
+    report::writeUtc(w.p, f.time);
+    w.p += report::kUtcTextSize;
+    endField(w, true);
+  } else if constexpr (key == Key::kUuid) {
+    beginField(w, name, true);
+    s.uuid = w.p;
+    w.p = putUuidText(w.p, f.uuid);
+    endField(w, true);
+  } else if constexpr (key == Key::kLegacy) {
+    beginField(w, name, true);
+    w.p = putLegacyText(w.p, f);
+    endField(w, true);
+  } else if constexpr (key == Key::kMachine) {
+    beginField(w, name, true);
+    w.p = put(w.p, std::string_view(s.uuid, kUuidTextSize));
+    *w.p++ = '/';
+    w.p = putLegacyText(w.p, f);
+    endField(w, true);
+  } else if constexpr (key == Key::kWarnings) {
+    warningsField(w, s.warnings);
+  } else {
+    static_assert(key == Key::kLabel, "not a token record's key");
+  }
+}
+
+// The keys in the record's order (common/decoded_record.h), the one list
+// orlim-fleet reads them back by.
+template <std::size_t... I>
+void putTokenFields(RecordWriter& w, TokenRecordSource& s, std::index_sequence<I...>) {
+  (putTokenField<decoded::kTokenKeys[I]>(w, s), ...);
+}
+
 }  // namespace
 
 char* putTokenRecord(char* p, bool json, bool first, const InputOrigin& origin,
                      const TokenLine& line, unsigned warnings) {
-  const TokenFields& f = line.fields;
   if (!json && !first) *p++ = '\n';
   RecordWriter w{p, json};
-  if (!line.label.empty()) untrustedField(w, kLabel, line.label);
-  beginField(w, kToken, true);
-  w.p = putTokenDigits(w.p, line.input);
-  endField(w, true);
-  beginField(w, kVersion, false);
-  w.p = putDecimal(w.p, f.version);
-  endField(w, false);
-  // JSON carries the time twice, as a number for programs and as text; the
-  // text shows it once, read as a date with the number after it.
-  if (json) {
-    beginField(w, kTime, false);
-    w.p = putDecimal(w.p, f.time);
-    endField(w, false);
-    beginField(w, kTimeUtc, true);
-    report::writeUtc(w.p, f.time);
-    w.p += report::kUtcTextSize;
-    endField(w, true);
-  } else {
-    beginField(w, kTime, false);
-    report::writeUtc(w.p, f.time);
-    w.p += report::kUtcTextSize;
-    w.p = put(w.p, " (");
-    w.p = putDecimal(w.p, f.time);
-    *w.p++ = ')';
-    endField(w, false);
-  }
-  beginField(w, kUuid, true);
-  char* const uuid = w.p;
-  w.p = putUuidText(w.p, f.uuid);
-  endField(w, true);
-  beginField(w, kLegacy, true);
-  w.p = putLegacyText(w.p, f);
-  endField(w, true);
-  beginField(w, kMachine, true);
-  w.p = put(w.p, std::string_view(uuid, kUuidTextSize));
-  *w.p++ = '/';
-  w.p = putLegacyText(w.p, f);
-  endField(w, true);
-  warningsField(w, warnings);
+  TokenRecordSource source{line, warnings};
+  putTokenFields(w, source, std::make_index_sequence<decoded::kTokenKeys.size()>());
   originField(w, origin);
   return endRecord(w);
 }
@@ -177,18 +200,33 @@ char* putTokenRecord(char* p, bool json, bool first, const InputOrigin& origin,
 char* putErrorRecord(char* p, const InputOrigin& origin, std::string_view label,
                      std::string_view input, const Failure& failure) {
   RecordWriter w{p, true};
-  if (!label.empty()) untrustedField(w, kLabel, label);
-  beginField(w, kKind, true);
-  w.p = put(w.p, decoded::errorKindName(failure.kind));
-  endField(w, true);
-  untrustedField(w, kInput, input);
-  beginField(w, kError, true);
-  w.p = report::putJsonEscaped(w.p, failure.message);
-  if (!failure.reason.empty()) {
-    w.p = put(w.p, ": ");
-    w.p = report::putJsonEscaped(w.p, failure.reason.substr(0, kMaxInputBytes));
+  for (const Key key : decoded::kErrorKeys) {
+    const FieldName& name = decoded::keyName(key);
+    switch (key) {
+      case Key::kLabel:
+        if (!label.empty()) untrustedField(w, name, label);
+        break;
+      case Key::kKind:
+        beginField(w, name, true);
+        w.p = put(w.p, decoded::errorKindName(failure.kind));
+        endField(w, true);
+        break;
+      case Key::kInput:
+        untrustedField(w, name, input);
+        break;
+      case Key::kError:
+        beginField(w, name, true);
+        w.p = report::putJsonEscaped(w.p, failure.message);
+        if (!failure.reason.empty()) {
+          w.p = put(w.p, ": ");
+          w.p = report::putJsonEscaped(w.p, failure.reason.substr(0, kMaxInputBytes));
+        }
+        endField(w, true);
+        break;
+      default:
+        break;  // not an error record's
+    }
   }
-  endField(w, true);
   originField(w, origin);
   return endRecord(w);
 }

@@ -1,25 +1,14 @@
 #include "decode/token_line.h"
 
-namespace {
+#include "common/hex.h"
 
-// Hex digit values, 0xFF for anything else.
-constexpr std::array<std::uint8_t, 256> kHexValue = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (auto& v : table) v = 0xFF;
-  for (int c = 0; c < 10; ++c)
-    table[static_cast<std::size_t>('0' + c)] = static_cast<std::uint8_t>(c);
-  for (int c = 0; c < 6; ++c) {
-    table[static_cast<std::size_t>('A' + c)] = static_cast<std::uint8_t>(10 + c);
-    table[static_cast<std::size_t>('a' + c)] = static_cast<std::uint8_t>(10 + c);
-  }
-  return table;
-}();
+namespace {
 
 // Exactly a token's number of hex digits.
 bool isTokenText(std::string_view text) {
   if (text.size() != kTokenDigits) return false;
   for (char c : text)
-    if (kHexValue[static_cast<unsigned char>(c)] == 0xFF) return false;
+    if (hexValue(c) == kNotHex) return false;
   return true;
 }
 
@@ -62,7 +51,7 @@ void openToken(const CipherContext& cipher, std::string_view line, std::size_t b
     }
   }
   for (std::size_t i = 0; i < size; ++i) {
-    if (kHexValue[text[i]] == 0xFF) {
+    if (kHexValue[text[i]] == kNotHex) {
       out.status = DecodeStatus::kNotHex;
       out.badAt = begin + i + 1;
       return;
@@ -122,10 +111,15 @@ TokenLine parseTokenLine(const CipherContext& cipher, std::string_view line) {
     return out;
   }
   // A host the collector could not get a token from: its word and why.
-  std::size_t wordEnd = second;
-  while (wordEnd < end && !isSpace(line[wordEnd])) ++wordEnd;
-  const std::string_view word = line.substr(second, wordEnd - second);
-  if (word == kUnreachableWord || word == kNoTokenWord) {
+  // No token starts with '!', so a token costs one comparison here.
+  if (line[second] == '!') {
+    std::size_t wordEnd = second;
+    while (wordEnd < end && !isSpace(line[wordEnd])) ++wordEnd;
+    const std::string_view word = line.substr(second, wordEnd - second);
+    if (word != kUnreachableWord && word != kNoTokenWord) {
+      openToken(cipher, line, second, end, out);
+      return out;
+    }
     out.status = word == kUnreachableWord ? DecodeStatus::kUnreachable : DecodeStatus::kNoToken;
     out.input = line.substr(second, end - second);
     const std::size_t reason = skipSpace(line, wordEnd);

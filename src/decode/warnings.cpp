@@ -36,7 +36,3 @@ unsigned identityWarnings(const TokenFields& fields, std::int64_t now) {
   if (fields.time < kEarliestPlausibleTime) warnings |= kWarnTimeBefore2005;
   return warnings;
 }
-
-std::array<std::string_view, 3> warningNames() {
-  return {"placeholder-uuid", "time-in-future", "time-before-2005"};
-}

@@ -5,7 +5,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
+
+#include "common/decoded_record.h"
 
 #include "report/utc_text.h"
 #include "token/token.h"
@@ -21,8 +24,10 @@ inline constexpr std::int64_t kClockSkewSeconds = 5 * 60;
 
 unsigned identityWarnings(const TokenFields& fields, std::int64_t now);
 
-// "placeholder-uuid", "time-in-future", "time-before-2005" in that order.
-std::array<std::string_view, 3> warningNames();
+// The names of the flags above, in their order (common/decoded_record.h).
+inline std::span<const std::string_view> warningNames() {
+  return std::span(decoded::kWarningNames).subspan(decoded::kFirstDecoderWarning);
+}
 
 // Whether a token made at time is older than maxAgeDays whole days at now
 // (-1: no limit).

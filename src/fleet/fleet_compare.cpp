@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/uuid.h"
 #include "fleet/fleet_internal.h"
 
 namespace fleet {
@@ -15,9 +16,7 @@ namespace internal {
 
 Uuid byteReversed(const Uuid& uuid) {
   Uuid out = uuid;
-  std::reverse(out.begin(), out.begin() + 4);
-  std::reverse(out.begin() + 4, out.begin() + 6);
-  std::reverse(out.begin() + 6, out.begin() + 8);
+  swapUuidFieldOrder(out);
   return out;
 }
 
@@ -348,12 +347,9 @@ void linkMoves(Comparison& c, const Collection& now, const Collection& old) {
 }  // namespace
 
 void appendMachineText(std::string& out, const Uuid& uuid, const Legacy& legacy) {
-  constexpr char kDigits[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < uuid.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-    out += kDigits[uuid[i] >> 4];
-    out += kDigits[uuid[i] & 0xF];
-  }
+  char text[kUuidTextLength];
+  putUuidText(text, uuid);
+  out.append(text, sizeof text);
   out += '/';
   out.append(legacy.data(), legacy.size());
 }

@@ -81,9 +81,12 @@ enum FleetWarning : unsigned {
 };
 inline constexpr std::size_t kMaxWarningNames = 32;
 
+// Names known from the start (common/decoded_record.h) keep their places;
+// a later decoder's are added as met.
 struct WarningNames {
-  std::vector<std::string> names = {"shared-machine", "shared-uuid", "duplicate-label"};
+  std::vector<std::string> names{decoded::kWarningNames.begin(), decoded::kWarningNames.end()};
 };
+static_assert(kFleetWarningCount == decoded::kFirstDecoderWarning);
 
 // One record kept. Its texts lie in the collection's arena from text on:
 // the key (the label, or for an unlabelled token record its machine), then

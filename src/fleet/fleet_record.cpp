@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "common/hex.h"
+#include "common/uuid.h"
 #include "report/escape.h"
 
 namespace fleet {
@@ -38,17 +40,6 @@ using decoded::kUuidTextSize;
 // Integers up to 2^53, exact in every JSON reader.
 constexpr std::uint64_t kMaxInteger = 9007199254740992ULL;
 
-constexpr std::array<std::uint8_t, 256> kHexValue = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (auto& v : table) v = 0xFF;
-  for (int c = 0; c < 10; ++c) table[static_cast<std::size_t>('0' + c)] = static_cast<std::uint8_t>(c);
-  for (int c = 0; c < 6; ++c) {
-    table[static_cast<std::size_t>('A' + c)] = static_cast<std::uint8_t>(10 + c);
-    table[static_cast<std::size_t>('a' + c)] = static_cast<std::uint8_t>(10 + c);
-  }
-  return table;
-}();
-
 // Bytes a string's contents are copied over in runs: not a quote, a
 // backslash, a control character or the start of a multi-byte sequence.
 constexpr std::array<bool, 256> kPlainStringByte = [] {
@@ -56,8 +47,6 @@ constexpr std::array<bool, 256> kPlainStringByte = [] {
   for (int c = 0x20; c < 0x80; ++c) table[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
   return table;
 }();
-
-bool isUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 struct Reader {
   std::string_view text;
@@ -100,8 +89,8 @@ bool readHex4(Reader& r, std::size_t at, unsigned& value) {
   if (r.text.size() - at < 4) return fail(r, at, "a \\u escape needs four hex digits");
   value = 0;
   for (std::size_t i = 0; i < 4; ++i) {
-    const std::uint8_t v = kHexValue[static_cast<unsigned char>(r.text[at + i])];
-    if (v == 0xFF) return fail(r, at + i, "a \\u escape needs four hex digits");
+    const std::uint8_t v = hexValue(r.text[at + i]);
+    if (v == kNotHex) return fail(r, at + i, "a \\u escape needs four hex digits");
     value = value << 4 | v;
   }
   return true;
@@ -307,21 +296,7 @@ const char* keyText(unsigned key) { return decoded::kKeyNames[key].json.data(); 
 constexpr unsigned index(Key key) { return static_cast<unsigned>(key); }
 
 bool readUuid(Reader& r, std::size_t at, std::string_view text, Uuid& uuid) {
-  bool good = text.size() == kUuidTextSize;
-  std::size_t byte = 0;
-  for (std::size_t i = 0; good && i < kUuidTextSize;) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      good = text[i] == '-';
-      ++i;
-      continue;
-    }
-    const std::uint8_t high = kHexValue[static_cast<unsigned char>(text[i])];
-    const std::uint8_t low = kHexValue[static_cast<unsigned char>(text[i + 1])];
-    good = high != 0xFF && low != 0xFF;
-    uuid[byte++] = static_cast<std::uint8_t>(high << 4 | (low & 0xF));
-    i += 2;
-  }
-  if (!good) return fail(r, at, "\"uuid\" is not a UUID (8-4-4-4-12 hex digits)");
+  if (!parseUuidText(text, uuid)) return fail(r, at, "\"uuid\" is not a UUID (8-4-4-4-12 hex digits)");
   return true;
 }
 
@@ -372,7 +347,7 @@ bool readMember(Reader& r, unsigned key, ParsedRecord& out, Values& v) {
       if (!readString(r, v.token)) return false;
       if (v.token.size() != kTokenDigits) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
       for (char c : v.token)
-        if (!isUpperHex(c)) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
+        if (!isUpperHexDigit(c)) return fail(r, v.at[key], "\"token\" is not 58 hex digits");
       return true;
     case Key::kVersion:
       if (!readInteger(r, number, "version")) return false;
@@ -398,7 +373,7 @@ bool readMember(Reader& r, unsigned key, ParsedRecord& out, Values& v) {
       if (v.legacyText.size() != kLegacyChars)
         return fail(r, v.at[key], "\"legacy\" is not 8 hex digits");
       for (std::size_t i = 0; i < kLegacyChars; ++i) {
-        if (!isUpperHex(v.legacyText[i])) return fail(r, v.at[key], "\"legacy\" is not 8 hex digits");
+        if (!isUpperHexDigit(v.legacyText[i])) return fail(r, v.at[key], "\"legacy\" is not 8 hex digits");
         out.legacy[i] = v.legacyText[i];
       }
       return true;
@@ -522,75 +497,92 @@ struct Layout {
   bool upperHex(std::size_t count) {
     if (text.size() - at < count) return false;
     for (std::size_t i = 0; i < count; ++i)
-      if (!isUpperHex(text[at + i])) return false;
+      if (!isUpperHexDigit(text[at + i])) return false;
     at += count;
     return true;
   }
 };
 
-bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
-  if (!l.literal("{")) return false;
-  if (l.literal("\"label\": \"")) {
-    v.at[index(Key::kLabel)] = l.at - 1;
-    if (!l.plainString(out.label) || out.label.empty() || !l.literal(", ")) return false;
-    out.hasLabel = true;
-    seen |= bit(Key::kLabel);
+// A whole number without a leading zero, of at most digits digits.
+bool layoutNumber(Layout& l, std::size_t digits, std::uint64_t& value) {
+  const std::size_t start = l.at;
+  value = 0;
+  while (l.at < l.text.size() && l.text[l.at] >= '0' && l.text[l.at] <= '9' && l.at - start < digits)
+    value = value * 10 + static_cast<std::uint64_t>(l.text[l.at++] - '0');
+  return l.at != start && (l.at - start == 1 || l.text[start] != '0');
+}
+
+// One value of the decoder's layout at l.at.
+bool readLayoutValue(Layout& l, Key key, ParsedRecord& out, Values& v) {
+  std::uint64_t number = 0;
+  switch (key) {
+    case Key::kLabel:
+      out.hasLabel = true;
+      return l.literal("\"") && l.plainString(out.label) && !out.label.empty();
+    case Key::kToken:
+      if (!l.literal("\"") || !l.upperHex(kTokenDigits)) return false;
+      v.token = l.text.substr(l.at - kTokenDigits, kTokenDigits);
+      return l.literal("\"");
+    case Key::kVersion:
+      return layoutNumber(l, 3, number) && number == decoded::kRecordVersion;
+    case Key::kTime:
+      if (!layoutNumber(l, 10, number) || number > std::numeric_limits<std::uint32_t>::max())
+        return false;
+      out.time = static_cast<std::uint32_t>(number);
+      return true;
+    case Key::kTimeUtc: {
+      std::string_view utc;
+      return l.literal("\"") && l.plainString(utc);
+    }
+    case Key::kUuid:
+      if (!l.literal("\"") || l.text.size() - l.at < kUuidTextSize) return false;
+      v.uuidText = l.text.substr(l.at, kUuidTextSize);
+      if (!parseUuidText(v.uuidText, out.uuid)) return false;
+      l.at += kUuidTextSize;
+      return l.literal("\"");
+    case Key::kLegacy:
+      if (!l.literal("\"") || !l.upperHex(kLegacyChars)) return false;
+      v.legacyText = l.text.substr(l.at - kLegacyChars, kLegacyChars);
+      std::memcpy(out.legacy.data(), v.legacyText.data(), kLegacyChars);
+      return l.literal("\"");
+    case Key::kMachine:
+      if (!l.literal("\"") || !l.literal(v.uuidText) || !l.literal("/") || !l.literal(v.legacyText))
+        return false;
+      v.machine = l.text.substr(l.at - decoded::kMachineTextSize, decoded::kMachineTextSize);
+      return l.literal("\"");
+    case Key::kWarnings:
+      if (!l.literal("[")) return false;
+      if (l.literal("]")) return true;
+      for (;;) {
+        if (out.warningCount == kMaxRecordWarnings || !l.literal("\"")) return false;
+        std::string_view& warning = out.warnings[out.warningCount];
+        if (!l.plainString(warning) || warning.empty()) return false;
+        ++out.warningCount;
+        if (l.literal("]")) return true;
+        if (!l.literal(", ")) return false;
+      }
+    default:
+      return false;  // not a token record's
   }
-  if (!l.literal("\"token\": \"")) return false;
-  v.at[index(Key::kToken)] = l.at - 1;
-  if (!l.upperHex(kTokenDigits)) return false;
-  v.token = l.text.substr(l.at - kTokenDigits, kTokenDigits);
-  if (!l.literal("\", \"version\": 1, \"time\": ")) return false;
-  v.at[index(Key::kTime)] = l.at;
-  std::uint64_t time = 0;
-  const std::size_t digits = l.at;
-  while (l.at < l.text.size() && l.text[l.at] >= '0' && l.text[l.at] <= '9' && l.at - digits < 11)
-    time = time * 10 + static_cast<std::uint64_t>(l.text[l.at++] - '0');
-  if (l.at == digits || (l.at - digits > 1 && l.text[digits] == '0') ||
-      time > std::numeric_limits<std::uint32_t>::max())
-    return false;
-  out.time = static_cast<std::uint32_t>(time);
-  std::string_view utc;
-  if (!l.literal(", \"time_utc\": \"") || !l.plainString(utc)) return false;
-  if (!l.literal(", \"uuid\": \"")) return false;
-  v.at[index(Key::kUuid)] = l.at - 1;
-  if (l.text.size() - l.at < kUuidTextSize) return false;
-  v.uuidText = l.text.substr(l.at, kUuidTextSize);
-  std::size_t byte = 0;
-  for (std::size_t i = 0; i < kUuidTextSize;) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (v.uuidText[i] != '-') return false;
-      ++i;
+}
+
+// The token record's keys in the order the decoder writes them
+// (common/decoded_record.h), each after "{" or ", ".
+bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
+  bool first = true;
+  for (const Key key : decoded::kTokenKeys) {
+    const std::size_t keyAt = l.at;
+    if (!l.literal(first ? "{\"" : ", \"") || !l.literal(decoded::keyName(key).json) ||
+        !l.literal("\": ")) {
+      if (key != Key::kLabel) return false;
+      l.at = keyAt;  // a bare token's record has no label
       continue;
     }
-    const std::uint8_t high = kHexValue[static_cast<unsigned char>(v.uuidText[i])];
-    const std::uint8_t low = kHexValue[static_cast<unsigned char>(v.uuidText[i + 1])];
-    if (high == 0xFF || low == 0xFF) return false;
-    out.uuid[byte++] = static_cast<std::uint8_t>(high << 4 | low);
-    i += 2;
+    first = false;
+    v.at[index(key)] = l.at;
+    if (!readLayoutValue(l, key, out, v)) return false;
+    seen |= bit(key);
   }
-  l.at += kUuidTextSize;
-  if (!l.literal("\", \"legacy\": \"")) return false;
-  v.at[index(Key::kLegacy)] = l.at - 1;
-  if (!l.upperHex(kLegacyChars)) return false;
-  v.legacyText = l.text.substr(l.at - kLegacyChars, kLegacyChars);
-  std::memcpy(out.legacy.data(), v.legacyText.data(), kLegacyChars);
-  if (!l.literal("\", \"machine\": \"")) return false;
-  v.at[index(Key::kMachine)] = l.at - 1;
-  if (!l.literal(v.uuidText) || !l.literal("/") || !l.literal(v.legacyText)) return false;
-  v.machine = l.text.substr(l.at - kUuidTextSize - 1 - kLegacyChars, kUuidTextSize + 1 + kLegacyChars);
-  if (!l.literal("\", \"warnings\": [")) return false;
-  if (!l.literal("]")) {
-    for (;;) {
-      if (out.warningCount == kMaxRecordWarnings || !l.literal("\"")) return false;
-      std::string_view& warning = out.warnings[out.warningCount];
-      if (!l.plainString(warning) || warning.empty()) return false;
-      ++out.warningCount;
-      if (l.literal("]")) break;
-      if (!l.literal(", ")) return false;
-    }
-  }
-  seen |= kTokenKeys;
   return true;
 }
 
@@ -613,6 +605,14 @@ namespace internal {
 bool parseRecordGenerally(std::string_view line, ParsedRecord& out, std::string& scratch,
                           RecordError& error) {
   return parseGenerally(line, out, scratch, error);
+}
+
+bool matchesDecoderLayout(std::string_view line) {
+  ParsedRecord out;
+  Layout layout{line, 0};
+  Values values;
+  unsigned seen = 0;
+  return readDecoderLayout(layout, out, values, seen);
 }
 
 }  // namespace internal

@@ -501,8 +501,12 @@ int beginRecording(Registry& registry, Recording& recording, Previous& previous,
   Statement collections;
   if (prepare(registry, "SELECT id, name FROM collections ORDER BY id", collections, error) != 0)
     return kRegistryFailed;
-  Statement record;
-  if (prepare(registry, "SELECT collection, line, record FROM records WHERE id = ?1", record,
+  // The wanted records lie mostly side by side (the latest collection's):
+  // read in one pass from the first, stepping over short gaps and seeking
+  // past long ones.
+  constexpr std::int64_t kLongGap = 64;
+  Statement scan;
+  if (prepare(registry, "SELECT id, collection, line, record FROM records WHERE id >= ?1", scan,
               error) != 0)
     return kRegistryFailed;
   reserveFor(previous.records, wanted.size() * 300);
@@ -513,6 +517,7 @@ int beginRecording(Registry& registry, Recording& recording, Previous& previous,
   std::size_t next = 0;
   int rc;
   std::int64_t collection = 0;
+  std::int64_t at = -1;  // the row the scan is on; -1 before a seek
   const auto damaged = [&] {
     return fail(registry, error, "damaged (a stored record is not a decoder's record); nothing recorded");
   };
@@ -520,23 +525,28 @@ int beginRecording(Registry& registry, Recording& recording, Previous& previous,
   // first of a later collection.
   const auto fill = [&]() -> int {
     for (; next < wanted.size(); ++next) {
-      sqlite3_bind_int64(record.get(), 1, wanted[next].record);
-      const int found = sqlite3_step(record.get());
-      if (found != SQLITE_ROW) {
-        sqlite3_reset(record.get());
-        return found == SQLITE_DONE ? damaged() : failSqlite(registry, found, kNothingRecorded, error);
+      const std::int64_t id = wanted[next].record;
+      while (at != id) {
+        int found;
+        if (at < 0 || id - at > kLongGap || at > id) {
+          sqlite3_reset(scan.get());
+          sqlite3_bind_int64(scan.get(), 1, id);
+        }
+        found = sqlite3_step(scan.get());
+        if (found != SQLITE_ROW) {
+          at = -1;
+          return found == SQLITE_DONE ? damaged() : failSqlite(registry, found, kNothingRecorded, error);
+        }
+        at = sqlite3_column_int64(scan.get(), 0);
+        if (at > id) return damaged();  // the record a label names is not there
       }
-      const std::int64_t of = sqlite3_column_int64(record.get(), 0);
-      if (of != collection) {
-        sqlite3_reset(record.get());
-        return of > collection ? 0 : damaged();
-      }
-      const auto line = static_cast<std::uint32_t>(sqlite3_column_int64(record.get(), 1));
-      const std::string_view text = columnBytes(record.get(), 2);
-      const bool good = parseRecord(text, parsed, scratch, bad) &&
-                        addRecord(previous.records, parsed, line, names) == AddResult::kAdded;
-      sqlite3_reset(record.get());
-      if (!good) return damaged();
+      const std::int64_t of = sqlite3_column_int64(scan.get(), 1);
+      if (of != collection) return of > collection ? 0 : damaged();
+      const auto line = static_cast<std::uint32_t>(sqlite3_column_int64(scan.get(), 2));
+      const std::string_view text = columnBytes(scan.get(), 3);
+      if (!parseRecord(text, parsed, scratch, bad) ||
+          addRecord(previous.records, parsed, line, names) != AddResult::kAdded)
+        return damaged();
       recording.labelOf.push_back(wanted[next].label);
     }
     return 0;
@@ -546,6 +556,7 @@ int beginRecording(Registry& registry, Recording& recording, Previous& previous,
     beginCollection(previous, columnBytes(collections.get(), 1));
     if (fill() != 0) return kRegistryFailed;
   }
+  scan.reset();
   if (rc != SQLITE_DONE) return failSqlite(registry, rc, kNothingRecorded, error);
   if (next != wanted.size()) return damaged();
   return 0;

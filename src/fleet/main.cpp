@@ -3,6 +3,7 @@
 // how, which could not be reached, which moved.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <getopt.h>
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include "common/usage_error.h"
 #include "fleet/fleet.h"
 #include "fleet/registry_command.h"
+#include "report/escape.h"
 
 namespace {
 
@@ -56,10 +58,24 @@ const char kUsage[] =
     "usage error or when a file cannot be opened; with --registry, 2 when the\n"
     "registry cannot be used (record then keeps nothing).\n";
 
-// Standard input for "-", else the file opened for reading.
+// Standard input for "-", else the file opened for reading; a directory
+// is refused here like a file that is not there (-1, errno EISDIR).
 int openInput(const char* name) {
   if (std::string_view(name) == "-") return STDIN_FILENO;
-  return ::open(name, O_RDONLY | O_CLOEXEC);
+  UniqueFd fd(::open(name, O_RDONLY | O_CLOEXEC));
+  struct stat file {};
+  if (fd.valid() && fstat(fd.get(), &file) == 0 && S_ISDIR(file.st_mode)) {
+    errno = EISDIR;
+    return -1;
+  }
+  return fd.release();
+}
+
+// "orlim-fleet: NAME: REASON", the name as a terminal may show it.
+int cannotOpen(const char* name) {
+  const int error = errno;
+  std::fprintf(stderr, "orlim-fleet: %s: %s\n", report::escapeText(name).c_str(), std::strerror(error));
+  return 2;
 }
 
 enum : int { kOptJson = 256, kOptPrevious, kOptVersion, kOptWide, kOptRegistry, kOptName, kOptHtml };
@@ -175,17 +191,11 @@ int main(int argc, char** argv) {
   std::vector<fleet::FleetSource> previousSources;
   for (const char* name : previous) {
     previousFds.emplace_back(openInput(name));
-    if (!previousFds.back().valid()) {
-      std::fprintf(stderr, "orlim-fleet: %s: %s\n", name, std::strerror(errno));
-      return 2;
-    }
+    if (!previousFds.back().valid()) return cannotOpen(name);
     previousSources.push_back(fleet::FleetSource{name, previousFds.back().get()});
   }
   UniqueFd nowFd(openInput(now));
-  if (!nowFd.valid()) {
-    std::fprintf(stderr, "orlim-fleet: %s: %s\n", now, std::strerror(errno));
-    return 2;
-  }
+  if (!nowFd.valid()) return cannotOpen(now);
   const fleet::FleetSource nowSource{now, nowFd.get()};
   const int status =
       registry != nullptr

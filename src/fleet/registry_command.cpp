@@ -126,6 +126,16 @@ int record(const FleetOptions& options, const RegistryCommand& command, const Fl
   return runFleet(options, now, {}, io, &keeper);
 }
 
+// A collection as both JSON outputs name it: its name and when recorded.
+void jsonCollection(report::JsonWriter& w, std::string_view name, std::int64_t recorded) {
+  report::jsonKey(w, "collection");
+  report::jsonString(w, name);
+  report::jsonKey(w, "recorded");
+  report::jsonInt(w, recorded);
+  report::jsonKey(w, "recorded_utc");
+  report::jsonString(w, utcText(recorded));
+}
+
 // --- collections ----------------------------------------------------------------
 
 void collectionsText(const std::vector<CollectionSummary>& list, Writer& out) {
@@ -159,12 +169,7 @@ void collectionsJson(const std::vector<CollectionSummary>& list, Writer& out) {
   for (const CollectionSummary& c : list) {
     report::JsonWriter w;
     report::jsonBeginObject(w);
-    report::jsonKey(w, "collection");
-    report::jsonString(w, c.name);
-    report::jsonKey(w, "recorded");
-    report::jsonInt(w, c.recorded);
-    report::jsonKey(w, "recorded_utc");
-    report::jsonString(w, utcText(c.recorded));
+    jsonCollection(w, c.name, c.recorded);
     report::jsonKey(w, "records");
     report::jsonInt(w, static_cast<std::int64_t>(c.records));
     std::uint64_t labels = 0;
@@ -195,6 +200,8 @@ void historyText(const std::vector<LabelEntry>& entries, Writer& out) {
     width = std::max(width, std::min(e.collectionName.size(), kMaxNameShown + 3));
   ParsedRecord parsed;
   std::string scratch;
+  appendName(out.text, "COLLECTION", width + 2);
+  out.text += "RECORDED              VERDICT\n";
   for (const LabelEntry& e : entries) {
     appendName(out.text, e.collectionName, width + 2);
     out.text += utcText(e.recorded);
@@ -231,12 +238,7 @@ void historyJson(const std::vector<LabelEntry>& entries, Writer& out) {
   for (const LabelEntry& e : entries) {
     report::JsonWriter w;
     report::jsonBeginObject(w);
-    report::jsonKey(w, "collection");
-    report::jsonString(w, e.collectionName);
-    report::jsonKey(w, "recorded");
-    report::jsonInt(w, e.recorded);
-    report::jsonKey(w, "recorded_utc");
-    report::jsonString(w, utcText(e.recorded));
+    jsonCollection(w, e.collectionName, e.recorded);
     report::jsonKey(w, "verdict");
     report::jsonString(w, statusName(e.status));
     report::jsonKey(w, "moved_from");

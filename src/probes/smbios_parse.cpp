@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/little_endian.h"
+#include "common/uuid.h"
 
 namespace smbios {
 namespace {
@@ -115,9 +116,7 @@ int extractSystemUUID(RawUuid raw, std::uint16_t version, UuidSpan uuid) {
     // time_hi_and_version) as little-endian, as RFC 4122's layout stores
     // them in memory on x86; earlier tables are taken byte for byte. Turn
     // them around so the bytes come out in the order the UUID is written.
-    std::reverse(uuid.begin(), uuid.begin() + 4);
-    std::reverse(uuid.begin() + 4, uuid.begin() + 6);
-    std::reverse(uuid.begin() + 6, uuid.begin() + 8);
+    swapUuidFieldOrder(uuid);
   }
   return 0;
 }

@@ -3,10 +3,10 @@
 #include <array>
 #include <cstring>
 
+#include "common/hex.h"
+
 namespace report {
 namespace {
-
-constexpr char kLowerDigits[] = "0123456789abcdef";
 
 char* put(char* p, std::string_view text) {
   std::memcpy(p, text.data(), text.size());
@@ -15,7 +15,7 @@ char* put(char* p, std::string_view text) {
 
 char* putHexEscape(char* p, std::string_view prefix, unsigned value, std::size_t digits) {
   p = put(p, prefix);
-  for (std::size_t i = digits; i-- != 0;) *p++ = kLowerDigits[(value >> (4 * i)) & 0xF];
+  for (std::size_t i = digits; i-- != 0;) *p++ = kLowerHexDigits[(value >> (4 * i)) & 0xF];
   return p;
 }
 

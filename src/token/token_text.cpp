@@ -2,17 +2,6 @@
 
 #include <cstring>
 
-char* putUuidText(char* p, const std::array<std::uint8_t, kTokenUuidSize>& b) {
-  static constexpr char kLowerDigits[] = "0123456789abcdef";
-#pragma GCC unroll 16
-  for (std::size_t i = 0; i < kTokenUuidSize; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) *p++ = '-';
-    *p++ = kLowerDigits[b[i] >> 4];
-    *p++ = kLowerDigits[b[i] & 0xF];
-  }
-  return p;
-}
-
 char* putLegacyText(char* p, const TokenFields& fields) {
   std::memcpy(p, fields.legacy.data(), kTokenLegacySize);
   return p + kTokenLegacySize;

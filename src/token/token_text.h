@@ -8,14 +8,15 @@
 #include <cstdint>
 #include <string>
 
+#include "common/uuid.h"
 #include "token/token.h"
 
-inline constexpr std::size_t kUuidTextSize = 36;
+inline constexpr std::size_t kUuidTextSize = kUuidTextLength;
+static_assert(kTokenUuidSize == kUuidByteCount);
 
 // Writers into a buffer the caller sized, for the decoder's hot path; each
 // returns the position after what it wrote.
-// The 16 UUID bytes in record order as 8-4-4-4-12 lower-case hex digits.
-char* putUuidText(char* p, const std::array<std::uint8_t, kTokenUuidSize>& uuid);
+// The 16 UUID bytes in record order: putUuidText (common/uuid.h).
 // The legacy characters as the record holds them.
 char* putLegacyText(char* p, const TokenFields& fields);
 

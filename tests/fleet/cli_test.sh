@@ -81,6 +81,23 @@ check "option given a value: usage error" test "$status" = 2
 run --previous "$tmp/missing.jsonl" "$tmp/now.jsonl"
 check "missing file: status 2" test "$status" = 2
 check "missing file: named" grep -qx "orlim-fleet: $tmp/missing.jsonl: No such file or directory" <<<"$err"
+# A named file that is no file of lines is refused before anything is
+# read, as a missing one is; standard input that can't be read is a read
+# error (status 1), as in orlim-decode. Names are shown escaped.
+mkdir "$tmp/dir"
+while IFS='|' read -r row name reason; do
+  name=$(printf '%b' "${name//TMP/$tmp}")
+  run --previous "$tmp/old.jsonl" "$name"
+  check "$row: status 2" test "$status" = 2
+  check "$row: named, escaped" grep -qxF "orlim-fleet: $tmp/$reason" <<<"$err"
+done <<'ROWS'
+directory|TMP/dir|dir: Is a directory
+missing with an escape in its name|TMP/no\e[2J\u202e.jsonl|no\x1b[2J\u202e.jsonl: No such file or directory
+ROWS
+run <"$tmp/dir"
+check "stdin a directory: status 1" test "$status" = 1
+check "stdin a directory: said" grep -qx "orlim-fleet: standard input: read error: Is a directory" <<<"$err"
+
 run --help
 check "--help: status 0" test "$status" = 0
 check "--help: exit statuses documented" grep -q "^Exit status:" <<<"$out"

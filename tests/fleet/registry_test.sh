@@ -218,6 +218,24 @@ $tmp/folder|collections|not a regular file
 $tmp/missing|history web-01|No such file or directory
 EOF
 
+# --- the command line -------------------------------------------------------------------
+while IFS='|' read -r args message; do
+  # shellcheck disable=SC2086
+  run $args
+  check "usage: $args: status 2" test "$status" = 2
+  check "usage: $args: said" grep -qF -e "$message" <<<"$err"
+done <<EOF
+--registry $base|--registry needs a command
+--registry $base frobnicate|unknown registry command 'frobnicate'
+--registry $base history|history needs a LABEL
+--registry $base collections extra|one operand too many: 'extra'
+--registry $base export 2025 extra|one operand too many: 'extra'
+--registry $base --previous $tmp/small-old.jsonl record $tmp/small-now.jsonl|with --registry the registry holds the past
+--registry $base --name x collections|--name names what record keeps
+--name x $tmp/small-now.jsonl|--name needs --registry
+EOF
+check "usage errors: the registry untouched" intact "$base" "${two[@]}"
+
 # --- a full disk and a read-only file system -----------------------------------------------
 # In a private mount namespace: a tmpfs with room for the two small
 # collections and little more.

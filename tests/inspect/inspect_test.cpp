@@ -67,6 +67,10 @@ TEST(InspectReport, AwkwardNamesByOnePolicy) {
       {"caf\xc3\xa9", "caf\xc3\xa9", "caf\xc3\xa9"},
       {"e\x1b[31mx\x07", "e\x1b[31mx\x07", "e\\x1b[31mx\\x07"},
       {"e\x01th\xff", "e\x01th\xef\xbf\xbd", "e\\x01th\\xff"},
+      // Invisible ones: one name must not read as another, nor turn the
+      // rest of the line around.
+      {"eth0\xe2\x80\x8b", "eth0\xe2\x80\x8b", "eth0\\u200b"},
+      {"e\xe2\x80\xae" "0ht", "e\xe2\x80\xae" "0ht", "e\\u202e0ht"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.inText);

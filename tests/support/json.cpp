@@ -1,155 +1,46 @@
 #include "support/json.h"
 
-#include <cstdlib>
+#include <nlohmann/json.hpp>
 
 namespace orlimtest {
 namespace {
 
-class Reader {
- public:
-  explicit Reader(const std::string& text) : text_(text) {}
-
-  bool value(Json& out) {
-    skipSpace();
-    if (pos_ >= text_.size()) return false;
-    const char c = text_[pos_];
-    if (c == '{') return object(out);
-    if (c == '[') return array(out);
-    if (c == '"') {
+// nlohmann's reader, which is strict (no leading zeros, no "1.", escapes
+// checked, surrogate pairs joined, UTF-8 checked), into the tests' value.
+Json convert(const nlohmann::json& from) {
+  Json out;
+  switch (from.type()) {
+    case nlohmann::json::value_t::null:
+    case nlohmann::json::value_t::discarded:
+      break;
+    case nlohmann::json::value_t::boolean:
+      out.kind = Json::Kind::kBool;
+      out.boolean = from.get<bool>();
+      break;
+    case nlohmann::json::value_t::number_integer:
+    case nlohmann::json::value_t::number_unsigned:
+    case nlohmann::json::value_t::number_float:
+      out.kind = Json::Kind::kNumber;
+      out.number = from.get<double>();
+      out.text = from.dump();
+      break;
+    case nlohmann::json::value_t::string:
       out.kind = Json::Kind::kString;
-      return string(out.text);
-    }
-    if (literal("null")) return out.kind = Json::Kind::kNull, true;
-    if (literal("true")) return out.kind = Json::Kind::kBool, out.boolean = true, true;
-    if (literal("false")) return out.kind = Json::Kind::kBool, out.boolean = false, true;
-    return number(out);
+      out.text = from.get<std::string>();
+      break;
+    case nlohmann::json::value_t::array:
+      out.kind = Json::Kind::kArray;
+      for (const auto& item : from) out.items.push_back(convert(item));
+      break;
+    case nlohmann::json::value_t::object:
+      out.kind = Json::Kind::kObject;
+      for (const auto& [key, value] : from.items()) out.members[key] = convert(value);
+      break;
+    case nlohmann::json::value_t::binary:
+      break;  // never parsed from text
   }
-
-  bool atEnd() {
-    skipSpace();
-    return pos_ == text_.size();
-  }
-
- private:
-  void skipSpace() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\n' ||
-                                   text_[pos_] == '\t' || text_[pos_] == '\r'))
-      ++pos_;
-  }
-  bool take(char c) {
-    skipSpace();
-    if (pos_ < text_.size() && text_[pos_] == c) {
-      ++pos_;
-      return true;
-    }
-    return false;
-  }
-  bool literal(const char* word) {
-    const std::string w = word;
-    if (text_.compare(pos_, w.size(), w) != 0) return false;
-    pos_ += w.size();
-    return true;
-  }
-  bool number(Json& out) {
-    const std::size_t start = pos_;
-    if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
-    while (pos_ < text_.size() &&
-           std::string("0123456789.eE+-").find(text_[pos_]) != std::string::npos)
-      ++pos_;
-    if (pos_ == start) return false;
-    out.kind = Json::Kind::kNumber;
-    out.text = text_.substr(start, pos_ - start);
-    char* end = nullptr;
-    out.number = std::strtod(out.text.c_str(), &end);
-    return end != nullptr && *end == '\0';
-  }
-  bool string(std::string& out) {
-    if (!take('"')) return false;
-    while (pos_ < text_.size()) {
-      const auto c = static_cast<unsigned char>(text_[pos_++]);
-      if (c == '"') return true;
-      if (c < 0x20) return false;
-      if (c != '\\') {
-        out += static_cast<char>(c);
-        continue;
-      }
-      if (pos_ >= text_.size()) return false;
-      const char e = text_[pos_++];
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          out += e;
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'u': {
-          if (pos_ + 4 > text_.size()) return false;
-          const unsigned long code = std::strtoul(text_.substr(pos_, 4).c_str(), nullptr, 16);
-          pos_ += 4;
-          // Back to UTF-8 (U+FFFD stands for an invalid byte); the tools
-          // escape nothing past the first plane.
-          if (code >= 0xD800 && code <= 0xDFFF) return false;
-          if (code < 0x80) {
-            out += static_cast<char>(code);
-          } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-          } else {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-          }
-          break;
-        }
-        default:
-          return false;
-      }
-    }
-    return false;
-  }
-  bool array(Json& out) {
-    out.kind = Json::Kind::kArray;
-    take('[');
-    if (take(']')) return true;
-    do {
-      Json item;
-      if (!value(item)) return false;
-      out.items.push_back(std::move(item));
-    } while (take(','));
-    return take(']');
-  }
-  bool object(Json& out) {
-    out.kind = Json::Kind::kObject;
-    take('{');
-    if (take('}')) return true;
-    do {
-      skipSpace();
-      std::string key;
-      if (!string(key) || !take(':')) return false;
-      Json member;
-      if (!value(member)) return false;
-      if (!out.members.emplace(key, std::move(member)).second) return false;  // no duplicates
-    } while (take(','));
-    return take('}');
-  }
-
-  const std::string& text_;
-  std::size_t pos_ = 0;
-};
+  return out;
+}
 
 }  // namespace
 
@@ -172,10 +63,9 @@ const Json& Json::at(const std::string& path) const {
 }
 
 std::optional<Json> parseJson(const std::string& text) {
-  Reader reader(text);
-  Json value;
-  if (!reader.value(value) || !reader.atEnd()) return std::nullopt;
-  return value;
+  const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (parsed.is_discarded()) return std::nullopt;
+  return convert(parsed);
 }
 
 }  // namespace orlimtest
