@@ -11,7 +11,10 @@ set(CMAKE_CXX_COMPILER ${ORLIM_CROSS_TRIPLE}-g++)
 
 # Headers, libraries and packages only from the target's tree, never the
 # host's; programs (pkg-config, the emulator, the test tools) from the host.
-set(CMAKE_FIND_ROOT_PATH ${ORLIM_CROSS_SYSROOT})
+# The target's libraries installed through Debian's multiarch (SQLite)
+# lie under / in /usr/lib/aarch64-linux-gnu, which is searched before
+# /usr/lib; the host's own, in /usr/lib/x86_64-linux-gnu, never are.
+set(CMAKE_FIND_ROOT_PATH ${ORLIM_CROSS_SYSROOT} /)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -69,20 +69,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   std::size_t half = input.find('\n', input.size() / 2);
   if (half == std::string_view::npos) half = input.size();
+  // The first half two previous collections, split at a line in its middle.
+  std::size_t quarter = input.substr(0, half).find('\n', half / 2);
+  if (quarter == std::string_view::npos) quarter = half;
   fleet::WarningNames names;
-  fleet::Collection old;
+  fleet::Previous old;
   fleet::Collection now;
-  readLines(input.substr(0, half), old, names);
+  fleet::beginCollection(old, "first");
+  readLines(input.substr(0, quarter), old.records, names);
+  fleet::beginCollection(old, "second");
+  readLines(input.substr(quarter, half - quarter), old.records, names);
   readLines(input.substr(half), now, names);
   const fleet::Comparison comparison = fleet::compare(now, old);
   std::size_t counted = 0;
   for (std::size_t n : comparison.counts) counted += n;
   if (counted != comparison.verdicts.size()) fail("verdicts miscounted");
-  const fleet::FleetView view{now, old, comparison, names, 0};
+  const fleet::FleetView view{now, old.records, old, comparison, names, 0};
   fleet::Output json;
   fleet::renderJson(view, json);
   fleet::Output text;
-  fleet::renderText(view, text);
+  fleet::renderText(view, false, text);
+  fleet::Output wide;
+  fleet::renderText(view, true, wide);
   if (json.text.empty() || json.text.back() != '\n') fail("JSON output not ended");
   return 0;
 }

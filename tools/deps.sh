@@ -48,16 +48,18 @@ package="dpkg-dev debhelper lintian rpm mandoc bsdextrautils file man-db openssh
 # tests under user-mode emulation, its VM tests on AAVMF. (The arm64 guest's
 # kernel, busybox and dmidecode are downloaded by the tests, not installed.)
 # Through dpkg's multiarch: the target's C library, so that dpkg-shlibdeps
-# computes the arm64 packages' dependencies and they install, and nettle for
-# the cipher comparison.
-arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64 libc6:arm64 libc6-dev:arm64 nettle-dev:arm64"
+# computes the arm64 packages' dependencies and they install, nettle for
+# the cipher comparison and SQLite for orlim-fleet's registry.
+arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64 libc6:arm64 libc6-dev:arm64 nettle-dev:arm64 libsqlite3-dev:arm64"
 # clang and its runtimes too: the suite runs again built by clang, and the fuzz
 # targets build with libFuzzer.
 # A real container for orlim-inspect's environment test: Debian's podman,
 # run nested here with runc (crun can't run in these machines' cgroups).
 container="podman runc"
-test="g++ $(build_depends all) clang libclang-rt-14-dev iproute2 dmidecode jq ansible-core openssh-server $package $vm $arm64 $container"
-packaging="$build $package g++-aarch64-linux-gnu libc6:arm64 libc6-dev:arm64"
+# The fleet page is checked in a real headless browser: Debian's Chromium.
+browser="chromium"
+test="g++ $(build_depends all) clang libclang-rt-14-dev iproute2 dmidecode jq sqlite3 ansible-core openssh-server $package $vm $arm64 $container $browser"
+packaging="$build $package g++-aarch64-linux-gnu libc6:arm64 libc6-dev:arm64 libsqlite3-dev:arm64"
 # bench/collect-ssh.sh: a fleet on a loopback sshd, asked by the collector
 # and by the fleet tools people run (parallel-ssh, clush, Ansible); the
 # record reader's bench against rapidjson and simdjson.

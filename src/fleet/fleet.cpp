@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/io.h"
 #include "common/line_reader.h"
@@ -33,6 +34,11 @@ struct FleetRun {
   std::unique_ptr<char[]> longStart;
   ParsedRecord parsed;
   std::string scratch;
+  // For a keeper: NOW's records' lines as given, end to end, and where
+  // each ends.
+  bool keepLines = false;
+  std::string kept;
+  std::vector<std::size_t> keptEnds;
 };
 
 // A message goes out when it is found: none is kept. Nothing more can be
@@ -91,6 +97,10 @@ void readLine(FleetRun& run, BadLines& bad, Collection& c, std::string_view line
   }
   switch (addRecord(c, run.parsed, static_cast<std::uint32_t>(number), run.names)) {
     case AddResult::kAdded:
+      if (run.keepLines) {
+        run.kept += line;
+        run.keptEnds.push_back(run.kept.size());
+      }
       return;
     case AddResult::kTooManyWarnings:
       reportLine(run, bad, number, 0, "more kinds of warning than this reads");
@@ -103,8 +113,10 @@ void readLine(FleetRun& run, BadLines& bad, Collection& c, std::string_view line
 
 void readCollection(FleetRun& run, const FleetSource& source, Collection& c) {
   struct stat file {};
-  if (fstat(source.fd, &file) == 0 && S_ISREG(file.st_mode))
+  if (fstat(source.fd, &file) == 0 && S_ISREG(file.st_mode)) {
     reserveFor(c, static_cast<std::size_t>(file.st_size));
+    if (run.keepLines) run.kept.reserve(static_cast<std::size_t>(file.st_size));
+  }
   LineReader lines{source.fd, run.io.read, kMaxRecordLineBytes,
                    {run.buffer.get(), lineBufferSize(kReadBlock, kMaxRecordLineBytes)},
                    {run.longStart.get(), kMaxRecordLineBytes}};
@@ -143,9 +155,10 @@ void flushOutput(Output& out) {
 
 }  // namespace
 
-int runFleet(const FleetOptions& options, const FleetSource& now, const FleetSource* previous,
-             const FleetIo& io) {
-  FleetRun run{io, {}, 0, false, 0, {}, {}, {}, {}};
+int runFleet(const FleetOptions& options, const FleetSource& now,
+             std::span<const FleetSource> previous, const FleetIo& io,
+             const FleetKeeper* keeper) {
+  FleetRun run{io, {}, 0, false, 0, {}, {}, {}, {}, false, {}, {}};
   run.buffer.reset(new (std::nothrow) char[lineBufferSize(kReadBlock, kMaxRecordLineBytes)]);
   run.longStart.reset(new (std::nothrow) char[kMaxRecordLineBytes]);
   if (run.buffer == nullptr || run.longStart == nullptr) {
@@ -153,20 +166,54 @@ int runFleet(const FleetOptions& options, const FleetSource& now, const FleetSou
     return 1;
   }
   Collection nowRecords;
-  Collection oldRecords;
-  if (previous != nullptr) readCollection(run, *previous, oldRecords);
+  Previous known;
+  std::string message;  // a keeper's
+  if (keeper != nullptr) {
+    if (const int status = keeper->load(keeper->context, known, run.names, message); status != 0) {
+      say(run, message);
+      return status;
+    }
+  }
+  for (const FleetSource& source : previous) {
+    beginCollection(known, source.name);
+    readCollection(run, source, known.records);
+  }
+  run.keepLines = keeper != nullptr;
   readCollection(run, now, nowRecords);
   run.buffer.reset();
   run.longStart.reset();
-  const Comparison comparison = compare(nowRecords, oldRecords);
-  const FleetView view{nowRecords, oldRecords, comparison, run.names, run.badLines};
+  // A collection that gave nothing (a collector that stopped, an empty
+  // file) would make every label gone: said instead.
+  if (nowRecords.records.empty() && !known.records.records.empty()) {
+    say(run, messageStart(now.name) +
+                 "no records, where the previous collections have some: nothing compared\n");
+    return 1;
+  }
+  const Comparison comparison = compare(nowRecords, known);
+  if (keeper != nullptr) {
+    // Kept before a verdict is printed: what is printed is what was kept.
+    if (run.readFailed) {
+      say(run, messageStart(now.name) + "not read whole: nothing kept\n");
+      return 1;
+    }
+    std::vector<std::string_view> lines(run.keptEnds.size());
+    for (std::size_t i = 0, start = 0; i < lines.size(); start = run.keptEnds[i++])
+      lines[i] = std::string_view(run.kept).substr(start, run.keptEnds[i] - start);
+    if (const int status = keeper->keep(keeper->context, nowRecords, lines, comparison, message);
+        status != 0) {
+      say(run, message);
+      return status;
+    }
+    std::string().swap(run.kept);
+  }
+  const FleetView view{nowRecords, known.records, known, comparison, run.names, run.badLines};
   Output out;
   out.flush = flushOutput;
   out.context = &run;
   if (options.json)
     renderJson(view, out);
   else
-    renderText(view, out);
+    renderText(view, options.wide, out);
   flushOutput(out);
   if (run.writeError != 0) {
     say(run, std::string("orlim-fleet: write error: ") + std::strerror(-run.writeError) + "\n");

@@ -1,11 +1,13 @@
 #pragma once
-// orlim-fleet: a fleet's identities across two collections of the records
+// orlim-fleet: a fleet's identities across collections of the records
 // orlim-decode --json prints. Needs no token key.
 
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "common/io.h"
@@ -24,6 +26,7 @@ inline constexpr std::size_t kMaxBadLineMessages = 100;
 
 struct FleetOptions {
   bool json = false;
+  bool wide = false;  // the text as one wide row per label
 };
 
 // An input: its name as given ("-" is standard input) and an open descriptor.
@@ -39,13 +42,35 @@ struct FleetIo {
   int err = STDERR_FILENO;
 };
 
-// Reads NOW and, when given, the previous collection, compares them and
-// prints the verdicts. Lines that are not records are reported on err by
-// file and line, and the rest is compared. Returns the exit status: 0 when
-// every label is same, new, gone or uuid-byte-order without a warning, 1
-// when anything needs a look, a line was not a record, input could not be
-// read or output not written.
-int runFleet(const FleetOptions& options, const FleetSource& now, const FleetSource* previous,
-             const FleetIo& io);
+struct Collection;
+struct Comparison;
+struct Previous;
+struct WarningNames;
+
+// A registry's part in a run: load fills the previous collections before
+// NOW is read; keep stores NOW once compared, before a verdict is printed
+// (lines[i] is the line NOW's record i was read from, as given). Each
+// returns 0, or the run's exit status with what to say on err (whole
+// lines) appended to message; then nothing is printed.
+struct FleetKeeper {
+  int (*load)(void* context, Previous& previous, WarningNames& names, std::string& message);
+  int (*keep)(void* context, const Collection& now, std::span<const std::string_view> lines,
+              const Comparison& comparison, std::string& message);
+  void* context = nullptr;
+};
+
+// Reads the previous collections (oldest first, none at all allowed) and
+// NOW, compares NOW with each label's last known record and prints the
+// verdicts. Lines that are not records are reported on err by file and
+// line, and the rest is compared. NOW without a record while the previous
+// collections have some is said on err and not compared. Returns the exit
+// status: 0 when every label is same, new, gone or uuid-byte-order without
+// a warning, 1 when anything needs a look, a line was not a record, NOW
+// had no record, input could not be read or output not written.
+// With a keeper, NOW that could not be read whole is not kept, and the
+// keeper's status is the run's when it fails.
+int runFleet(const FleetOptions& options, const FleetSource& now,
+             std::span<const FleetSource> previous, const FleetIo& io,
+             const FleetKeeper* keeper = nullptr);
 
 }  // namespace fleet

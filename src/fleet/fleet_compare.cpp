@@ -157,19 +157,49 @@ bool sameMachine(const Record& a, const Record& b) {
   return a.uuid == b.uuid && a.legacy == b.legacy;
 }
 
-// The record that speaks for a key: the newest token (the later line when
-// two have one time); an error record only when there is no token.
+// Whether r speaks for its key in one collection rather than b: the newest
+// token (the later line when two have one time); an error record only when
+// there is no token.
+bool speaksBefore(const Record& r, const Record& b) {
+  if (isToken(r) != isToken(b)) return isToken(r);
+  return isToken(r) && r.time != b.time ? r.time > b.time : r.line > b.line;
+}
+
+// The record that speaks for a key in NOW.
 std::uint32_t speaker(const Collection& c, std::uint32_t head) {
   std::uint32_t best = head;
-  for (std::uint32_t i = c.records[head].next; i != kNone; i = c.records[i].next) {
-    const Record& r = c.records[i];
-    const Record& b = c.records[best];
-    const bool better = isToken(r) != isToken(b)
-                            ? isToken(r)
-                            : (isToken(r) && r.time != b.time ? r.time > b.time : r.line > b.line);
-    if (better) best = i;
-  }
+  for (std::uint32_t i = c.records[head].next; i != kNone; i = c.records[i].next)
+    if (speaksBefore(c.records[i], c.records[best])) best = i;
   return best;
+}
+
+// What is known of a key before NOW: its last known record and identity
+// (see Previous), and the collection of the former.
+struct Known {
+  std::uint32_t latest = kNone;
+  std::uint32_t identity = kNone;
+  std::uint32_t collection = 0;
+};
+
+Known lastKnown(const Previous& p, std::uint32_t head) {
+  const Collection& c = p.records;
+  Known k;
+  std::uint32_t identityCollection = 0;
+  for (std::uint32_t i = head; i != kNone; i = c.records[i].next) {
+    const Record& r = c.records[i];
+    const std::uint32_t at = p.starts.size() <= 1 ? 0 : collectionOf(p, i);
+    if (k.latest == kNone || at > k.collection ||
+        (at == k.collection && speaksBefore(r, c.records[k.latest]))) {
+      k.latest = i;
+      k.collection = at;
+    }
+    if (isToken(r) && (k.identity == kNone || at > identityCollection ||
+                       (at == identityCollection && speaksBefore(r, c.records[k.identity])))) {
+      k.identity = i;
+      identityCollection = at;
+    }
+  }
+  return k;
 }
 
 // Whether a key's token records name more than one machine.
@@ -187,9 +217,10 @@ bool machinesDiffer(const Collection& c, std::uint32_t head) {
 }
 
 Status judge(const Record& now, const Record* old) {
-  if (!isToken(now)) return Status::kFailed;
-  // A label that failed last time had no identity to compare with.
-  if (old == nullptr || !isToken(*old)) return Status::kNew;
+  if (!isToken(now))
+    return (now.flags & kFlagUnreachable) != 0 ? Status::kUnreachable : Status::kFailed;
+  // A label that never gave a token before has no identity to compare with.
+  if (old == nullptr) return Status::kNew;
   const bool sameUuid = now.uuid == old->uuid;
   const bool sameCard = now.legacy == old->legacy;
   if (sameUuid) return sameCard ? Status::kSame : Status::kCardChanged;
@@ -251,6 +282,66 @@ void groupByUuid(Comparison& c, const Collection& now) {
   }
 }
 
+// A machine's hash, for the table of moves.
+std::uint32_t machineHash(const Record& r) {
+  std::array<std::uint8_t, kUuidBytes + kLegacyChars> bytes;
+  std::memcpy(bytes.data(), r.uuid.data(), kUuidBytes);
+  std::memcpy(bytes.data() + kUuidBytes, r.legacy.data(), kLegacyChars);
+  return hashBytes(bytes.data(), bytes.size());
+}
+
+// Links each labelled verdict whose machine in NOW is not its own last
+// known one to a label whose last known machine it is, when that label is
+// gone or now shows another machine: the first such in verdict order. A
+// label moved to by several (clones) names the first of them.
+void linkMoves(Comparison& c, const Collection& now, const Collection& old) {
+  const auto labelled = [](const Record& r) { return (r.flags & kFlagLabelled) != 0; };
+  const auto leftBehind = [&](const Verdict& v) {
+    if (v.old == kNone || !labelled(old.records[v.old])) return false;
+    if (v.status == Status::kGone) return true;
+    return v.now != kNone && isToken(now.records[v.now]) &&
+           !sameMachine(now.records[v.now], old.records[v.old]);
+  };
+  std::vector<std::uint32_t> from;
+  for (std::uint32_t v = 0; v < c.verdicts.size(); ++v)
+    if (leftBehind(c.verdicts[v])) from.push_back(v);
+  if (from.empty()) return;
+  std::vector<Slot> table;
+  assignTable(table, tableSize(from.size()));
+  const std::size_t mask = table.size() - 1;
+  std::vector<std::uint32_t> nextSame(c.verdicts.size(), kNone);  // verdict order kept
+  std::vector<std::uint32_t> lastOf(table.size(), kNone);
+  for (std::uint32_t v : from) {
+    const Record& r = old.records[c.verdicts[v].old];
+    const std::uint32_t hash = machineHash(r);
+    std::size_t i = hash & mask;
+    for (; table[i].index != 0; i = (i + 1) & mask)
+      if (table[i].hash == hash && sameMachine(old.records[c.verdicts[table[i].index - 1].old], r))
+        break;
+    if (table[i].index == 0) table[i] = Slot{hash, v + 1};
+    else nextSame[lastOf[i]] = v;
+    lastOf[i] = v;
+  }
+  for (std::uint32_t v = 0; v < c.verdicts.size(); ++v) {
+    Verdict& to = c.verdicts[v];
+    if (to.now == kNone || !isToken(now.records[to.now]) || !labelled(now.records[to.now])) continue;
+    const Record& r = now.records[to.now];
+    if (to.old != kNone && sameMachine(old.records[to.old], r)) continue;
+    const std::uint32_t hash = machineHash(r);
+    for (std::size_t i = hash & mask; table[i].index != 0; i = (i + 1) & mask) {
+      if (table[i].hash != hash || !sameMachine(old.records[c.verdicts[table[i].index - 1].old], r))
+        continue;
+      for (std::uint32_t f = table[i].index - 1; f != kNone; f = nextSame[f]) {
+        if (f == v) continue;
+        to.movedFrom = f;
+        if (c.verdicts[f].movedTo == kNone) c.verdicts[f].movedTo = v;
+        break;
+      }
+      break;
+    }
+  }
+}
+
 }  // namespace
 
 void appendMachineText(std::string& out, const Uuid& uuid, const Legacy& legacy) {
@@ -263,7 +354,27 @@ void appendMachineText(std::string& out, const Uuid& uuid, const Legacy& legacy)
 
 bool needsLook(Status status) {
   return status == Status::kCardChanged || status == Status::kUuidChanged ||
-         status == Status::kReplaced || status == Status::kFailed;
+         status == Status::kReplaced || status == Status::kFailed ||
+         status == Status::kUnreachable;
+}
+
+bool statusByName(std::string_view name, Status& status) {
+  for (const StatusName& entry : kStatusNames) {
+    if (entry.name != name) continue;
+    status = entry.status;
+    return true;
+  }
+  return false;
+}
+
+void beginCollection(Previous& p, std::string_view name) {
+  p.starts.push_back(static_cast<std::uint32_t>(p.records.records.size()));
+  p.names.emplace_back(name);
+}
+
+std::uint32_t collectionOf(const Previous& p, std::uint32_t record) {
+  const auto after = std::upper_bound(p.starts.begin(), p.starts.end(), record);
+  return after == p.starts.begin() ? 0 : static_cast<std::uint32_t>(after - p.starts.begin() - 1);
 }
 
 std::string_view recordKey(const Collection& c, const Record& r) {
@@ -292,6 +403,8 @@ AddResult addRecord(Collection& c, const ParsedRecord& parsed, std::uint32_t lin
   Record r;
   r.line = line;
   r.flags = parsed.kind == RecordKind::kError ? kFlagError : 0;
+  if (parsed.kind == RecordKind::kError && parsed.errorKind == ErrorKind::kUnreachable)
+    r.flags |= kFlagUnreachable;
   if (parsed.hasLabel) r.flags |= kFlagLabelled;
   r.time = parsed.time;
   r.uuid = parsed.uuid;
@@ -345,10 +458,15 @@ std::vector<std::uint32_t> otherRecords(const Collection& now, const Verdict& v)
   return out;
 }
 
-Comparison compare(Collection& now, Collection& old) {
+Comparison compare(Collection& now, Previous& previous) {
+  Collection& old = previous.records;
   internal::drawRunKey();
   indexKeys(now);
   indexKeys(old);
+  // The latest previous collection; records before any collection begun
+  // are taken as one.
+  const std::uint32_t latest =
+      previous.starts.empty() ? 0 : static_cast<std::uint32_t>(previous.starts.size() - 1);
   Comparison c;
   std::vector<bool> oldMatched(old.records.size(), false);
   // NOW's keys, and where each is in OLD's table, asked for ahead.
@@ -385,7 +503,9 @@ Comparison compare(Collection& now, Collection& old) {
       const std::uint32_t oldHead = findKey(old, recordKey(now, head), labelled, hashes[k]);
       if (oldHead != kNone) {
         oldMatched[oldHead] = true;
-        v.old = speaker(old, oldHead);
+        const Known known = lastKnown(previous, oldHead);
+        v.old = known.identity;
+        v.oldLatest = known.latest;
       }
     }
     v.status = judge(speaking, v.old == kNone ? nullptr : &old.records[v.old]);
@@ -395,12 +515,17 @@ Comparison compare(Collection& now, Collection& old) {
   }
   for (std::uint32_t i = 0; i < old.records.size(); ++i) {
     if ((old.records[i].flags & kFlagHead) == 0 || oldMatched[i]) continue;
+    const Known known = lastKnown(previous, i);
+    // Missing before: said then.
+    if (known.collection != latest) continue;
     Verdict v;
     v.status = Status::kGone;
-    v.old = speaker(old, i);
+    v.old = known.identity;
+    v.oldLatest = known.latest;
     c.verdicts.push_back(v);
   }
   groupByUuid(c, now);
+  linkMoves(c, now, old);
   for (const Verdict& v : c.verdicts) {
     ++c.counts[static_cast<std::size_t>(v.status)];
     if (v.warnings != 0) ++c.withWarnings;

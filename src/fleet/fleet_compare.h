@@ -1,7 +1,8 @@
 #pragma once
-// Two collections of a fleet's records compared label by label: which
-// machines are new, gone, the same, or changed and how; which labels share
-// one identity; what a label listed more than once gave each time.
+// A fleet's records compared label by label with what was known before:
+// which machines are new, gone, the same, or changed and how, which could
+// not be reached; which labels share one identity; which machine moved to
+// another label; what a label listed more than once gave each time.
 //
 // Records are kept compactly (about 52 bytes each, and the label once in
 // one text arena), so that memory grows with the labels and nothing else.
@@ -21,6 +22,7 @@ inline constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 // Strings longer than this are not kept (a line is never longer).
 inline constexpr std::size_t kMaxTextBytes = 0xFFFF;
 
+// New verdicts go last: the names below are indexed by the value.
 enum class Status : std::uint8_t {
   kSame,
   kNew,
@@ -30,10 +32,43 @@ enum class Status : std::uint8_t {
   kUuidByteOrder,
   kReplaced,
   kFailed,
+  kUnreachable,
 };
-inline constexpr std::size_t kStatusCount = 8;
 
-// Whether a verdict calls for a person: changed, replaced or failed.
+// Each verdict's name, as JSON, the text and the registry write it and read
+// it back: one table for both directions.
+struct StatusName {
+  Status status;
+  std::string_view name;
+};
+inline constexpr std::array<StatusName, 9> kStatusNames = {{
+    {Status::kSame, "same"},
+    {Status::kNew, "new"},
+    {Status::kGone, "gone"},
+    {Status::kCardChanged, "card-changed"},
+    {Status::kUuidChanged, "uuid-changed"},
+    {Status::kUuidByteOrder, "uuid-byte-order"},
+    {Status::kReplaced, "replaced"},
+    {Status::kFailed, "failed"},
+    {Status::kUnreachable, "unreachable"},
+}};
+inline constexpr std::size_t kStatusCount = kStatusNames.size();
+
+constexpr bool statusNamesInOrder() {
+  for (std::size_t i = 0; i < kStatusCount; ++i)
+    if (static_cast<std::size_t>(kStatusNames[i].status) != i) return false;
+  return static_cast<std::size_t>(Status::kUnreachable) + 1 == kStatusCount;
+}
+static_assert(statusNamesInOrder(), "every verdict named once, in the enumeration's order");
+
+constexpr std::string_view statusName(Status status) {
+  return kStatusNames[static_cast<std::size_t>(status)].name;
+}
+// The verdict of a name; false when there is none of that name.
+bool statusByName(std::string_view name, Status& status);
+
+// Whether a verdict calls for a person: changed, replaced, failed or
+// unreachable.
 bool needsLook(Status status);
 
 // Warning names, each a bit: the fleet's own first, then the decoder's in
@@ -57,9 +92,10 @@ static_assert(kFleetWarningCount == decoded::kFirstDecoderWarning);
 // the key (the label, or for an unlabelled token record its machine), then
 // for an error record the input and the message.
 enum RecordFlag : std::uint8_t {
-  kFlagError = 1,     // an error record
-  kFlagLabelled = 2,  // the key is a label
-  kFlagHead = 4,      // the first record of its key: a label's verdict starts here
+  kFlagError = 1,        // an error record
+  kFlagLabelled = 2,     // the key is a label
+  kFlagHead = 4,         // the first record of its key: a label's verdict starts here
+  kFlagUnreachable = 8,  // an error record: the host could not be reached
 };
 
 struct Record {
@@ -122,13 +158,18 @@ std::string_view recordKey(const Collection& c, const Record& r);
 std::string_view recordInput(const Collection& c, const Record& r);
 std::string_view recordError(const Collection& c, const Record& r);
 
+// A verdict's records: now and nowHead index NOW's records, old and
+// oldLatest the previous ones; movedFrom and movedTo index verdicts.
 struct Verdict {
   Status status = Status::kSame;
-  std::uint32_t now = kNone;      // the record that speaks for the label in NOW
-  std::uint32_t nowHead = kNone;  // its first record there (the others follow it)
-  std::uint32_t old = kNone;      // the record that spoke for it in OLD
-  std::uint32_t warnings = 0;     // the decoder's (NOW) and the fleet's
-  std::uint32_t group = kNone;    // its UUID group, when it shares the UUID
+  std::uint32_t now = kNone;        // the record that speaks for the label in NOW
+  std::uint32_t nowHead = kNone;    // its first record there (the others follow it)
+  std::uint32_t old = kNone;        // its last known identity: a token record, or none
+  std::uint32_t oldLatest = kNone;  // its last known record, of any kind
+  std::uint32_t warnings = 0;       // the decoder's (NOW) and the fleet's
+  std::uint32_t group = kNone;      // its UUID group, when it shares the UUID
+  std::uint32_t movedFrom = kNone;  // the gone (or changed) label whose machine this now shows
+  std::uint32_t movedTo = kNone;    // the label that now shows this one's last known machine
 };
 
 // Labels in NOW with one UUID: members index verdicts, sorted by network
@@ -139,8 +180,8 @@ struct UuidGroup {
 };
 
 struct Comparison {
-  // NOW's labels in the order first met, then OLD's that are gone, in
-  // OLD's order.
+  // NOW's labels in the order first met, then the gone ones, in the order
+  // of the previous records.
   std::vector<Verdict> verdicts;
   std::vector<std::uint32_t> members;
   std::vector<UuidGroup> groups;
@@ -149,9 +190,45 @@ struct Comparison {
   bool needsLook = false;  // any verdict that needs a look, or any warning
 };
 
-// Indexes both collections by key (the records of one label chained after
-// its first) and compares them.
-Comparison compare(Collection& now, Collection& old);
+// What was known before NOW: the records of earlier collections, oldest
+// first, each collection's after the one before it. For every label this
+// gives its last known record (the one that speaks for it in the latest
+// collection that has it, an error record included) and its last known
+// identity (the one that speaks for it in the latest collection where it
+// gave a token). NOW is compared with the identity.
+//
+// Filled by beginCollection and then addRecord(previous.records, ...) for
+// each of that collection's records; a collection may have none. A
+// registry need not give every record it holds: each label's last known
+// record and last known identity, each in the collection it came from (and
+// every collection up to the latest, named, even without records), give
+// the same verdicts.
+struct Previous {
+  Collection records;
+  std::vector<std::uint32_t> starts;  // the first record of each collection
+  std::vector<std::string> names;     // each collection's name: a file, a registry's name
+};
+
+// Records added to previous from now on are the collection of this name.
+void beginCollection(Previous& previous, std::string_view name);
+
+// The collection a record of previous.records belongs to (an index of
+// starts and names).
+std::uint32_t collectionOf(const Previous& previous, std::uint32_t record);
+
+// Indexes NOW and the previous records by key (the records of one key
+// chained after its first) and compares NOW with what was known:
+// - a label in NOW is compared with its last known identity, wherever that
+//   came from; a label whose record in NOW is an error record is
+//   unreachable (the host could not be reached) or failed, and keeps its
+//   last known identity;
+// - a label of the latest previous collection that is not in NOW is gone;
+//   one missing from the latest previous collection already is not reported
+//   again, but its identity is kept for when it comes back;
+// - a label whose machine in NOW is the last known machine of another label
+//   that is gone or now shows another machine is linked to it (movedFrom on
+//   one, movedTo on the other).
+Comparison compare(Collection& now, Previous& previous);
 
 // A label's records in NOW other than the one that speaks, in line order.
 std::vector<std::uint32_t> otherRecords(const Collection& now, const Verdict& v);

@@ -6,29 +6,27 @@
 
 #include "fleet/fleet_internal.h"
 #include "report/utc_text.h"
-#include "report/enum_names.h"
 #include "report/escape.h"
 #include "report/json_writer.h"
+#include "report/text_wrap.h"
 
 namespace fleet {
 namespace {
 
-constexpr std::array<report::EnumName<Status>, kStatusCount> kStatusNames = {{
-    {Status::kSame, "same", "same"},
-    {Status::kNew, "new", "new"},
-    {Status::kGone, "gone", "gone"},
-    {Status::kCardChanged, "card-changed", "card changed"},
-    {Status::kUuidChanged, "uuid-changed", "UUID changed"},
-    {Status::kUuidByteOrder, "uuid-byte-order", "UUID byte order"},
-    {Status::kReplaced, "replaced", "replaced"},
-    {Status::kFailed, "failed", "failed"},
-}};
-
-// The text table's groups, those that need a look first.
+// The text's groups, those that need a look first.
 constexpr std::array<Status, kStatusCount> kTextOrder = {
-    Status::kFailed, Status::kReplaced,      Status::kUuidChanged, Status::kCardChanged,
-    Status::kUuidByteOrder, Status::kNew, Status::kGone,        Status::kSame,
+    Status::kFailed,        Status::kUnreachable, Status::kReplaced, Status::kUuidChanged,
+    Status::kCardChanged,   Status::kUuidByteOrder, Status::kNew,    Status::kGone,
+    Status::kSame,
 };
+
+// The longest verdict name: the status column's width.
+constexpr std::size_t statusWidth() {
+  std::size_t width = 0;
+  for (const StatusName& entry : kStatusNames) width = std::max(width, entry.name.size());
+  return width;
+}
+constexpr std::size_t kStatusWidth = statusWidth();
 
 void flushIfFull(Output& out) {
   if (out.flush != nullptr && out.text.size() >= kOutputBlock) out.flush(out);
@@ -43,10 +41,10 @@ std::string machineText(const Record& r) {
   return text;
 }
 
-std::string utcText(std::uint32_t seconds) {
-  std::string text(report::kUtcTextSize, '\0');
-  report::writeUtc(text.data(), seconds);
-  return text;
+void appendUtc(std::string& out, std::uint32_t seconds) {
+  const std::size_t at = out.size();
+  out.resize(at + report::kUtcTextSize);
+  report::writeUtc(out.data() + at, seconds);
 }
 
 const Record* nowRecord(const FleetView& view, const Verdict& v) {
@@ -61,12 +59,29 @@ bool labelOf(const FleetView& view, const Verdict& v, std::string_view& label) {
   const Record* r = nowRecord(view, v);
   const Collection* c = &view.now;
   if (r == nullptr) {
-    r = oldRecord(view, v);
+    r = &view.old.records[v.oldLatest];
     c = &view.old;
   }
   if ((r->flags & kFlagLabelled) == 0) return false;
   label = recordKey(*c, *r);
   return true;
+}
+
+// The collection the last known identity came from, when it is not the
+// latest previous one (the one a reader takes it for).
+bool olderCollection(const FleetView& view, const Verdict& v, std::string_view& name) {
+  if (v.old == kNone || view.previous.names.size() < 2) return false;
+  const std::uint32_t at = collectionOf(view.previous, v.old);
+  if (at + 1 == view.previous.names.size()) return false;
+  name = view.previous.names[at];
+  return true;
+}
+
+// The records of a label listed more than once other than the one that
+// speaks, in line order; none for a label listed once.
+std::vector<std::uint32_t> duplicatesOf(const FleetView& view, const Verdict& v) {
+  if (v.nowHead == kNone || view.now.records[v.nowHead].next == kNone) return {};
+  return otherRecords(view.now, v);
 }
 
 // The warnings in output order: the decoder's, then the fleet's.
@@ -79,6 +94,14 @@ void forEachWarning(const WarningNames& names, std::uint32_t bits, F f) {
 }
 
 // --- JSON ---------------------------------------------------------------------
+
+void jsonLabelOf(const FleetView& view, const Verdict& v, report::JsonWriter& w) {
+  std::string_view label;
+  if (labelOf(view, v, label))
+    report::jsonString(w, label);
+  else
+    report::jsonNull(w);
+}
 
 void jsonMachine(report::JsonWriter& w, const Record* r, std::string_view key,
                  std::string_view timeKey) {
@@ -103,20 +126,28 @@ void jsonVerdict(const FleetView& view, std::uint32_t index, report::JsonWriter&
   const Record* old = oldRecord(view, v);
   report::jsonBeginObject(w);
   report::jsonKey(w, "label");
-  std::string_view label;
-  if (labelOf(view, v, label))
-    report::jsonString(w, label);
-  else
-    report::jsonNull(w);
+  jsonLabelOf(view, v, w);
   report::jsonKey(w, "status");
   report::jsonString(w, statusName(v.status));
   jsonMachine(w, now, "machine", "time");
   jsonMachine(w, old, "previous_machine", "previous_time");
+  if (old != nullptr && !view.previous.names.empty()) {
+    report::jsonKey(w, "previous_collection");
+    report::jsonString(w, view.previous.names[collectionOf(view.previous, v.old)]);
+  }
   if (now != nullptr && !isToken(*now)) {
     report::jsonKey(w, "error");
     report::jsonString(w, recordError(view.now, *now));
     report::jsonKey(w, "input");
     report::jsonString(w, recordInput(view.now, *now));
+  }
+  if (v.movedFrom != kNone) {
+    report::jsonKey(w, "moved_from");
+    jsonLabelOf(view, view.comparison.verdicts[v.movedFrom], w);
+  }
+  if (v.movedTo != kNone) {
+    report::jsonKey(w, "moved_to");
+    jsonLabelOf(view, view.comparison.verdicts[v.movedTo], w);
   }
   report::jsonKey(w, "warnings");
   report::jsonBeginArray(w);
@@ -130,11 +161,7 @@ void jsonVerdict(const FleetView& view, std::uint32_t index, report::JsonWriter&
           const Verdict& o = view.comparison.verdicts[other];
           report::jsonBeginObject(w);
           report::jsonKey(w, "label");
-          std::string_view otherLabel;
-          if (labelOf(view, o, otherLabel))
-            report::jsonString(w, otherLabel);
-          else
-            report::jsonNull(w);
+          jsonLabelOf(view, o, w);
           report::jsonKey(w, "machine");
           report::jsonString(w, machineText(view.now.records[o.now]));
           report::jsonEndObject(w);
@@ -145,10 +172,11 @@ void jsonVerdict(const FleetView& view, std::uint32_t index, report::JsonWriter&
       report::jsonInt(w, static_cast<std::int64_t>(total - kMaxSharedListed));
     }
   }
-  if (now != nullptr && now->next != kNone) {
+  const std::vector<std::uint32_t> duplicates = duplicatesOf(view, v);
+  if (!duplicates.empty()) {
     report::jsonKey(w, "duplicates");
     report::jsonBeginArray(w);
-    for (std::uint32_t i : otherRecords(view.now, v)) {
+    for (std::uint32_t i : duplicates) {
       const Record& r = view.now.records[i];
       report::jsonBeginObject(w);
       report::jsonKey(w, "line");
@@ -188,9 +216,9 @@ void jsonSummary(const FleetView& view, report::JsonWriter& w) {
   report::jsonBeginObject(w);
   report::jsonKey(w, "labels");
   report::jsonInt(w, static_cast<std::int64_t>(c.verdicts.size()));
-  for (const auto& name : kStatusNames) {
-    report::jsonKey(w, name.id);
-    report::jsonInt(w, static_cast<std::int64_t>(c.counts[static_cast<std::size_t>(name.value)]));
+  for (const StatusName& entry : kStatusNames) {
+    report::jsonKey(w, entry.name);
+    report::jsonInt(w, static_cast<std::int64_t>(c.counts[static_cast<std::size_t>(entry.status)]));
   }
   report::jsonKey(w, "with_warnings");
   report::jsonInt(w, static_cast<std::int64_t>(c.withWarnings));
@@ -204,25 +232,9 @@ void jsonSummary(const FleetView& view, report::JsonWriter& w) {
 
 // --- text ---------------------------------------------------------------------
 
-// Columns count characters, not bytes: the escaped text is valid UTF-8.
-std::size_t displayWidth(std::string_view text) {
-  std::size_t width = 0;
-  for (char c : text)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++width;
-  return width;
-}
-
 void pad(std::string& out, std::size_t width, std::size_t to) {
   if (width < to) out.append(to - width, ' ');
 }
-
-constexpr std::size_t kStatusWidth = 15;  // "uuid-byte-order"
-constexpr std::size_t kMaxLabelWidth = 40;
-
-struct TextTable {
-  std::size_t labelWidth = 5;  // "LABEL"
-  std::string cell;
-};
 
 void appendLabelCell(const FleetView& view, const Verdict& v, std::string& out) {
   std::string_view label;
@@ -232,15 +244,80 @@ void appendLabelCell(const FleetView& view, const Verdict& v, std::string& out) 
     out += '-';
 }
 
+// A machine and its token's time.
+void appendMachineAndTime(std::string& out, const Record& r) {
+  appendMachine(out, r);
+  out += "  ";
+  appendUtc(out, r.time);
+}
+
+// The notes below a label: each a name and a value. The block form shows
+// every one as a line of its own, the names a column; the wide form the
+// ones the row has no column for.
+enum class Note : std::uint8_t {
+  kNow,
+  kError,
+  kInput,
+  kPrevious,
+  kKnownIn,
+  kMovedFrom,
+  kMovedTo,
+  kWarnings,
+  kSharedWith,
+  kAlsoListed,
+};
+constexpr std::array<std::string_view, 10> kNoteNames = {
+    "now", "error", "input", "previous", "known in", "moved from", "moved to",
+    "warnings", "shared with", "also listed",
+};
+static_assert(kNoteNames.size() == static_cast<std::size_t>(Note::kAlsoListed) + 1);
+
+constexpr std::size_t noteWidth() {
+  std::size_t width = 0;
+  for (std::string_view name : kNoteNames) width = std::max(width, name.size());
+  return width;
+}
+
+struct TextLayout {
+  bool wide = false;
+  std::size_t labelWidth = 5;  // "LABEL", in the wide form
+  std::string cell;            // scratch
+};
+
+// The block form's notes: under the label, the value a column of its own.
+constexpr std::size_t kBlockIndent = 2;
+constexpr std::size_t kBlockValueColumn = kBlockIndent + noteWidth() + 2;
+// The wide form's: under the label, the name and value after ": ".
+constexpr std::size_t kWideIndent = 2 + kStatusWidth;
+
+// Text at column, kept to the terminal's width, carried on at column.
+void appendWrapped(std::string& out, std::size_t column, std::string_view text) {
+  report::appendWrapped(out, text, column, kTextColumns);
+}
+
+// "NAME: VALUE" in the wide form, "NAME   VALUE" (value kept to the
+// width) in the block form; value is already escaped.
+void appendNote(const TextLayout& layout, std::string& out, Note note, std::string_view value) {
+  const std::string_view name = kNoteNames[static_cast<std::size_t>(note)];
+  if (layout.wide) {
+    out.append(kWideIndent, ' ');
+    out += name;
+    out += ": ";
+    out += value;
+  } else {
+    out.append(kBlockIndent, ' ');
+    out += name;
+    pad(out, kBlockIndent + name.size(), kBlockValueColumn);
+    appendWrapped(out, kBlockValueColumn, value);
+  }
+  out += '\n';
+}
+
 // A machine and its token's time, or a dash in each; the last cell of a
 // row is not padded.
-void textMachineCells(std::string& out, const Record* r, bool last) {
+void wideMachineCells(std::string& out, const Record* r, bool last) {
   if (r != nullptr && isToken(*r)) {
-    appendMachine(out, *r);
-    out += "  ";
-    const std::size_t at = out.size();
-    out.resize(at + report::kUtcTextSize);
-    report::writeUtc(out.data() + at, r->time);
+    appendMachineAndTime(out, *r);
     return;
   }
   out += '-';
@@ -249,122 +326,189 @@ void textMachineCells(std::string& out, const Record* r, bool last) {
   if (!last) pad(out, 1, report::kUtcTextSize);
 }
 
-void textVerdict(const FleetView& view, std::uint32_t index, TextTable& table, std::string& out) {
+constexpr std::string_view kWideColumns[] = {"STATUS", "LABEL", "MACHINE", "TIME",
+                                             "PREVIOUS MACHINE", "PREVIOUS TIME"};
+
+void wideHeader(const TextLayout& layout, std::string& out) {
+  const std::size_t widths[] = {kStatusWidth,       layout.labelWidth,    kMachineTextSize,
+                                report::kUtcTextSize, kMachineTextSize, 0};
+  for (std::size_t i = 0; i < std::size(kWideColumns); ++i) {
+    if (i != 0) out += "  ";
+    out += kWideColumns[i];
+    pad(out, kWideColumns[i].size(), widths[i]);
+  }
+  out += '\n';
+}
+
+void textVerdict(const FleetView& view, std::uint32_t index, TextLayout& layout, std::string& out) {
   const Verdict& v = view.comparison.verdicts[index];
   const Record* now = nowRecord(view, v);
   const Record* old = oldRecord(view, v);
   const std::string_view status = statusName(v.status);
+  std::string& cell = layout.cell;
   out += status;
   pad(out, status.size(), kStatusWidth);
   out += "  ";
-  table.cell.clear();
-  appendLabelCell(view, v, table.cell);
-  out += table.cell;
-  pad(out, displayWidth(table.cell), table.labelWidth);
-  out += "  ";
-  textMachineCells(out, now, false);
-  out += "  ";
-  textMachineCells(out, old, true);
-  out += '\n';
-  const std::string indent(2 + kStatusWidth, ' ');
-  if (now != nullptr && !isToken(*now)) {
-    out += indent;
-    out += "error: ";
-    report::appendTextEscaped(out, recordError(view.now, *now));
-    out += " (input: ";
-    report::appendTextEscaped(out, recordInput(view.now, *now));
-    out += ")\n";
+  cell.clear();
+  appendLabelCell(view, v, cell);
+  if (layout.wide) {
+    out += cell;
+    pad(out, report::textColumns(cell), layout.labelWidth);
+    out += "  ";
+    wideMachineCells(out, now, false);
+    out += "  ";
+    wideMachineCells(out, old, true);
+  } else {
+    appendWrapped(out, kStatusWidth + 2, cell);
   }
+  out += '\n';
+  if (!layout.wide && now != nullptr && isToken(*now)) {
+    cell.clear();
+    appendMachineAndTime(cell, *now);
+    appendNote(layout, out, Note::kNow, cell);
+  }
+  if (now != nullptr && !isToken(*now)) {
+    cell.clear();
+    report::appendTextEscaped(cell, recordError(view.now, *now));
+    if (layout.wide) {
+      // As the wide table has always shown it: one line.
+      cell += " (input: ";
+      report::appendTextEscaped(cell, recordInput(view.now, *now));
+      cell += ')';
+      appendNote(layout, out, Note::kError, cell);
+    } else {
+      appendNote(layout, out, Note::kError, cell);
+      cell.clear();
+      report::appendTextEscaped(cell, recordInput(view.now, *now));
+      appendNote(layout, out, Note::kInput, cell);
+    }
+  }
+  if (!layout.wide && old != nullptr) {
+    cell.clear();
+    appendMachineAndTime(cell, *old);
+    appendNote(layout, out, Note::kPrevious, cell);
+  }
+  std::string_view collection;
+  if (olderCollection(view, v, collection)) {
+    cell.clear();
+    report::appendTextEscaped(cell, collection);
+    appendNote(layout, out, Note::kKnownIn, cell);
+  }
+  const auto linked = [&](Note note, std::uint32_t other) {
+    if (other == kNone) return;
+    cell.clear();
+    appendLabelCell(view, view.comparison.verdicts[other], cell);
+    appendNote(layout, out, note, cell);
+  };
+  linked(Note::kMovedFrom, v.movedFrom);
+  linked(Note::kMovedTo, v.movedTo);
   if (v.warnings != 0) {
-    out += indent;
-    out += "warnings:";
-    const char* separator = " ";
+    cell.clear();
+    const char* separator = "";
     forEachWarning(view.names, v.warnings, [&](std::string_view name) {
-      out += separator;
-      report::appendTextEscaped(out, name);
+      cell += separator;
+      report::appendTextEscaped(cell, name);
       separator = ", ";
     });
-    out += '\n';
+    appendNote(layout, out, Note::kWarnings, cell);
   }
   if (v.group != kNone) {
-    out += indent;
-    out += "shared with:";
-    const char* separator = " ";
+    // Each other label a line of its own in the block form; in one line in
+    // the wide one.
+    std::string shared;
+    const auto one = [&](std::uint32_t other) {
+      const Verdict& o = view.comparison.verdicts[other];
+      const Record& r = view.now.records[o.now];
+      std::string_view otherLabel;
+      if (!labelOf(view, o, otherLabel)) {
+        appendMachine(shared, r);  // unlabelled: known by its machine
+      } else {
+        report::appendTextEscaped(shared, otherLabel);
+        if (r.legacy != now->legacy) {
+          shared += " (";
+          appendMachine(shared, r);
+          shared += ')';
+        }
+      }
+    };
+    std::size_t shown = 0;
     const std::size_t total =
         forEachShared(view.comparison, view.now, index, kMaxSharedListed, [&](std::uint32_t other) {
-          const Verdict& o = view.comparison.verdicts[other];
-          out += separator;
-          separator = ", ";
-          const Record& r = view.now.records[o.now];
-          std::string_view otherLabel;
-          if (!labelOf(view, o, otherLabel)) {
-            appendMachine(out, r);  // unlabelled: known by its machine
-            return;
+          if (layout.wide && shown != 0) shared += ", ";
+          one(other);
+          if (!layout.wide) {
+            appendNote(layout, out, Note::kSharedWith, shared);
+            shared.clear();
           }
-          report::appendTextEscaped(out, otherLabel);
-          if (r.legacy != now->legacy) {
-            out += " (";
-            appendMachine(out, r);
-            out += ')';
-          }
+          ++shown;
         });
     if (total > kMaxSharedListed) {
       char more[48];
-      std::snprintf(more, sizeof more, " and %zu more", total - kMaxSharedListed);
-      out += more;
+      std::snprintf(more, sizeof more, "%s%zu more", layout.wide ? " and " : "and ",
+                    total - kMaxSharedListed);
+      shared += more;
     }
-    out += '\n';
+    if (!shared.empty()) appendNote(layout, out, Note::kSharedWith, shared);
   }
-  if (now != nullptr && v.nowHead != kNone && view.now.records[v.nowHead].next != kNone) {
-    for (std::uint32_t i : otherRecords(view.now, v)) {
-      const Record& r = view.now.records[i];
-      char head[48];
-      std::snprintf(head, sizeof head, "also listed at line %u: ", static_cast<unsigned>(r.line));
-      out += indent;
-      out += head;
-      if (isToken(r)) {
-        appendMachine(out, r);
-        out += "  ";
-        out += utcText(r.time);
-      } else {
-        out += "error: ";
-        report::appendTextEscaped(out, recordError(view.now, r));
-      }
+  for (std::uint32_t i : duplicatesOf(view, v)) {
+    const Record& r = view.now.records[i];
+    char head[32];
+    std::snprintf(head, sizeof head, "line %u: ", static_cast<unsigned>(r.line));
+    cell = head;
+    if (isToken(r)) {
+      appendMachineAndTime(cell, r);
+    } else {
+      cell += "error: ";
+      report::appendTextEscaped(cell, recordError(view.now, r));
+    }
+    if (layout.wide) {
+      // As the wide table has always shown it.
+      out.append(kWideIndent, ' ');
+      out += "also listed at ";
+      out += cell;
       out += '\n';
+    } else {
+      appendNote(layout, out, Note::kAlsoListed, cell);
     }
   }
+  // Blocks apart; the wide rows together.
+  if (!layout.wide) out += '\n';
 }
 
-void textCounts(const FleetView& view, std::string& out) {
+// The count line, kept to the width but in the wide form.
+void textCounts(const FleetView& view, bool wide, std::string& out) {
   const Comparison& c = view.comparison;
+  std::string line;
   char text[64];
   std::snprintf(text, sizeof text, "%zu %s", c.verdicts.size(),
                 c.verdicts.size() == 1 ? "label" : "labels");
-  out += text;
+  line += text;
   const char* separator = ": ";
-  for (const auto& name : kStatusNames) {
-    const std::size_t n = c.counts[static_cast<std::size_t>(name.value)];
+  for (const StatusName& entry : kStatusNames) {
+    const std::size_t n = c.counts[static_cast<std::size_t>(entry.status)];
     if (n == 0) continue;
     std::snprintf(text, sizeof text, "%s%zu ", separator, n);
-    out += text;
-    out += name.id;
+    line += text;
+    line += entry.name;
     separator = ", ";
   }
   if (c.withWarnings != 0) {
     std::snprintf(text, sizeof text, "; %zu with warnings", c.withWarnings);
-    out += text;
+    line += text;
   }
   if (view.badLines != 0) {
     std::snprintf(text, sizeof text, "; %zu %s not records", view.badLines,
                   view.badLines == 1 ? "line" : "lines");
-    out += text;
+    line += text;
   }
+  if (wide)
+    out += line;
+  else
+    appendWrapped(out, kBlockIndent, line);
   out += '\n';
 }
 
 }  // namespace
-
-std::string_view statusName(Status status) { return report::enumId(kStatusNames, status); }
 
 void renderJson(const FleetView& view, Output& out) {
   // One writer per line, each writing straight into the output.
@@ -382,37 +526,32 @@ void renderJson(const FleetView& view, Output& out) {
   line([&](report::JsonWriter& w) { jsonSummary(view, w); });
 }
 
-void renderText(const FleetView& view, Output& out) {
+void renderText(const FleetView& view, bool wide, Output& out) {
+  // The wide form's label column: as wide as the widest label, up to this.
+  constexpr std::size_t kMaxLabelWidth = 40;
   const Comparison& c = view.comparison;
-  TextTable table;
-  for (const Verdict& v : c.verdicts) {
-    table.cell.clear();
-    appendLabelCell(view, v, table.cell);
-    table.labelWidth = std::max(table.labelWidth, std::min(displayWidth(table.cell), kMaxLabelWidth));
-  }
-  if (!c.verdicts.empty()) {
-    out.text += "STATUS";
-    pad(out.text, 6, kStatusWidth);
-    out.text += "  LABEL";
-    pad(out.text, 5, table.labelWidth);
-    out.text += "  MACHINE";
-    pad(out.text, 7, kMachineTextSize);
-    out.text += "  TIME";
-    pad(out.text, 4, report::kUtcTextSize);
-    out.text += "  PREVIOUS MACHINE";
-    pad(out.text, 16, kMachineTextSize);
-    out.text += "  PREVIOUS TIME\n";
+  TextLayout layout;
+  layout.wide = wide;
+  if (wide) {
+    layout.labelWidth = kWideColumns[1].size();
+    for (const Verdict& v : c.verdicts) {
+      layout.cell.clear();
+      appendLabelCell(view, v, layout.cell);
+      layout.labelWidth =
+          std::max(layout.labelWidth, std::min(report::textColumns(layout.cell), kMaxLabelWidth));
+    }
+    if (!c.verdicts.empty()) wideHeader(layout, out.text);
   }
   for (Status status : kTextOrder) {
     if (c.counts[static_cast<std::size_t>(status)] == 0) continue;
     for (std::uint32_t i = 0; i < c.verdicts.size(); ++i) {
       if (c.verdicts[i].status != status) continue;
-      textVerdict(view, i, table, out.text);
+      textVerdict(view, i, layout, out.text);
       flushIfFull(out);
     }
   }
-  if (!c.verdicts.empty()) out.text += '\n';
-  textCounts(view, out.text);
+  if (wide && !c.verdicts.empty()) out.text += '\n';
+  textCounts(view, wide, out.text);
 }
 
 }  // namespace fleet

@@ -1,6 +1,7 @@
 #pragma once
-// A comparison printed: a table a person reads, grouped by verdict with a
-// count line, or JSON, one object per label and a summary object.
+// A comparison printed: text a person reads on a terminal (a block per
+// label, or one wide row per label), grouped by verdict with a count line;
+// or JSON, one object per label and a summary object.
 
 #include <cstddef>
 #include <string>
@@ -13,7 +14,8 @@ namespace fleet {
 // What a renderer reads.
 struct FleetView {
   const Collection& now;
-  const Collection& old;
+  const Collection& old;  // previous.records
+  const Previous& previous;
   const Comparison& comparison;
   const WarningNames& names;
   std::size_t badLines = 0;  // lines of either input that were not records
@@ -31,10 +33,11 @@ struct Output {
 // The other labels a label's shared_with names at most; the rest counted.
 inline constexpr std::size_t kMaxSharedListed = 16;
 
-// The verdict's identifier: "same", "card-changed", ...
-std::string_view statusName(Status status);
+// The columns the text keeps to, but for --wide: an ordinary terminal's.
+inline constexpr std::size_t kTextColumns = 100;
 
 void renderJson(const FleetView& view, Output& out);
-void renderText(const FleetView& view, Output& out);
+// wide: one row per label, as wide as its columns make it.
+void renderText(const FleetView& view, bool wide, Output& out);
 
 }  // namespace fleet

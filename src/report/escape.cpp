@@ -202,6 +202,35 @@ void appendTextEscaped(std::string& out, std::string_view bytes) {
   out.resize(static_cast<std::size_t>(putTextEscaped(out.data() + start, bytes) - out.data()));
 }
 
+void appendHtmlEscaped(std::string& out, std::string_view bytes) {
+  const std::size_t start = out.size();
+  appendTextEscaped(out, bytes);
+  std::size_t specials = 0;
+  for (std::size_t i = start; i < out.size(); ++i)
+    specials += std::strchr("&<>\"'", out[i]) != nullptr && out[i] != '\0';
+  if (specials == 0) return;
+  // Rewritten from the back, in place: every special grows to at most six.
+  std::size_t from = out.size();
+  out.resize(out.size() + specials * 5);
+  std::size_t to = out.size();
+  while (from > start) {
+    const char c = out[--from];
+    std::string_view ref;
+    switch (c) {
+      case '&': ref = "&amp;"; break;
+      case '<': ref = "&lt;"; break;
+      case '>': ref = "&gt;"; break;
+      case '"': ref = "&quot;"; break;
+      case '\'': ref = "&#39;"; break;
+      default: out[--to] = c; continue;
+    }
+    to -= ref.size();
+    std::memcpy(out.data() + to, ref.data(), ref.size());
+  }
+  // The references shorter than six left room at the front: close it up.
+  out.erase(start, to - start);
+}
+
 std::string escapeJson(std::string_view bytes) {
   std::string out;
   appendJsonEscaped(out, bytes);

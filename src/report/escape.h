@@ -45,4 +45,9 @@ void appendTextEscaped(std::string& out, std::string_view bytes);
 std::string escapeJson(std::string_view bytes);
 std::string escapeText(std::string_view bytes);
 
+// HTML text and attribute values (quoted with '"' or '\''): the text form,
+// with & < > " ' then written as character references, so a label shows in a
+// page as the terminal would show it and is never markup.
+void appendHtmlEscaped(std::string& out, std::string_view bytes);
+
 }  // namespace report

@@ -23,11 +23,6 @@ form=$1
 contrib=$(realpath "$2") scenario=$(realpath "$3") orlim=$(realpath "$4") decode=$(realpath "$5")
 case $form in ssh | ansible) ;; *) echo "no such form: $form"; exit 2 ;; esac
 collect=$contrib/orlim-collect
-failures=0
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
-}
 trap 'lab_stop; rm -rf "$lab"' EXIT
 lab_start_sshd || exit 1
 

@@ -5,8 +5,11 @@
 //   scenario_exec NAME PROGRAM [ARG...]      (as root)
 // Names: working (the usual test machine), placeholder (the same machine
 // whose firmware carries a vendor's default UUID), no-firmware (a card but
-// no SMBIOS source at all, so no token).
+// no SMBIOS source at all, so no token), machine:NN:MAC (the usual machine
+// with the last byte of its UUID NN in hex and its card at MAC: one of a
+// fleet of distinct machines).
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -16,25 +19,42 @@
 
 namespace {
 
+// SMBIOS 3.0 tables with this type-1 UUID, as stored.
+void setFirmwareUuid(orlimtest::Scenario& scenario, const smbiostest::Uuid& raw) {
+  using smbiostest::operator+;
+  const smbiostest::Bytes table = smbiostest::type1(raw) + smbiostest::endOfTable();
+  const smbiostest::Bytes entryPoint =
+      smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), 0);
+  scenario.smbiosEntryPoint = std::string(entryPoint.begin(), entryPoint.end());
+  scenario.dmiTable = std::string(table.begin(), table.end());
+}
+
 bool namedScenario(std::string_view name, orlimtest::Scenario& scenario) {
   scenario = orlimtest::workingMachine();
   if (name == "working") return true;
   if (name == "placeholder") {
     // Stored as the firmware stores it: 03000200-0400-0500-0006-000700080009
     // once the first three fields are read little-endian.
-    const smbiostest::Uuid raw = {0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05,
-                                  0x00, 0x06, 0x00, 0x07, 0x00, 0x08, 0x00, 0x09};
-    using smbiostest::operator+;
-    const smbiostest::Bytes table = smbiostest::type1(raw) + smbiostest::endOfTable();
-    const smbiostest::Bytes entryPoint =
-        smbiostest::smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(table.size()), 0);
-    scenario.smbiosEntryPoint = std::string(entryPoint.begin(), entryPoint.end());
-    scenario.dmiTable = std::string(table.begin(), table.end());
+    setFirmwareUuid(scenario, {0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00, 0x06, 0x00,
+                               0x07, 0x00, 0x08, 0x00, 0x09});
     return true;
   }
   if (name == "no-firmware") {
     scenario.smbiosEntryPoint.reset();
     scenario.dmiTable.reset();
+    return true;
+  }
+  constexpr std::string_view kMachine = "machine:";
+  if (name.starts_with(kMachine) && name.size() == kMachine.size() + 3 + 17 &&
+      name[kMachine.size() + 2] == ':') {
+    smbiostest::Uuid raw = smbiostest::kRawUuid;
+    const std::string byte(name.substr(kMachine.size(), 2));
+    char* end = nullptr;
+    raw.back() = static_cast<std::uint8_t>(std::strtoul(byte.c_str(), &end, 16));
+    if (end != byte.c_str() + 2) return false;
+    setFirmwareUuid(scenario, raw);
+    const std::string mac(name.substr(kMachine.size() + 3));
+    scenario.interfaces = {orlimtest::tapInterface("eth0").withMac(mac)};
     return true;
   }
   return false;
@@ -54,7 +74,8 @@ void writeAll(int fd, const std::string& text) {
 int main(int argc, char** argv) {
   orlimtest::Scenario scenario;
   if (argc < 3 || !namedScenario(argv[1], scenario)) {
-    std::fprintf(stderr, "usage: scenario_exec working|placeholder|no-firmware PROGRAM [ARG...]\n");
+    std::fprintf(stderr,
+                 "usage: scenario_exec working|placeholder|no-firmware|machine:NN:MAC PROGRAM [ARG...]\n");
     return 125;
   }
   orlimtest::Command command;

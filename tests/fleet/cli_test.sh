@@ -28,7 +28,36 @@ check "stdin as '-': summary" grep -q '^{"summary": {"labels": 3, "same": 1, "ne
 
 run --previous "$tmp/old.jsonl" <"$tmp/changed.jsonl"
 check "stdin by default: status 1 for a change" test "$status" = 1
-check "stdin by default: card-changed row" grep -q "^card-changed  *web-01 " <<<"$out"
+check "stdin by default: card-changed block" grep -qx "card-changed  *web-01" <<<"$out"
+run --wide --previous "$tmp/old.jsonl" <"$tmp/changed.jsonl"
+check "--wide: card-changed row" grep -q "^card-changed  *web-01  *00112233-" <<<"$out"
+check "--wide: header" grep -q "^STATUS  *LABEL  *MACHINE  *TIME  *PREVIOUS MACHINE  *PREVIOUS TIME$" <<<"$out"
+
+# Several collections, oldest first: web-02, missing from the latest, is
+# compared with its identity from the one before when it comes back.
+{ record web-01 12153A58; } >"$tmp/latest.jsonl"
+record web-02 0A1B2C3F 0A1B2C3D >"$tmp/back.jsonl"
+run --json --previous "$tmp/old.jsonl" --previous "$tmp/latest.jsonl" "$tmp/back.jsonl"
+check "several --previous: status 1" test "$status" = 1
+check "several --previous: card-changed against the older one" \
+  grep -q '"label": "web-02", "status": "card-changed", .*"previous_collection": "'"$tmp"'/old.jsonl"' <<<"$out"
+check "several --previous: web-01 gone" grep -q '"label": "web-01", "status": "gone"' <<<"$out"
+run --previous "$tmp/old.jsonl" --previous - - <"$tmp/now.jsonl"
+check "stdin twice among several: usage error" test "$status" = 2
+run --previous "$tmp/old.jsonl" --previous "$tmp/missing.jsonl" "$tmp/now.jsonl"
+check "several --previous, one missing: status 2" test "$status" = 2
+check "several --previous, one missing: named" \
+  grep -qx "orlim-fleet: $tmp/missing.jsonl: No such file or directory" <<<"$err"
+
+# An empty collection is said, not taken for every label gone; through a
+# file or standard input.
+: >"$tmp/empty.jsonl"
+run --previous "$tmp/old.jsonl" "$tmp/empty.jsonl"
+check "empty file: status 1" test "$status" = 1
+check "empty file: said" grep -qx "orlim-fleet: $tmp/empty.jsonl: no records, where the previous collections have some: nothing compared" <<<"$err"
+run --previous "$tmp/old.jsonl" </dev/null
+check "empty stdin: status 1" test "$status" = 1
+check "empty stdin: said" grep -qx "orlim-fleet: standard input: no records, where the previous collections have some: nothing compared" <<<"$err"
 
 run --previous - - <"$tmp/now.jsonl"
 check "both on stdin: usage error" test "$status" = 2
@@ -80,6 +109,27 @@ if [ -w /dev/full ]; then
   check "write error: status 1" test "$status" = 1
   check "write error: said" grep -q "write error" "$tmp/err"
 fi
+
+# The registry's page: its usage errors, a registry that isn't there, a page
+# that can't be written (the page itself: tests/fleet/html_browser_test.py).
+for row in "report|report needs --html OUT.html or --json: 'report'" \
+           "collections --html $tmp/page.html|--html names the page report writes: '$tmp/page.html'" \
+           "report one|one operand too many: 'one'"; do
+  IFS=' ' read -ra words <<<"${row%%|*}"
+  run --registry "$tmp/page.registry" "${words[@]}"
+  check "report usage (${row%%|*}): status 2" test "$status" = 2
+  check "report usage (${row%%|*}): said" grep -qF -e "${row#*|}" <<<"$err"
+done
+run --html "$tmp/page.html" "$tmp/now.jsonl"
+check "--html without --registry: status 2" test "$status" = 2
+run --registry "$tmp/absent.registry" report --html "$tmp/page.html"
+check "report of no registry: status 2, no page" test "$status" = 2 -a ! -e "$tmp/page.html"
+run --registry "$tmp/page.registry" record "$tmp/old.jsonl"
+run --registry "$tmp/page.registry" report --html "$tmp/no-such-dir/page.html"
+check "page not writable: status 1" test "$status" = 1
+check "page not writable: said" grep -q "cannot write $tmp/no-such-dir/page.html: No such file" <<<"$err"
+run --registry "$tmp/page.registry" report --html "$tmp/page.html"
+check "page written: status 0" test "$status" = 0 -a -s "$tmp/page.html"
 
 [ "$failures" = 0 ] && echo "all passed"
 exit $((failures != 0))

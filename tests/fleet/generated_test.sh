@@ -2,8 +2,9 @@
 # A realistic run: a generated fleet of a few thousand real tokens, decoded
 # by the real orlim-decode, with known changes between two collections
 # (cards replaced, UUIDs byte-reversed, clones, hosts renamed, added,
-# removed, failed, listed twice). orlim-fleet's verdict and warnings for
-# every label must be exactly the generator's, in JSON and in text.
+# removed, failed, unreachable, listed twice). orlim-fleet's verdict,
+# warnings and move for every label must be exactly the generator's, in
+# JSON and in text.
 # usage: generated_test.sh ORLIM_FLEET ORLIM_DECODE MAKE_FLEET
 set -euo pipefail
 read -ra emulator <<<"${ORLIM_TEST_EMULATOR:-}"
@@ -14,7 +15,8 @@ tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 
 "${make_fleet[@]}" 3000 1 21 "$tmp"
 "${decode[@]}" --json <"$tmp/old.tokens" >"$tmp/old.jsonl"
-# The failed tokens make the decoder exit 1; their error records are input too.
+# The failed tokens and unreachable hosts make the decoder exit 1; their
+# error records are input too.
 "${decode[@]}" --json <"$tmp/now.tokens" >"$tmp/now.jsonl" 2>/dev/null || true
 
 status=0
@@ -26,20 +28,24 @@ python3 - "$tmp/expected" "$tmp/out.json" "$tmp/out.txt" <<'PY'
 import collections, json, sys
 expected = {}
 for line in open(sys.argv[1]):
-    label, status, warnings = line.split()
-    expected[label] = (status, [] if warnings == "-" else warnings.split(","))
+    label, status, warnings, move = line.split()
+    expected[label] = (status, [] if warnings == "-" else warnings.split(","), move)
 objects = [json.loads(l) for l in open(sys.argv[2])]
 summary = objects.pop()["summary"]
-got = {o["label"]: (o["status"], o["warnings"]) for o in objects}
+def move(o):
+    if "moved_from" in o:
+        return "<" + o["moved_from"]
+    return ">" + o["moved_to"] if "moved_to" in o else "-"
+got = {o["label"]: (o["status"], o["warnings"], move(o)) for o in objects}
 failures = []
 if len(got) != len(objects):
     failures.append("a label reported twice")
 for label in sorted(set(expected) | set(got)):
     if expected.get(label) != got.get(label):
         failures.append(f"{label}: expected {expected.get(label)}, got {got.get(label)}")
-counts = collections.Counter(s for s, _ in expected.values())
+counts = collections.Counter(s for s, _, _ in expected.values())
 for status in ["same", "new", "gone", "card-changed", "uuid-changed", "uuid-byte-order",
-               "replaced", "failed"]:
+               "replaced", "failed", "unreachable"]:
     if summary[status] != counts[status]:
         failures.append(f"summary {status}: {summary[status]}, expected {counts[status]}")
 if summary["labels"] != len(expected) or summary["bad_lines"] != 0 or not summary["needs_look"]:

@@ -3,8 +3,9 @@
 // verdict orlim-fleet must give every label.
 //   make_fleet COUNT PERCENT SEED DIR
 // writes DIR/old.tokens, DIR/now.tokens and DIR/expected ("LABEL STATUS
-// WARNING,..." or "LABEL STATUS -", one per label). Of COUNT machines,
-// PERCENT percent (at least one) undergo each change.
+// WARNINGS MOVE", one per label: WARNINGS "WARNING,..." or "-", MOVE
+// "<LABEL" moved from LABEL, ">LABEL" moved to it, or "-"). Of COUNT
+// machines, PERCENT percent (at least one) undergo each change.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -65,8 +66,9 @@ void line(std::FILE* out, const std::string& label, const TokenFields& f) {
   std::fprintf(out, "%s %s\n", label.c_str(), orlimtest::sealToken(f).c_str());
 }
 
-void expect(Writer& w, const std::string& label, const char* status, const char* warnings = "-") {
-  std::fprintf(w.expected, "%s %s %s\n", label.c_str(), status, warnings);
+void expect(Writer& w, const std::string& label, const char* status, const char* warnings = "-",
+            const std::string& move = "-") {
+  std::fprintf(w.expected, "%s %s %s %s\n", label.c_str(), status, warnings, move.c_str());
 }
 
 }  // namespace
@@ -89,7 +91,8 @@ int main(int argc, char** argv) {
   // The changes, in turn over the machines: each machine undergoes at most one.
   enum Change {
     kCardChanged, kUuidByteOrder, kUuidChanged, kReplaced, kCloned, kClonedNewCard,
-    kRenamed, kAdded, kRemoved, kFailed, kListedTwice, kChangeCount, kUnchanged = kChangeCount,
+    kRenamed, kAdded, kRemoved, kFailed, kUnreachable, kListedTwice, kChangeCount,
+    kUnchanged = kChangeCount,
   };
   const auto each = std::max<unsigned long>(1, static_cast<unsigned long>(static_cast<double>(count) * percent / 100));
   std::vector<Change> plan(count, kUnchanged);
@@ -147,9 +150,10 @@ int main(int argc, char** argv) {
         break;
       }
       case kRenamed:
+        // The machine under another name: a move.
         line(w.now, "renamed-" + m.label, now);
-        expect(w, m.label, "gone");
-        expect(w, "renamed-" + m.label, "new");
+        expect(w, m.label, "gone", "-", ">renamed-" + m.label);
+        expect(w, "renamed-" + m.label, "new", "-", "<" + m.label);
         break;
       case kAdded:
         line(w.now, m.label, now);
@@ -161,6 +165,12 @@ int main(int argc, char** argv) {
       case kFailed:
         std::fprintf(w.now, "%s %.57s\n", m.label.c_str(), orlimtest::sealToken(now).c_str());
         expect(w, m.label, "failed");
+        break;
+      case kUnreachable:
+        // The collector's line for a host it could not reach.
+        std::fprintf(w.now, "%s !unreachable ssh: connect to host %s port 22: Connection timed out\n",
+                     m.label.c_str(), m.label.c_str());
+        expect(w, m.label, "unreachable");
         break;
       case kListedTwice: {
         // An older token of another machine under the same name first:

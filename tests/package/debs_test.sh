@@ -75,6 +75,11 @@ expect_files "$decoder" ./usr/bin/orlim-decode ./usr/share/man/man1/orlim-decode
 if [ -f "$dir/orlim/man/orlim-fleet.1" ]; then
   expect_files "$decoder" ./usr/bin/orlim-fleet ./usr/share/man/man1/orlim-fleet.1.gz
 fi
+# SQLite, for orlim-fleet's registry, is the key holder's dependency alone.
+if [ -f "$dir/orlim/src/fleet/fleet_registry.cpp" ]; then
+  grep -q 'libsqlite3-0' <<<"$(dpkg-deb -f "$decoder" Depends)" || fail "orlim-decode: no libsqlite3-0 dependency"
+fi
+if grep -q sqlite <<<"$(dpkg-deb -f "$field" Depends)"; then fail "orlim depends on SQLite"; fi
 if grep -q decode <<<"$(contents "$field")"; then fail "the orlim package carries the decoder"; fi
 if grep -q '/sbin/' <<<"$(contents "$decoder")"; then fail "the decoder package carries orlim"; fi
 if $native; then

@@ -10,6 +10,7 @@
 #include "report/enum_names.h"
 #include "report/escape.h"
 #include "report/json_writer.h"
+#include "report/text_wrap.h"
 #include "report/utc_text.h"
 #include "report/wrap.h"
 
@@ -60,6 +61,36 @@ TEST(Escape, OnePolicyForJsonAndText) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(report::escapeJson(c.bytes), c.json);
     EXPECT_EQ(report::escapeText(c.bytes), c.text);
+  }
+}
+
+// In a page, outside bytes read as the terminal shows them, and markup in
+// them is text: nothing of a label can open an element or end an attribute.
+TEST(Escape, HtmlIsTheTextFormWithReferences) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string html;
+  };
+  const Case cases[] = {
+      {"Plain", "host-01.example", "host-01.example"},
+      {"Markup", "<img src=x onerror=alert(1)>", "&lt;img src=x onerror=alert(1)&gt;"},
+      {"EndOfScript", "</script><b>", "&lt;/script&gt;&lt;b&gt;"},
+      {"Quotes", "a\"b'c&d", "a&quot;b&#39;c&amp;d"},
+      {"Reference", "&lt;", "&amp;lt;"},
+      {"ControlsAsText", std::string("<\x1b\x00>", 4), "&lt;\\x1b\\x00&gt;"},
+      {"Utf8Kept", "caf\xc3\xa9<", "caf\xc3\xa9&lt;"},
+      {"AllSpecials", std::string(100, '"'), [] {
+         std::string s;
+         for (int i = 0; i < 100; ++i) s += "&quot;";
+         return s;
+       }()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string out = "kept<";
+    report::appendHtmlEscaped(out, c.bytes);
+    EXPECT_EQ(out, "kept<" + c.html);
   }
 }
 
@@ -230,3 +261,39 @@ TEST(WriteUtc, AgreesWithTheCLibrary) {
 }
 
 }  // namespace
+
+// Columns as a terminal shows them, and text broken to fit: at the last
+// space that fits, or where the line is full.
+TEST(TextWrap, FitsTheWidthAsATerminalCountsIt) {
+  EXPECT_EQ(report::textColumns("web-01"), 6u);
+  EXPECT_EQ(report::textColumns("caf\xc3\xa9"), 4u);             // é: one
+  EXPECT_EQ(report::textColumns("e\xcc\x81"), 1u);               // e and a combining accent
+  EXPECT_EQ(report::textColumns("\xe6\x9d\xb1\xe4\xba\xac"), 4u);  // 東京: two each
+  EXPECT_EQ(report::textColumns("\xf0\x9f\x98\x80"), 2u);        // an emoji
+  struct Case {
+    const char* text;
+    std::size_t column;
+    std::size_t width;
+    const char* wrapped;
+  };
+  const Case cases[] = {
+      {"short", 2, 10, "short"},
+      {"exactly8", 2, 10, "exactly8"},
+      {"one two three", 2, 10, "one two\n  three"},
+      {"abcdefghijkl", 2, 10, "abcdefgh\n  ijkl"},
+      {"abcdefg h", 2, 10, "abcdefg\n  h"},    // the space that would end a full line goes
+      // A full line is broken without a space: the one after it is kept.
+      {"abcdefgh ij", 2, 10, "abcdefgh\n   ij"},
+      {"\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1", 0, 5,
+       "\xe6\x9d\xb1\xe4\xba\xac\n\xe6\x9d\xb1\xe4\xba\xac\n\xe6\x9d\xb1"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    report::appendWrapped(out, c.text, c.column, c.width);
+    EXPECT_EQ(out, c.wrapped) << c.text;
+    std::size_t at = 0;
+    for (std::size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+      EXPECT_LE(report::textColumns(std::string_view(out).substr(at, end - at)) + (at == 0 ? c.column : 0),
+                c.width);
+  }
+}

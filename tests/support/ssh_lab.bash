@@ -11,6 +11,7 @@
 #   lab_start_sshd             # sshd on 127.0.0.1:$lab_port
 #   lab_alias web-01           # Host web-01 -> that sshd (more options may follow)
 #   ssh web-01 true
+#   check "web-01 answers" ssh web-01 true    # a failure said and counted
 #
 # Inside, /root (the home of root, where ssh and the login shell look) is
 # a fresh tmpfs, so the caller's own configuration and keys are never read
@@ -20,6 +21,14 @@
 # first, in order.
 
 lab_port=2222
+
+# check NAME CONDITION...: runs CONDITION; when it fails, says so and counts
+# it in failures, which the script's exit status reads.
+failures=0
+check() {
+  local name=$1; shift
+  if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
+}
 
 # lab_enter SCRIPT ARG...: unless already inside, runs SCRIPT again in new
 # namespaces and exits with its status.
