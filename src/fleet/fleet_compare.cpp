@@ -153,8 +153,6 @@ std::uint32_t warningBit(WarningNames& names, std::string_view name) {
   return static_cast<std::uint32_t>(names.names.size() - 1);
 }
 
-bool isToken(const Record& r) { return (r.flags & kFlagError) == 0; }
-
 bool sameMachine(const Record& a, const Record& b) {
   return a.uuid == b.uuid && a.legacy == b.legacy;
 }

@@ -112,6 +112,9 @@ struct Record {
   Legacy legacy{};
 };
 
+// Whether a record is a token's, not an error's.
+inline bool isToken(const Record& r) { return (r.flags & kFlagError) == 0; }
+
 // Slots of the open-addressing tables: a hash and an index plus one (0 is
 // an empty slot).
 struct Slot {

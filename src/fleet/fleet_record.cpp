@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "common/hex.h"
 #include "common/uuid.h"
@@ -513,7 +514,7 @@ bool layoutNumber(Layout& l, std::size_t digits, std::uint64_t& value) {
 }
 
 // One value of the decoder's layout at l.at.
-bool readLayoutValue(Layout& l, Key key, ParsedRecord& out, Values& v) {
+inline bool readLayoutValue(Layout& l, Key key, ParsedRecord& out, Values& v) {
   std::uint64_t number = 0;
   switch (key) {
     case Key::kLabel:
@@ -566,24 +567,58 @@ bool readLayoutValue(Layout& l, Key key, ParsedRecord& out, Values& v) {
   }
 }
 
-// The token record's keys in the order the decoder writes them
-// (common/decoded_record.h), each after "{" or ", ".
-bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
-  bool first = true;
-  for (const Key key : decoded::kTokenKeys) {
-    const std::size_t keyAt = l.at;
-    if (!l.literal(first ? "{\"" : ", \"") || !l.literal(decoded::keyName(key).json) ||
-        !l.literal("\": ")) {
-      if (key != Key::kLabel) return false;
-      l.at = keyAt;  // a bare token's record has no label
-      continue;
-    }
-    first = false;
-    v.at[index(key)] = l.at;
-    if (!readLayoutValue(l, key, out, v)) return false;
-    seen |= bit(key);
-  }
+// What comes before a key's value: "{" or ", ", the quoted name and ": ",
+// made at compile time so that matching it is a comparison of known length.
+template <Key key, bool first>
+constexpr auto keyPrefix() {
+  constexpr std::string_view open = first ? "{\"" : ", \"";
+  constexpr std::string_view name = decoded::keyName(key).json;
+  constexpr std::string_view close = "\": ";
+  std::array<char, open.size() + name.size() + close.size()> text{};
+  std::size_t at = 0;
+  for (char c : open) text[at++] = c;
+  for (char c : name) text[at++] = c;
+  for (char c : close) text[at++] = c;
+  return text;
+}
+
+template <Key key, bool first>
+inline constexpr auto kKeyPrefix = keyPrefix<key, first>();
+
+// Key I of the token record, in the order the decoder writes them
+// (common/decoded_record.h). Only the label, the first, may be missing: the
+// key after it then opens the record.
+template <std::size_t I>
+bool readLayoutKey(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
+  constexpr Key key = decoded::kTokenKeys[I];
+  static_assert(I == 0 ? key == Key::kLabel : key != Key::kLabel, "only the label is optional");
+  const auto matches = [&]<bool first>() {
+    constexpr auto& prefix = kKeyPrefix<key, first>;
+    return l.literal(std::string_view(prefix.data(), prefix.size()));
+  };
+  bool found;
+  if constexpr (I == 0)
+    found = matches.template operator()<true>();
+  else if constexpr (I == 1)
+    found = (seen & bit(Key::kLabel)) != 0 ? matches.template operator()<false>()
+                                           : matches.template operator()<true>();
+  else
+    found = matches.template operator()<false>();
+  if (!found) return I == 0;  // a bare token's record has no label
+  v.at[index(key)] = l.at;
+  if (!readLayoutValue(l, key, out, v)) return false;
+  seen |= bit(key);
   return true;
+}
+
+template <std::size_t... I>
+bool readLayoutKeys(Layout& l, ParsedRecord& out, Values& v, unsigned& seen,
+                    std::index_sequence<I...>) {
+  return (readLayoutKey<I>(l, out, v, seen) && ...);
+}
+
+bool readDecoderLayout(Layout& l, ParsedRecord& out, Values& v, unsigned& seen) {
+  return readLayoutKeys(l, out, v, seen, std::make_index_sequence<decoded::kTokenKeys.size()>());
 }
 
 bool parseGenerally(std::string_view line, ParsedRecord& out, std::string& scratch,

@@ -47,8 +47,6 @@ void appendUtc(std::string& out, std::uint32_t seconds) {
   report::writeUtc(out.data() + at, seconds);
 }
 
-bool isToken(const Record& r) { return (r.flags & kFlagError) == 0; }
-
 const Record* nowRecord(const FleetView& view, const Verdict& v) {
   return v.now == kNone ? nullptr : &view.now.records[v.now];
 }
