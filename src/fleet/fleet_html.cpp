@@ -275,7 +275,7 @@ void putLabelList(Output& out, std::string_view what, const std::vector<std::str
   if (more != 0) {
     put(out, " and ");
     putNumber(out, more);
-    put(out, " more");
+    put(out, " others");
   }
 }
 
