@@ -30,11 +30,15 @@ printf 'web %s\ndb1 %s\n' "$one" "$one" >"$tmp/old.tokens"
 check "mark mid-input: decoded label" test "$(jq -r .label "$tmp/now.jsonl" | paste -sd,)" = web,db1
 out=$("${fleet[@]}" --previous "$tmp/old.jsonl" "$tmp/now.jsonl"); status=$?
 check "mark mid-input: status 1" test "$status" = 1
-check "mark mid-input: uuid-changed" grep -q '^uuid-changed  *db1 ' <<<"$out"
+# The text: a block per label, the verdict and the label its first line.
+check "mark mid-input: uuid-changed" grep -qx 'uuid-changed  *db1' <<<"$out"
 check "mark mid-input: no new, no gone" test "$(grep -cE '^(new|gone) ' <<<"$out")" = 0
 
 # Invisible characters in labels, in each tool's text output: spelled out,
 # never passed to the terminal raw.
+ends_a_line() {  # ends_a_line TEXT LINES: some line of LINES ends in TEXT
+  [[ $'\n'"$2"$'\n' == *"$1"$'\n'* ]]
+}
 while IFS='|' read -r row bytes shown; do
   label=$(printf '%b' "web$bytes")
   printf '%s %s\n' "$label" "$one" >"$tmp/invisible.tokens"
@@ -44,7 +48,7 @@ while IFS='|' read -r row bytes shown; do
   "${decode[@]}" --json <"$tmp/invisible.tokens" >"$tmp/invisible.jsonl"
   check "$row: decode JSON keeps it" test "$(jq -r .label "$tmp/invisible.jsonl")" = "$label"
   text=$("${fleet[@]}" "$tmp/invisible.jsonl")
-  check "$row: fleet text" grep -qF " web$shown " <<<"$text"
+  check "$row: fleet text" ends_a_line " web$shown" "$text"
   check "$row: fleet text raw" test "$(grep -cF "$label" <<<"$text")" = 0
   check "$row: fleet JSON keeps it" \
     test "$("${fleet[@]}" --json "$tmp/invisible.jsonl" | jq -r 'select(.label) | .label')" = "$label"
@@ -57,6 +61,15 @@ bidi isolate|\u2066x\u2069|\u2066x\u2069
 line separator|\u2028|\u2028
 ESC|\e[2J|\x1b[2J
 ROWS
+
+# A label that reaches the text's width with an invisible character: the
+# line breaks before its escape, never inside it.
+label=$(printf 'web%078d\u200b' 0)
+printf '%s %s\n' "$label" "$one" >"$tmp/long.tokens"
+"${decode[@]}" --json <"$tmp/long.tokens" >"$tmp/long.jsonl"
+text=$("${fleet[@]}" "$tmp/long.jsonl")
+check "long label: the escape whole" grep -qxF '                 \u200b' <<<"$text"
+check "long label: not raw" test "$(grep -cF $'\u200b' <<<"$text")" = 0
 
 # A file name is shown escaped in every message.
 name=$(printf '%s/bad\u202e\e[31m.jsonl' "$tmp")
