@@ -6,15 +6,10 @@
 # usage: pipeline_test.sh ORLIM_FLEET ORLIM_DECODE MAKE_TOKEN
 # A cross build's binaries run under the emulator named in ORLIM_TEST_EMULATOR.
 set -uo pipefail
-read -ra emulator <<<"${ORLIM_TEST_EMULATOR:-}"
+source "$(dirname "$0")/../support/check.bash"
 fleet=("${emulator[@]}" "$1")
 decode=("${emulator[@]}" "$2")
 make_token=("${emulator[@]}" "$3")
-failures=0
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
-}
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 
 one=$("${make_token[@]}" 00112233445566778899aabbccddeeff)
@@ -100,5 +95,4 @@ if [ -x /usr/bin/time ]; then
   check "flood: memory ($flood KiB against $base KiB)" test $((flood - base)) -lt $((16 * 1024))
 fi
 
-[ "$failures" = 0 ] && echo "pipeline: all checks passed"
-exit $((failures != 0))
+finish pipeline
