@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/tool_options.h"
+#include "report/tool_options.h"
 #include "decode/decode.h"
 
 namespace {

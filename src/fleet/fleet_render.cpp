@@ -8,7 +8,7 @@
 #include "report/utc_text.h"
 #include "report/escape.h"
 #include "report/json_writer.h"
-#include "report/text_wrap.h"
+#include "report/wrap.h"
 
 namespace fleet {
 namespace {
@@ -292,7 +292,7 @@ constexpr std::size_t kWideIndent = 2 + kStatusWidth;
 
 // Text at column, kept to the terminal's width, carried on at column.
 void appendWrapped(std::string& out, std::size_t column, std::string_view text) {
-  report::appendWrapped(out, text, column, kTextColumns);
+  report::appendWrappedAt(out, text, column, kTextColumns);
 }
 
 // "NAME: VALUE" in the wide form, "NAME   VALUE" (value kept to the

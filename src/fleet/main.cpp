@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/unique_fd.h"
-#include "common/tool_options.h"
+#include "report/tool_options.h"
 #include "fleet/fleet.h"
 #include "fleet/registry_command.h"
 #include "report/escape.h"

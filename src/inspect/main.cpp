@@ -11,7 +11,7 @@
 #include <string>
 
 #include "common/io.h"
-#include "common/tool_options.h"
+#include "report/tool_options.h"
 #include "inspect/inspect.h"
 
 namespace {

@@ -437,5 +437,4 @@ ROWS
   check "orlim-collect ansible without pattern: status 2" test "$status" = 2
 fi
 
-[ "$failures" = 0 ] && echo "fleet collection, $form form: all checks passed"
-exit $((failures != 0))
+finish "fleet collection, $form form"

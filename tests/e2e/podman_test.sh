@@ -66,7 +66,7 @@ if ! out=$(timeout 120 "${podman[@]}" run --rm orlim-test:1 /bin/orlim-inspect -
 fi
 
 source "$CHECKS"
-run() { timeout 120 "${podman[@]}" run --rm "$@"; }  # this test runs containers
+in_container() { timeout 120 "${podman[@]}" run --rm "$@"; }
 shown=(-v /sys:/sys:ro,rbind --security-opt unmask=/sys/firmware)
 
 host_uuid=$("$INSPECT" --json | jq -r .uuid.value)
@@ -75,10 +75,10 @@ check_eq "the host reads its own tables" 33221100-5544-7766-8899-aabbccddeeff "$
 for view in hidden shown; do
   opts=(); [ $view = shown ] && opts=("${shown[@]}")
   echo "== orlim-inspect in the container, host /sys $view"
-  run "${opts[@]}" orlim-test:1 /bin/orlim-inspect
-  json=$(run "${opts[@]}" orlim-test:1 /bin/orlim-inspect --json)
-  token=$(run "${opts[@]}" orlim-test:1 /bin/orlim -u -v 2>&1)
-  [ $view = shown ] && token=$(run "${opts[@]}" orlim-test:1 /bin/orlim -u 2>/dev/null)
+  in_container "${opts[@]}" orlim-test:1 /bin/orlim-inspect
+  json=$(in_container "${opts[@]}" orlim-test:1 /bin/orlim-inspect --json)
+  token=$(in_container "${opts[@]}" orlim-test:1 /bin/orlim -u -v 2>&1)
+  [ $view = shown ] && token=$(in_container "${opts[@]}" orlim-test:1 /bin/orlim -u 2>/dev/null)
   field() { jq -r "$1" <<<"$json"; }
   check_eq "$view: container" podman "$(field .environment.container)"
   check "$view: kind $(field .environment.kind)" grep -qx "container\|container-in-vm" <<<"$(field .environment.kind)"
@@ -97,5 +97,5 @@ for view in hidden shown; do
     check_eq "$view: overall" changes-on-restart "$(field .stability.overall)"
   fi
 done
-[ $failures = 0 ] || exit 1
+finish podman
 '

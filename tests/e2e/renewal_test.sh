@@ -199,5 +199,4 @@ if [ "$failures" = 0 ]; then
   fi
 fi
 
-[ "$failures" = 0 ] && echo "three-year renewal: all checks passed"
-exit $((failures != 0))
+finish "three-year renewal"

@@ -33,5 +33,25 @@ for binary in "$@"; do
 --frobnicate|2|NAME: unknown option '--frobnicate'
 --help=yes|2|NAME: option '--help=yes' takes no value
 ROWS
+  # What was given, shown escaped: an ESC or a right-to-left override
+  # (U+202E) in an argument never reaches the terminal raw. A row for one
+  # tool names it, * is every tool; the arguments are printf %b forms, the
+  # message as it should read.
+  while IFS='|' read -r only args message; do
+    [ "$only" = '*' ] || [ "$only" = "$name" ] || continue
+    read -ra words <<<"$args"
+    argv=()
+    for word in "${words[@]}"; do argv+=("$(printf '%b' "$word")"); done
+    run "${argv[@]}" </dev/null
+    check_eq "$name $args: status" 2 "$status"
+    check_eq "$name $args: escaped" "$name: $message"$'\n'"Try '$name --help' for more information." "$err"
+    check "$name $args: nothing raw" test "$(grep -c $'\e\\|\xe2\x80\xae' <<<"$err")" = 0
+  done <<'ROWS'
+*|--x\e[31m\xe2\x80\xaey|unknown option '--x\x1b[31m\u202ey'
+*|--help=\e]0;t\a\xe2\x80\xae|option '--help=\x1b]0;t\x07\u202e' takes no value
+orlim-inspect|-- a\e[2J\xe2\x80\xae|unexpected argument 'a\x1b[2J\u202e'
+orlim-decode|--max-age=\e[2J\xe2\x80\xae|--max-age takes a whole number of days, not '\x1b[2J\u202e'
+orlim-fleet|a b\e[2J\xe2\x80\xae|one collection to compare, not also 'b\x1b[2J\u202e'
+ROWS
 done
 finish "-h, --help and --version"

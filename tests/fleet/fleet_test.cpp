@@ -21,7 +21,7 @@
 #include "fleet/example_token.h"
 #include "fleet/fleet_compare.h"
 #include "fleet/fleet_internal.h"
-#include "report/text_wrap.h"
+#include "report/wrap.h"
 #include "support/json.h"
 
 namespace {

@@ -6,15 +6,10 @@
 # usage: pipeline_test.sh ORLIM_FLEET ORLIM_DECODE MAKE_TOKEN
 # A cross build's binaries run under the emulator named in ORLIM_TEST_EMULATOR.
 set -uo pipefail
-read -ra emulator <<<"${ORLIM_TEST_EMULATOR:-}"
+source "$(dirname "$0")/../support/check.bash"
 fleet=("${emulator[@]}" "$1")
 decode=("${emulator[@]}" "$2")
 make_token=("${emulator[@]}" "$3")
-failures=0
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
-}
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 
 one=$("${make_token[@]}" 00112233445566778899aabbccddeeff)
@@ -30,11 +25,15 @@ printf 'web %s\ndb1 %s\n' "$one" "$one" >"$tmp/old.tokens"
 check "mark mid-input: decoded label" test "$(jq -r .label "$tmp/now.jsonl" | paste -sd,)" = web,db1
 out=$("${fleet[@]}" --previous "$tmp/old.jsonl" "$tmp/now.jsonl"); status=$?
 check "mark mid-input: status 1" test "$status" = 1
-check "mark mid-input: uuid-changed" grep -q '^uuid-changed  *db1 ' <<<"$out"
+# The text: a block per label, the verdict and the label its first line.
+check "mark mid-input: uuid-changed" grep -qx 'uuid-changed  *db1' <<<"$out"
 check "mark mid-input: no new, no gone" test "$(grep -cE '^(new|gone) ' <<<"$out")" = 0
 
 # Invisible characters in labels, in each tool's text output: spelled out,
 # never passed to the terminal raw.
+ends_a_line() {  # ends_a_line TEXT LINES: some line of LINES ends in TEXT
+  [[ $'\n'"$2"$'\n' == *"$1"$'\n'* ]]
+}
 while IFS='|' read -r row bytes shown; do
   label=$(printf '%b' "web$bytes")
   printf '%s %s\n' "$label" "$one" >"$tmp/invisible.tokens"
@@ -44,7 +43,7 @@ while IFS='|' read -r row bytes shown; do
   "${decode[@]}" --json <"$tmp/invisible.tokens" >"$tmp/invisible.jsonl"
   check "$row: decode JSON keeps it" test "$(jq -r .label "$tmp/invisible.jsonl")" = "$label"
   text=$("${fleet[@]}" "$tmp/invisible.jsonl")
-  check "$row: fleet text" grep -qF " web$shown " <<<"$text"
+  check "$row: fleet text" ends_a_line " web$shown" "$text"
   check "$row: fleet text raw" test "$(grep -cF "$label" <<<"$text")" = 0
   check "$row: fleet JSON keeps it" \
     test "$("${fleet[@]}" --json "$tmp/invisible.jsonl" | jq -r 'select(.label) | .label')" = "$label"
@@ -57,6 +56,15 @@ bidi isolate|\u2066x\u2069|\u2066x\u2069
 line separator|\u2028|\u2028
 ESC|\e[2J|\x1b[2J
 ROWS
+
+# A label that reaches the text's width with an invisible character: the
+# line breaks before its escape, never inside it.
+label=$(printf 'web%078d\u200b' 0)
+printf '%s %s\n' "$label" "$one" >"$tmp/long.tokens"
+"${decode[@]}" --json <"$tmp/long.tokens" >"$tmp/long.jsonl"
+text=$("${fleet[@]}" "$tmp/long.jsonl")
+check "long label: the escape whole" grep -qxF '                 \u200b' <<<"$text"
+check "long label: not raw" test "$(grep -cF $'\u200b' <<<"$text")" = 0
 
 # A file name is shown escaped in every message.
 name=$(printf '%s/bad\u202e\e[31m.jsonl' "$tmp")
@@ -87,5 +95,4 @@ if [ -x /usr/bin/time ]; then
   check "flood: memory ($flood KiB against $base KiB)" test $((flood - base)) -lt $((16 * 1024))
 fi
 
-[ "$failures" = 0 ] && echo "pipeline: all checks passed"
-exit $((failures != 0))
+finish pipeline

@@ -14,12 +14,12 @@
 # usage: registry_test.sh ORLIM_FLEET ORLIM_DECODE MAKE_FLEET
 # A cross build's binaries run under the emulator named in ORLIM_TEST_EMULATOR.
 set -uo pipefail
-read -ra emulator <<<"${ORLIM_TEST_EMULATOR:-}"
+source "$(dirname "$0")/../support/check.bash"
 fleet=("${emulator[@]}" "$1")
 decode=("${emulator[@]}" "$2")
 make_fleet=("${emulator[@]}" "$3")
 fleet_binary=$1
-failures=0
+tool=("${fleet[@]}")  # what run runs
 tmp=$(mktemp -d)
 pids=()
 cleanup() {
@@ -29,13 +29,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
-}
-run() {  # run ARGS...; sets out, err, status
-  out=$("${fleet[@]}" "$@" 2>"$tmp/err"); status=$?; err=$(cat "$tmp/err")
-}
 sound() { test "$(sqlite3 "$1" 'PRAGMA integrity_check')" = ok; }
 # The named collections of REGISTRY export exactly FILE... (name=file pairs).
 intact() {  # intact REGISTRY NAME=FILE...
@@ -274,8 +267,5 @@ else
   echo "SKIP: full disk and read-only rows: no private mount namespace here (needs root)"
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all registry checks passed"
+[ "$failures" = 0 ] || echo "$failures check(s) failed"
+finish registry

@@ -365,7 +365,7 @@ TEST(InspectText, WordsFitTheCase) {
       const std::size_t end = text.find('\n', at);
       const std::string line = text.substr(at, end - at);
       at = end + 1;
-      EXPECT_LE(report::displayWidth(line), report::kReportWidth) << line;
+      EXPECT_LE(report::textColumns(line), report::kReportWidth) << line;
       for (std::size_t i = 0; i < line.size();) {
         const std::size_t n = report::utf8SequenceLength(line, i);
         ASSERT_NE(n, 0u) << "a character cut: " << line;

@@ -10,7 +10,6 @@
 #include "report/enum_names.h"
 #include "report/escape.h"
 #include "report/json_writer.h"
-#include "report/text_wrap.h"
 #include "report/utc_text.h"
 #include "report/wrap.h"
 
@@ -168,35 +167,72 @@ std::vector<std::string> linesOf(const std::string& text) {
   return lines;
 }
 
-// Lines measured in characters: a long run of "é" or of escapes is cut
+// Columns as a terminal shows them: wide characters two, combining marks
+// none, an escape as wide as it is written.
+TEST(Wrap, CountsColumnsAsATerminalDoes) {
+  EXPECT_EQ(report::textColumns("web-01"), 6u);
+  EXPECT_EQ(report::textColumns("caf\xc3\xa9"), 4u);             // é: one
+  EXPECT_EQ(report::textColumns("e\xcc\x81"), 1u);               // e and a combining accent
+  EXPECT_EQ(report::textColumns("\xe6\x9d\xb1\xe4\xba\xac"), 4u);  // 東京: two each
+  EXPECT_EQ(report::textColumns("\xf0\x9f\x98\x80"), 2u);        // an emoji
+  EXPECT_EQ(report::textColumns("a\\x1bb"), 6u);                 // \x1b: four
+  EXPECT_EQ(report::textColumns("\\u200b\\\\"), 8u);             // \u200b and a doubled backslash
+}
+
+// Both layouts over one breaker: at the last space that fits, or where the
+// line is full; a long run of "é", of wide characters or of escapes is cut
 // between characters, never inside one, and nothing is lost but the spaces
 // the lines break at.
-TEST(Wrap, CountsCharactersAndKeepsThemWhole) {
+TEST(Wrap, BreaksWhereItFitsAndKeepsCharactersWhole) {
   std::string accents;
   for (int i = 0; i < 3000; ++i) accents += "\xc3\xa9";
   const std::string escapes = report::escapeText(std::string(300, '\x1b'));
+  const std::string invisibles = report::escapeText(std::string(40, 'a') + "\xe2\x80\x8b\xe2\x80\xae");
+  constexpr std::size_t kAt = std::string::npos;  // the label form
   struct Case {
     const char* name;
-    std::string label;
+    std::string label;   // the label form: label, then a hanging indent
+    std::size_t column;  // the other form (label unused): continuing at column
     std::string text;
     std::size_t more;
+    std::size_t width;
     std::vector<std::string> expected;  // empty: checked by the invariants alone
   };
   const Case cases[] = {
-      {"fits", "  Lasts:  ", "one line", 0, {"  Lasts:  one line"}},
-      {"breaks at spaces", "  ", std::string(70, 'a') + " bbbbbbbb cc", 0,
+      {"fits", "  Lasts:  ", kAt, "one line", 0, report::kReportWidth, {"  Lasts:  one line"}},
+      {"breaks at spaces", "  ", kAt, std::string(70, 'a') + " bbbbbbbb cc", 0, report::kReportWidth,
        {"  " + std::string(70, 'a'), "  bbbbbbbb cc"}},
-      {"more indent after the first", "    ", std::string(74, 'x') + " y", 2,
+      {"more indent after the first", "    ", kAt, std::string(74, 'x') + " y", 2, report::kReportWidth,
        {"    " + std::string(74, 'x'), "      y"}},
-      {"3000 accented letters", "    ", accents, 2, {}},
-      {"a word of escapes", "    ", "sys_vendor: \"" + escapes + "\"", 2, {}},
-      {"a quote then escapes", "  ", "x" + escapes, 0, {}},
+      {"3000 accented letters", "    ", kAt, accents, 2, report::kReportWidth, {}},
+      {"a word of escapes", "    ", kAt, "sys_vendor: \"" + escapes + "\"", 2, report::kReportWidth, {}},
+      {"a quote then escapes", "  ", kAt, "x" + escapes, 0, report::kReportWidth, {}},
+      {"at a column: short", "", 2, "short", 0, 10, {"short"}},
+      {"at a column: exactly full", "", 2, "exactly8", 0, 10, {"exactly8"}},
+      {"at a column: at the last space", "", 2, "one two three", 0, 10, {"one two", "  three"}},
+      {"at a column: no space, cut full", "", 2, "abcdefghijkl", 0, 10, {"abcdefgh", "  ijkl"}},
+      // The space that would end a full line goes, and so does one just past it.
+      {"at a column: a space at the end", "", 2, "abcdefg h", 0, 10, {"abcdefg", "  h"}},
+      {"at a column: a space past a full line", "", 2, "abcdefgh ij", 0, 10, {"abcdefgh", "  ij"}},
+      {"at a column: wide characters", "", 0,
+       "\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1", 0, 5,
+       {"\xe6\x9d\xb1\xe4\xba\xac", "\xe6\x9d\xb1\xe4\xba\xac", "\xe6\x9d\xb1"}},
+      // A wide character where only one column is left has a line of its own.
+      {"at a column: wider than the room", "", 9, "\xe6\x9d\xb1\xe4\xba\xac", 0, 10,
+       {"\xe6\x9d\xb1", "         \xe4\xba\xac"}},
+      {"at a column: escapes", "", 24, escapes, 0, 100, {}},
+      {"at a column: invisible characters spelled out", "", 30, invisibles, 0, 50, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string out;
-    report::appendWrapped(out, c.label, c.text, c.more);
-    ASSERT_EQ(out.back(), '\n');
+    if (c.column == kAt) {
+      report::appendWrapped(out, c.label, c.text, c.more, c.width);
+      ASSERT_EQ(out.back(), '\n');
+    } else {
+      report::appendWrappedAt(out, c.text, c.column, c.width);
+      out += '\n';
+    }
     const std::vector<std::string> lines = linesOf(out);
     if (!c.expected.empty()) {
       EXPECT_EQ(lines, c.expected);
@@ -205,14 +241,22 @@ TEST(Wrap, CountsCharactersAndKeepsThemWhole) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
       const std::string& line = lines[i];
       EXPECT_TRUE(validUtf8(line)) << line;
-      EXPECT_LE(report::displayWidth(line), report::kReportWidth) << line;
-      const std::size_t indent = c.label.size() + (i == 0 ? 0 : c.more);
+      const std::size_t start = c.column == kAt ? 0 : (i == 0 ? c.column : 0);
+      const std::size_t indent =
+          c.column == kAt ? c.label.size() + (i == 0 ? 0 : c.more) : (i == 0 ? 0 : c.column);
       ASSERT_GE(line.size(), indent);
       const std::string body = line.substr(indent);
-      // An escape cut would leave a line ending in "\x", "\x1" or "\".
+      // Over the width only as a lone character wider than the room left.
+      if (report::utf8SequenceLength(body, 0) != body.size()) {
+        EXPECT_LE(start + report::textColumns(line), c.width) << line;
+      }
+      // An escape cut would leave a line ending in "\x", "\x1", "\u20" or "\".
       const std::size_t slash = body.rfind('\\');
-      if (slash != std::string::npos && body.size() - slash < 4 && body[slash + 1] == 'x')
+      if (slash != std::string::npos && slash + 1 < body.size() &&
+          ((body[slash + 1] == 'x' && body.size() - slash < 4) ||
+           (body[slash + 1] == 'u' && body.size() - slash < 6)))
         ADD_FAILURE() << "an escape cut at the end of: " << line;
+      if (slash + 1 == body.size()) ADD_FAILURE() << "a line ends in a lone backslash: " << line;
       joined += body;
     }
     std::string unspaced = c.text;
@@ -261,39 +305,3 @@ TEST(WriteUtc, AgreesWithTheCLibrary) {
 }
 
 }  // namespace
-
-// Columns as a terminal shows them, and text broken to fit: at the last
-// space that fits, or where the line is full.
-TEST(TextWrap, FitsTheWidthAsATerminalCountsIt) {
-  EXPECT_EQ(report::textColumns("web-01"), 6u);
-  EXPECT_EQ(report::textColumns("caf\xc3\xa9"), 4u);             // é: one
-  EXPECT_EQ(report::textColumns("e\xcc\x81"), 1u);               // e and a combining accent
-  EXPECT_EQ(report::textColumns("\xe6\x9d\xb1\xe4\xba\xac"), 4u);  // 東京: two each
-  EXPECT_EQ(report::textColumns("\xf0\x9f\x98\x80"), 2u);        // an emoji
-  struct Case {
-    const char* text;
-    std::size_t column;
-    std::size_t width;
-    const char* wrapped;
-  };
-  const Case cases[] = {
-      {"short", 2, 10, "short"},
-      {"exactly8", 2, 10, "exactly8"},
-      {"one two three", 2, 10, "one two\n  three"},
-      {"abcdefghijkl", 2, 10, "abcdefgh\n  ijkl"},
-      {"abcdefg h", 2, 10, "abcdefg\n  h"},    // the space that would end a full line goes
-      // A full line is broken without a space: the one after it is kept.
-      {"abcdefgh ij", 2, 10, "abcdefgh\n   ij"},
-      {"\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1", 0, 5,
-       "\xe6\x9d\xb1\xe4\xba\xac\n\xe6\x9d\xb1\xe4\xba\xac\n\xe6\x9d\xb1"},
-  };
-  for (const Case& c : cases) {
-    std::string out;
-    report::appendWrapped(out, c.text, c.column, c.width);
-    EXPECT_EQ(out, c.wrapped) << c.text;
-    std::size_t at = 0;
-    for (std::size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
-      EXPECT_LE(report::textColumns(std::string_view(out).substr(at, end - at)) + (at == 0 ? c.column : 0),
-                c.width);
-  }
-}

@@ -22,13 +22,9 @@
 
 lab_port=2222
 
-# check NAME CONDITION...: runs CONDITION; when it fails, says so and counts
-# it in failures, which the script's exit status reads.
-failures=0
-check() {
-  local name=$1; shift
-  if ! "$@"; then echo "FAIL: $name"; failures=$((failures + 1)); fi
-}
+# The shell tests' checks (check, check_eq, finish; failures counted in
+# failures, which the script's exit status reads).
+source "${BASH_SOURCE[0]%/*}/check.bash"
 
 # lab_enter SCRIPT ARG...: unless already inside, runs SCRIPT again in new
 # namespaces and exits with its status.
