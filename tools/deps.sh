@@ -24,7 +24,7 @@ build_depends() {
       for (i = 1; i <= n; i++) {
         item = items[i]
         if (which == "build" && item ~ /<!nocheck>/) continue
-        sub(/\|.*/, "", item); gsub(/\([^)]*\)|\[[^]]*\]|<[^>]*>/, "", item)
+        sub(/\|.*/, "", item); gsub(/\([^)]*\)|\[[^]]*\]|<[^>]*>|:native/, "", item)
         gsub(/[ \t]/, "", item)
         # debhelper makes the packages; a plain build does without it.
         if (item == "debhelper-compat") item = (which == "build") ? "" : "debhelper"
@@ -49,16 +49,18 @@ package="dpkg-dev debhelper lintian rpm mandoc bsdextrautils file man-db openssh
 # kernel, busybox and dmidecode are downloaded by the tests, not installed.)
 # Through dpkg's multiarch: the target's C library, so that dpkg-shlibdeps
 # computes the arm64 packages' dependencies and they install, and nettle for
-# the cipher comparison.
-arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64 libc6:arm64 libc6-dev:arm64 nettle-dev:arm64"
+# the cipher comparison; simdjson's shared library for orlim-fleet (the
+# header is the host's libsimdjson-dev: the -dev packages of two
+# architectures can't be installed together).
+arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64 libc6:arm64 libc6-dev:arm64 nettle-dev:arm64 libsimdjson14:arm64"
 # clang and its runtimes too: the suite runs again built by clang, and the fuzz
 # targets build with libFuzzer.
 # A real container for orlim-inspect's environment test: Debian's podman,
 # run nested here with runc (crun can't run in these machines' cgroups).
 container="podman runc"
 test="g++ $(build_depends all) clang libclang-rt-14-dev iproute2 dmidecode jq ansible-core openssh-server $package $vm $arm64 $container"
-packaging="$build $package g++-aarch64-linux-gnu libc6:arm64 libc6-dev:arm64"
-bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq rapidjson-dev libsimdjson-dev"
+packaging="$build $package g++-aarch64-linux-gnu libc6:arm64 libc6-dev:arm64 libsimdjson14:arm64"
+bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq rapidjson-dev"
 
 clang="$test"
 fuzz="$build clang libclang-rt-14-dev"
