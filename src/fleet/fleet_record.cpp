@@ -127,11 +127,13 @@ bool readWarnings(Reader& r, simdjson::dom::element value, ParsedRecord& out) {
   return true;
 }
 
+// Every digit checked, without a branch per digit (the compiler makes the
+// loop vector code): the token's 58 digits are most of a record's bytes.
 bool isUpperHex(std::string_view text, std::size_t size) {
   if (text.size() != size) return false;
-  for (char c : text)
-    if (!isUpperHexDigit(c)) return false;
-  return true;
+  bool all = true;
+  for (char c : text) all &= isUpperHexDigit(c);
+  return all;
 }
 
 // The values of one record, as read, before the record is checked whole.
