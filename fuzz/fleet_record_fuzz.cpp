@@ -1,8 +1,8 @@
-// orlim-fleet's record reader: every line read by the fast path for the
-// decoder's own layout and by the general reader alone, which must agree
-// byte for byte (the same record, or the same error at the same place).
-// The whole input then goes through a comparison, its first half as the
-// previous collection, and both renderers.
+// orlim-fleet's record reader: every line read twice, with a scratch
+// already used and a fresh one, which must agree byte for byte (the same
+// record, or the same error), a record's views all inside the line or the
+// scratch. The whole input then goes through a comparison, its first half
+// as the previous collection, and both renderers.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,6 @@
 #include <string_view>
 
 #include "fleet/fleet_compare.h"
-#include "fleet/fleet_internal.h"
 #include "fleet/fleet_record.h"
 #include "fleet/fleet_render.h"
 
@@ -33,33 +32,44 @@ bool same(const fleet::ParsedRecord& a, const fleet::ParsedRecord& b) {
   return true;
 }
 
+// Whether a view the reader gave lies in the line or in the scratch.
+bool inside(std::string_view view, std::string_view line, const std::string& scratch) {
+  const auto within = [&](const char* begin, std::size_t size) {
+    return view.empty() || (view.data() >= begin && view.data() + view.size() <= begin + size);
+  };
+  return within(line.data(), line.size()) || within(scratch.data(), scratch.size());
+}
+
 void readLines(std::string_view input, fleet::Collection& c, fleet::WarningNames& names) {
-  fleet::ParsedRecord fast;
-  fleet::ParsedRecord general;
-  std::string scratchFast;
-  std::string scratchGeneral;
+  fleet::ParsedRecord record;
+  fleet::ParsedRecord again;
+  std::string scratch;
   std::uint32_t number = 0;
   while (!input.empty()) {
     const std::size_t end = input.find('\n');
     const std::string_view line = input.substr(0, end);
     input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
     ++number;
-    fleet::RecordError fastError;
-    fleet::RecordError generalError;
-    const bool fastOk = fleet::parseRecord(line, fast, scratchFast, fastError);
-    const bool generalOk =
-        fleet::internal::parseRecordGenerally(line, general, scratchGeneral, generalError);
-    if (fastOk != generalOk) fail("the two readers disagree on a line");
-    if (!fastOk) {
-      if (fastError.position != generalError.position ||
-          std::string_view(fastError.message.data()) != std::string_view(generalError.message.data()))
-        fail("the two readers report different errors");
-      if (fastError.position > line.size() + 1) fail("an error placed past the line");
+    fleet::RecordError error;
+    fleet::RecordError againError;
+    std::string freshScratch;
+    const bool againOk = fleet::parseRecord(line, again, freshScratch, againError);
+    const bool ok = fleet::parseRecord(line, record, scratch, error);
+    if (ok != againOk) fail("the reader gave two answers for one line");
+    if (!ok) {
+      if (error.position != againError.position ||
+          std::string_view(error.message.data()) != std::string_view(againError.message.data()))
+        fail("the reader reported two errors for one line");
+      if (error.position > line.size() + 1) fail("an error placed past the line");
       continue;
     }
-    if (!same(fast, general)) fail("the two readers read different records");
-    if (fast.hasLabel && fast.label.empty()) fail("an empty label accepted");
-    fleet::addRecord(c, fast, number, names);
+    if (!same(record, again)) fail("the reader read two records from one line");
+    if (record.hasLabel && record.label.empty()) fail("an empty label accepted");
+    bool views = inside(record.label, line, scratch) && inside(record.input, line, scratch) &&
+                 inside(record.error, line, scratch);
+    for (std::size_t i = 0; i < record.warningCount; ++i) views = views && inside(record.warnings[i], line, scratch);
+    if (!views) fail("a view outside the line and the scratch");
+    fleet::addRecord(c, record, number, names);
   }
 }
 

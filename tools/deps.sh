@@ -24,7 +24,7 @@ build_depends() {
       for (i = 1; i <= n; i++) {
         item = items[i]
         if (which == "build" && item ~ /<!nocheck>/) continue
-        sub(/\|.*/, "", item); gsub(/\([^)]*\)|\[[^]]*\]|<[^>]*>/, "", item)
+        sub(/\|.*/, "", item); gsub(/\([^)]*\)|\[[^]]*\]|<[^>]*>|:native/, "", item)
         gsub(/[ \t]/, "", item)
         # debhelper makes the packages; a plain build does without it.
         if (item == "debhelper-compat") item = (which == "build") ? "" : "debhelper"
@@ -49,8 +49,10 @@ package="dpkg-dev debhelper lintian rpm mandoc bsdextrautils file man-db openssh
 # kernel, busybox and dmidecode are downloaded by the tests, not installed.)
 # Through dpkg's multiarch: the target's C library, so that dpkg-shlibdeps
 # computes the arm64 packages' dependencies and they install, nettle for
-# the cipher comparison and SQLite for orlim-fleet's registry.
-arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64 libc6:arm64 libc6-dev:arm64 nettle-dev:arm64 libsqlite3-dev:arm64"
+# the cipher comparison, SQLite for orlim-fleet's registry and simdjson's
+# shared library for its reader (the header is the host's libsimdjson-dev:
+# the -dev packages of two architectures can't be installed together).
+arm64="g++-aarch64-linux-gnu qemu-user qemu-system-arm qemu-efi-aarch64 libc6:arm64 libc6-dev:arm64 nettle-dev:arm64 libsqlite3-dev:arm64 libsimdjson14:arm64"
 # clang and its runtimes too: the suite runs again built by clang, and the fuzz
 # targets build with libFuzzer.
 # A real container for orlim-inspect's environment test: Debian's podman,
@@ -59,11 +61,11 @@ container="podman runc"
 # The fleet page is checked in a real headless browser: Debian's Chromium.
 browser="chromium"
 test="g++ $(build_depends all) clang libclang-rt-14-dev iproute2 dmidecode jq sqlite3 ansible-core openssh-server $package $vm $arm64 $container $browser"
-packaging="$build $package g++-aarch64-linux-gnu libc6:arm64 libc6-dev:arm64 libsqlite3-dev:arm64"
+packaging="$build $package g++-aarch64-linux-gnu libc6:arm64 libc6-dev:arm64 libsqlite3-dev:arm64 libsimdjson14:arm64"
 # bench/collect-ssh.sh: a fleet on a loopback sshd, asked by the collector
 # and by the fleet tools people run (parallel-ssh, clush, Ansible); the
 # record reader's bench against rapidjson and simdjson.
-bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq openssh-server pssh clustershell ansible-core rapidjson-dev libsimdjson-dev"
+bench="$build pkg-config libbenchmark-dev nettle-dev libgcrypt20-dev valgrind strace bc jq openssh-server pssh clustershell ansible-core rapidjson-dev"
 
 clang="$test"
 fuzz="$build clang libclang-rt-14-dev"

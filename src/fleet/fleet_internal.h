@@ -16,15 +16,6 @@ namespace fleet::internal {
 // gives.
 Uuid byteReversed(const Uuid& uuid);
 
-// The record reader without its fast path for the decoder's own layout:
-// parseRecord must give the same for every line.
-bool parseRecordGenerally(std::string_view line, ParsedRecord& out, std::string& scratch,
-                          RecordError& error);
-
-// Whether the fast path takes a token record up to its "warnings" (the rest
-// is read the general way) rather than passing it to the general reader.
-bool matchesDecoderLayout(std::string_view line);
-
 // The hash the label and UUID tables use, under the run's key, which
 // compare draws afresh each time (drawRunKey).
 std::uint32_t hashBytes(const void* data, std::size_t size);

@@ -1,10 +1,10 @@
 #pragma once
 // One line of orlim-decode --json output read back: a token record (the
 // fields that identify the machine, its time and the decoder's warnings) or
-// an error record (the input that gave no token and why). A small strict
-// JSON reader, no more than these records need: one object per line,
-// strings (escapes included), integers, arrays of strings, null, true and
-// false. Keys it does not know are passed over, whatever their value.
+// an error record (the input that gave no token and why). Each line is
+// validated whole as one JSON object (UTF-8 included) by simdjson before
+// any value is looked at; keys it does not know are passed over, whatever
+// their value.
 
 #include <array>
 #include <cstddef>
@@ -48,7 +48,8 @@ struct ParsedRecord {
 };
 
 // Why a line is not a record, and where: position counts bytes from 1; 0
-// when the fault is the record as a whole (a missing key, say).
+// where the reader has no place for it (the JSON library gives none, so
+// today always 0).
 struct RecordError {
   std::size_t position = 0;
   std::array<char, 96> message{};  // zero-terminated

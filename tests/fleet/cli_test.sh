@@ -101,7 +101,7 @@ printf 'not json\n' >>"$tmp/now.jsonl"
 run --previous "$tmp/old.jsonl" "$tmp/now.jsonl"
 check "bad line: status 1" test "$status" = 1
 check "bad line: named by file and line" \
-  grep -qx "orlim-fleet: $tmp/now.jsonl: line 3, byte 1: expected '{': a record is one JSON object" <<<"$err"
+  grep -qx "orlim-fleet: $tmp/now.jsonl: line 3: not a JSON value" <<<"$err"
 check "bad line: the rest compared" grep -q "^3 labels: 1 same, 1 new, 1 gone; 1 line not records$" <<<"$out"
 
 if [ -w /dev/full ]; then

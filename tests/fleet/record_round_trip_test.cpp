@@ -1,6 +1,5 @@
 // The record across the seam: every field of both kinds of record as the
-// decoder writes them, read back by orlim-fleet's reader, by its fast path
-// for the decoder's layout and by its general reader alike. A key added,
+// decoder writes them, read back by orlim-fleet's reader. A key added,
 // renamed or moved on one side shows here.
 #include <gtest/gtest.h>
 
@@ -11,7 +10,6 @@
 #include "common/decoded_record.h"
 #include "decode/record.h"
 #include "decode/warnings.h"
-#include "fleet/fleet_internal.h"
 #include "fleet/fleet_record.h"
 
 namespace {
@@ -23,14 +21,12 @@ struct Parsed {
   std::string scratch;
 };
 
-// The line read by both readers, which must agree.
+// The line read back.
 std::vector<Parsed> readBack(const std::string& line) {
-  std::vector<Parsed> both(2);
+  std::vector<Parsed> read(1);
   fleet::RecordError error;
-  EXPECT_TRUE(fleet::parseRecord(line, both[0].record, both[0].scratch, error)) << error.message.data() << "\n" << line;
-  EXPECT_TRUE(fleet::internal::parseRecordGenerally(line, both[1].record, both[1].scratch, error))
-      << error.message.data() << "\n" << line;
-  return both;
+  EXPECT_TRUE(fleet::parseRecord(line, read[0].record, read[0].scratch, error)) << error.message.data() << "\n" << line;
+  return read;
 }
 
 std::string written(char* (*put)(char*, const InputOrigin&, std::string_view, std::string_view,
@@ -56,7 +52,7 @@ TEST(RecordRoundTrip, TokenRecordsReadBackFieldByField) {
       {"bare", "", 1796861430, 0, {"argument", 2}},
       {"every-warning", "nas", 0, kWarnPlaceholderUuid | kWarnFutureTime | kWarnTimeBefore2005, {"line", 1}},
       {"latest-time", "x", 0xFFFFFFFFu, kWarnFutureTime, {"line", 123456}},
-      // Escaped in the record, the same bytes once read (the general reader).
+      // Escaped in the record, the same bytes once read.
       {"escaped-label", "a\"b\\c\x1b\xe2\x80\xae\xf0\x9f\x98\x80", 1796861430, 0, {"line", 3}},
   };
   for (const TokenCase& c : cases) {
@@ -76,8 +72,6 @@ TEST(RecordRoundTrip, TokenRecordsReadBackFieldByField) {
         putTokenRecord(text.data(), true, true, c.origin, line, c.warnings) - text.data()));
     ASSERT_EQ(text.back(), '\n');
     text.pop_back();
-    // The decoder's own records never fall to the general reader.
-    EXPECT_TRUE(fleet::internal::matchesDecoderLayout(text) || c.name == std::string("escaped-label"));
     for (const Parsed& p : readBack(text)) {
       const fleet::ParsedRecord& r = p.record;
       EXPECT_EQ(r.kind, fleet::RecordKind::kToken);
