@@ -270,7 +270,7 @@ const std::vector<FleetCase>& cases() {
       {"empty-now", true, {token("web-01", kUuidA, kCard1)}, {}, {}, 1,
        {"orlim-fleet: now.jsonl: no records, where the previous collections have some: nothing compared"}},
       {"now-only-bad-lines", true, {token("web-01", kUuidA, kCard1)}, {"not json"}, {}, 1,
-       {"orlim-fleet: now.jsonl: line 1, byte 1: expected '{': a record is one JSON object",
+       {"orlim-fleet: now.jsonl: line 1: not a JSON value",
         "orlim-fleet: now.jsonl: no records, where the previous collections have some: nothing compared"}},
       {"empty-both", true, {}, {}, {}, 0, {}},
       // Several previous collections: each label compared with its last
