@@ -6,12 +6,12 @@
 
 namespace smbiosfuzz {
 
-int walkTableIn(std::span<const std::uint8_t> memory, const smbios::TableLocation& location,
-                smbios::UuidSpan uuid) {
-  if (location.length > smbios::kMaxTableLength) return -1;
+int walkTableIn(std::span<const std::uint8_t> memory, const probes::TableLocation& location,
+                probes::UuidSpan uuid) {
+  if (location.length > probes::kMaxTableLength) return -1;
   if (location.address > memory.size() || location.length > memory.size() - location.address)
     return -1;
-  return smbios::walkStructureTable(memory.subspan(location.address, location.length),
+  return probes::walkStructureTable(memory.subspan(location.address, location.length),
                                     location.count, location.version, location.flags, uuid);
 }
 

@@ -14,8 +14,8 @@ namespace smbiosfuzz {
 // physical memory device from address 0: a table that doesn't lie wholly
 // inside it can't be read, as a memory image's bounds reject it, and one
 // stated longer than kMaxTableLength is refused as the reader refuses it.
-int walkTableIn(std::span<const std::uint8_t> memory, const smbios::TableLocation& location,
-                smbios::UuidSpan uuid);
+int walkTableIn(std::span<const std::uint8_t> memory, const probes::TableLocation& location,
+                probes::UuidSpan uuid);
 
 // Aborts unless the result and the 16 bytes agree: 0 with a UUID that is
 // not all zero, anything else with all zeros (the output started zeroed),

@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::array<std::uint8_t, 16> parsed{};
   const std::span<std::uint8_t, 37> guarded = guardedText();
   std::copy(text.begin(), text.end(), guarded.begin());
-  smbios::parseProductUuidText(guarded, parsed);
+  probes::parseProductUuidText(guarded, parsed);
   std::array<std::uint8_t, 16> reference{};
   if (canonical(text, reference) && reference != parsed) smbiosfuzz::fail("canonical text misread");
 

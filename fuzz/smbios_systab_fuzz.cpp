@@ -21,15 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* stream = fmemopen(text.data(), text.size(), "r");
   if (stream == nullptr) smbiosfuzz::fail("fmemopen");
   std::uint64_t address = 0;
-  const int found = smbios::findSystabEntryPoint(stream, address);
+  const int found = probes::findSystabEntryPoint(stream, address);
   std::fclose(stream);
 
   // The entry point and its table, as the chain reads them from memory.
   std::array<std::uint8_t, 16> uuid{};
-  if (found == 0 && address <= size && smbios::kEntryPointBufferSize <= size - address) {
-    smbios::TableLocation location;
-    const auto entryPoint = input.subspan(address, smbios::kEntryPointBufferSize);
-    if (smbios::locateSystabTable(entryPoint, location) == 0) {
+  if (found == 0 && address <= size && probes::kEntryPointBufferSize <= size - address) {
+    probes::TableLocation location;
+    const auto entryPoint = input.subspan(address, probes::kEntryPointBufferSize);
+    if (probes::locateSystabTable(entryPoint, location) == 0) {
       const int result = smbiosfuzz::walkTableIn(input, location, uuid);
       smbiosfuzz::checkResult(result, uuid, false);
     }
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // One line on its own, as any piece of a stream would be seen.
   text.push_back('\0');
-  const int line = smbios::parseSystabLine(text.data(), address);
+  const int line = probes::parseSystabLine(text.data(), address);
   if (line != 0 && line != 1) smbiosfuzz::fail("line result");
   return 0;
 }

@@ -28,33 +28,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto entryPoint = input.subspan(1, entrySize);
   const auto table = input.subspan(1 + entrySize);
   std::array<std::uint8_t, 16> fromSysfs{};
-  smbios::TableLocation location;
-  int result = smbios::locateSysfsTable(entryPoint, location);
+  probes::TableLocation location;
+  int result = probes::locateSysfsTable(entryPoint, location);
   // As the reader does: a stated length past the limit fails the source
   // before anything is read.
-  if (result == 0 && location.length > smbios::kMaxTableLength) result = -1;
+  if (result == 0 && location.length > probes::kMaxTableLength) result = -1;
   if (result == 0) {
-    if ((location.flags & smbios::kTableInFile) == 0) smbiosfuzz::fail("sysfs table not in file");
+    if ((location.flags & probes::kTableInFile) == 0) smbiosfuzz::fail("sysfs table not in file");
     const std::size_t length = std::min<std::size_t>(location.length, table.size());
-    result = smbios::walkStructureTable(table.first(length), location.count, location.version,
+    result = probes::walkStructureTable(table.first(length), location.count, location.version,
                                         location.flags, fromSysfs);
   }
   smbiosfuzz::checkResult(result, fromSysfs, false);
 
   // The identifying strings orlim-inspect takes from the same table file:
   // every string found ends inside its buffer.
-  smbios::FirmwareStrings strings;
-  smbios::findFirmwareStrings(table, 0, 0, strings);
-  for (const smbios::FirmwareString* s :
+  probes::FirmwareStrings strings;
+  probes::findFirmwareStrings(table, 0, 0, strings);
+  for (const probes::FirmwareString* s :
        {&strings.biosVendor, &strings.systemManufacturer, &strings.systemProduct,
         &strings.systemVersion, &strings.boardManufacturer})
     if (std::find(s->begin(), s->end(), '\0') == s->end()) smbiosfuzz::fail("string not ended");
 
   // The legacy window search.
-  const auto window = input.first(std::min(size, smbios::kScanWindowSize));
+  const auto window = input.first(std::min(size, probes::kScanWindowSize));
   std::array<std::uint8_t, 16> scanned{};
-  const int scan = smbios::scanWindowBytes(
-      window, [&](const smbios::TableLocation& found, std::size_t /*offset*/) {
+  const int scan = probes::scanWindowBytes(
+      window, [&](const probes::TableLocation& found, std::size_t /*offset*/) {
         return smbiosfuzz::walkTableIn(input, found, scanned);
       });
   smbiosfuzz::checkResult(scan, scanned, false);

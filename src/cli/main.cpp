@@ -69,10 +69,11 @@ int main(int argc, char** argv) {
   fields.time = static_cast<std::uint32_t>(std::time(nullptr));
 
   std::array<std::uint8_t, kTokenUuidSize> uuid;
-  int uuidResult = readSystemUUID(uuid);
-  std::array<char, kLegacySystemIdLength + 1> legacyId;
-  int legacyLength = snprintLegacySystemId(legacyId.data(), static_cast<int>(legacyId.size()));
-  if (uuidResult != 0 || legacyLength != kLegacySystemIdLength) {
+  int uuidResult = probes::readSystemUUID(uuid);
+  std::array<char, probes::kLegacySystemIdLength + 1> legacyId;
+  int legacyLength =
+      probes::snprintLegacySystemId(legacyId.data(), static_cast<int>(legacyId.size()));
+  if (uuidResult != 0 || legacyLength != probes::kLegacySystemIdLength) {
     if (verbose)
       std::fprintf(stderr, "Failure reading system ID (%d/%d)\n", uuidResult, legacyLength);
     return 0;

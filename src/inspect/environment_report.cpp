@@ -9,18 +9,18 @@
 
 namespace inspect {
 
-using environment::Container;
-using environment::Evidence;
-using environment::Findings;
-using environment::Hypervisor;
-using environment::kContainerNames;
-using environment::kHypervisorNames;
-using environment::Kind;
-using environment::kKindNames;
-using environment::kSignalNames;
-using environment::kStateNames;
-using environment::Signal;
-using environment::SignalState;
+using probes::Container;
+using probes::EnvironmentFindings;
+using probes::EnvironmentKind;
+using probes::Evidence;
+using probes::Hypervisor;
+using probes::kContainerNames;
+using probes::kEnvironmentKindNames;
+using probes::kHypervisorNames;
+using probes::kSignalNames;
+using probes::kSignalStateNames;
+using probes::Signal;
+using probes::SignalState;
 
 namespace {
 
@@ -39,7 +39,7 @@ constexpr const char* kHostAdvice =
     "--security-opt unmask=/sys/firmware; docker: --network=host --security-opt "
     "systempaths=unconfined), so that the token names the host.";
 
-const char* advice(const Stability& s, const Findings& env) {
+const char* advice(const Stability& s, const EnvironmentFindings& env) {
   const bool inContainer = env.container != Container::kNone;
   const bool inVm = env.hypervisor != Hypervisor::kNone;
   switch (s.overall) {
@@ -78,7 +78,7 @@ const char* advice(const Stability& s, const Findings& env) {
 std::string_view unreadableText(const Evidence& e, bool root) {
   if (root) return "unknown (could not be read, even by root)";
   if (e.signal == Signal::kPid1ContainerVariable) return "unknown (readable by root only)";
-  return report::enumPhrase(kStateNames, e.state);
+  return report::enumPhrase(kSignalStateNames, e.state);
 }
 
 std::string evidenceText(const Evidence& e, bool root) {
@@ -86,7 +86,7 @@ std::string evidenceText(const Evidence& e, bool root) {
   line += ": ";
   if (e.state != SignalState::kPresent) {
     line += e.state == SignalState::kUnreadable ? unreadableText(e, root)
-                                                : report::enumPhrase(kStateNames, e.state);
+                                                : report::enumPhrase(kSignalStateNames, e.state);
     return line;
   }
   if (e.signal == Signal::kCpuidHypervisorBit || e.signal == Signal::kSmbiosVmBit) {
@@ -116,16 +116,17 @@ std::string nameText(const std::array<EnumName<E>, N>& table, E value) {
   return text;
 }
 
-std::string containerText(const Findings& env) {
+std::string containerText(const EnvironmentFindings& env) {
   if (env.container != Container::kNone) return nameText(kContainerNames, env.container);
   return env.containerUncertain ? "unknown (an overlay root, but no runtime says so)" : "none";
 }
 
 }  // namespace
 
-void appendEnvironmentText(std::string& out, const Findings& env, bool root) {
+void appendEnvironmentText(std::string& out, const EnvironmentFindings& env, bool root) {
   out += "Environment\n";
-  out += "  Kind:         " + std::string(report::enumPhrase(kKindNames, env.kind)) + "\n";
+  out +=
+      "  Kind:         " + std::string(report::enumPhrase(kEnvironmentKindNames, env.kind)) + "\n";
   out += "  Hypervisor:   ";
   out += nameText(kHypervisorNames, env.hypervisor);
   out += "\n  Container:    " + containerText(env) + "\n";
@@ -145,17 +146,18 @@ void appendCardStabilityText(std::string& out, const Stability& s) {
   report::appendWrapped(out, "  Lasts:        ", cardReason(s));
 }
 
-void appendOverallStabilityText(std::string& out, const Stability& s, const Findings& env) {
+void appendOverallStabilityText(std::string& out, const Stability& s,
+                                const EnvironmentFindings& env) {
   report::appendWrapped(
       out, "  Stability:    ",
       std::string(report::enumId(kOverallNames, s.overall)) + ": " + advice(s, env));
 }
 
-void writeEnvironmentJson(report::JsonWriter& w, const Findings& env) {
+void writeEnvironmentJson(report::JsonWriter& w, const EnvironmentFindings& env) {
   using namespace report;
   jsonBeginObject(w);
   jsonKey(w, "kind");
-  jsonString(w, enumId(kKindNames, env.kind));
+  jsonString(w, enumId(kEnvironmentKindNames, env.kind));
   jsonKey(w, "hypervisor");
   jsonStringIf(w, env.hypervisor != Hypervisor::kNone, enumId(kHypervisorNames, env.hypervisor));
   jsonKey(w, "container");
@@ -175,7 +177,7 @@ void writeEnvironmentJson(report::JsonWriter& w, const Findings& env) {
     jsonKey(w, "source");
     jsonString(w, enumPhrase(kSignalNames, e.signal));
     jsonKey(w, "state");
-    jsonString(w, enumId(kStateNames, e.state));
+    jsonString(w, enumId(kSignalStateNames, e.state));
     jsonKey(w, "value");
     jsonStringIf(w, e.state == SignalState::kPresent, e.value.data());
     jsonKey(w, "indicates");
@@ -193,7 +195,7 @@ void writeEnvironmentJson(report::JsonWriter& w, const Findings& env) {
   jsonEndObject(w);
 }
 
-void writeStabilityJson(report::JsonWriter& w, const Stability& s, const Findings& env) {
+void writeStabilityJson(report::JsonWriter& w, const Stability& s, const EnvironmentFindings& env) {
   using namespace report;
   jsonBeginObject(w);
   jsonKey(w, "uuid");

@@ -13,7 +13,8 @@ namespace inspect {
 
 // "Environment" and its lines, ending with an empty line; root: whether the
 // reader was root, which a signal that could not be read is told by.
-void appendEnvironmentText(std::string& out, const environment::Findings& environment, bool root);
+void appendEnvironmentText(std::string& out, const probes::EnvironmentFindings& environment,
+                           bool root);
 
 // One "  Lasts:        ..." line (wrapped) for the UUID, and one for the card.
 void appendUuidStabilityText(std::string& out, const Stability& stability);
@@ -21,11 +22,11 @@ void appendCardStabilityText(std::string& out, const Stability& stability);
 
 // The overall judgement and what to do about it, for the Identity block.
 void appendOverallStabilityText(std::string& out, const Stability& stability,
-                                const environment::Findings& environment);
+                                const probes::EnvironmentFindings& environment);
 
 // The values of the `environment` and `stability` members.
-void writeEnvironmentJson(report::JsonWriter& w, const environment::Findings& environment);
+void writeEnvironmentJson(report::JsonWriter& w, const probes::EnvironmentFindings& environment);
 void writeStabilityJson(report::JsonWriter& w, const Stability& stability,
-                        const environment::Findings& environment);
+                        const probes::EnvironmentFindings& environment);
 
 }  // namespace inspect

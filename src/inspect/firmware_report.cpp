@@ -11,11 +11,11 @@
 
 namespace inspect {
 
+using probes::AttemptOutcome;
+using probes::EntryPointKind;
+using probes::UuidAttempt;
+using probes::UuidSource;
 using report::EnumName;
-using smbios::AttemptOutcome;
-using smbios::EntryPointKind;
-using smbios::UuidAttempt;
-using smbios::UuidSource;
 
 namespace {
 
@@ -64,7 +64,7 @@ const char* outcomeExplanation(const UuidAttempt& a) {
   switch (a.outcome) {
     case AttemptOutcome::kNotTried:
       return a.source == UuidSource::kMemoryScan
-                 ? (smbios::kHasLegacyBiosArea
+                 ? (probes::kHasLegacyBiosArea
                         ? "an EFI system table opened, so the legacy window is not searched"
                         : "this architecture has no legacy BIOS window")
                  : "";
@@ -139,7 +139,7 @@ const UuidAttempt* winningAttempt(const InspectReport& r) {
 
 bool byteOrderSwapped(const UuidAttempt& a) {
   return a.source != UuidSource::kProductUuid && a.located &&
-         smbios::uuidFieldsLittleEndian(static_cast<std::uint16_t>(a.location.version >> 8));
+         probes::uuidFieldsLittleEndian(static_cast<std::uint16_t>(a.location.version >> 8));
 }
 
 void appendAttemptLine(std::string& out, const UuidAttempt& a) {
@@ -178,14 +178,14 @@ void appendFoundText(std::string& out, const UuidAttempt& found) {
   }
   out += "\n";
   if (found.located) {
-    const smbios::TableLocation& l = found.location;
+    const probes::TableLocation& l = found.location;
     out += std::string("  Entry point:  ") + entryPointName(l.kind) + ", SMBIOS " +
            versionText(l.kind, l.version);
     if (l.declaredVersion != l.version)
       out += " (the entry point says " + versionText(l.kind, l.declaredVersion) +
              ", a known firmware slip, read as " + versionText(l.kind, l.version) + ")";
     out += "\n";
-    if ((l.flags & smbios::kTableInFile) != 0)
+    if ((l.flags & probes::kTableInFile) != 0)
       out += "  Table:        " + std::to_string(l.length) + " bytes in the file\n";
     else
       out += "  Table:        " + std::to_string(l.length) + " bytes at " + hex(l.address) + "\n";
@@ -215,7 +215,7 @@ void jsonHexOrNull(report::JsonWriter& w, bool present, std::uint64_t value) {
 
 void writeLocationJson(report::JsonWriter& w, const UuidAttempt& found) {
   using namespace report;
-  const smbios::TableLocation& l = found.location;
+  const probes::TableLocation& l = found.location;
   jsonKey(w, "entry_point");
   jsonBeginObject(w);
   jsonKey(w, "type");
@@ -228,7 +228,7 @@ void writeLocationJson(report::JsonWriter& w, const UuidAttempt& found) {
   jsonKey(w, "table");
   jsonBeginObject(w);
   jsonKey(w, "address");
-  jsonHexOrNull(w, (l.flags & smbios::kTableInFile) == 0, l.address);
+  jsonHexOrNull(w, (l.flags & probes::kTableInFile) == 0, l.address);
   jsonKey(w, "length");
   jsonInt(w, l.length);
   jsonEndObject(w);

@@ -12,28 +12,28 @@ namespace inspect {
 
 void gatherReport(InspectReport& report, const InspectSources& sources) {
   report.root = ::geteuid() == 0;
-  report.uuidResult = smbios::readSystemUUID(report.uuid, sources.smbios, &report.uuidSeen);
+  report.uuidResult = probes::readSystemUUID(report.uuid, sources.smbios, &report.uuidSeen);
   // The report says what went wrong; the probes' own messages would only
   // repeat it out of place.
-  LegacyIdAccess legacy = sources.legacy;
+  probes::LegacyIdAccess legacy = sources.legacy;
   legacy.printMessages = false;
   legacy.scan.printMessages = false;
-  report.legacyLength = snprintLegacySystemId(
+  report.legacyLength = probes::snprintLegacySystemId(
       report.legacy.data(), static_cast<int>(report.legacy.size()), legacy, &report.legacySeen);
   if (report.legacySeen.cardFound)
-    describeInterface(report.legacySeen.card.data(), sources.legacy.scan,
-                      report.legacySeen.details);
-  environment::detectEnvironment(report.environment, sources.environment);
+    probes::describeInterface(report.legacySeen.card.data(), sources.legacy.scan,
+                              report.legacySeen.details);
+  probes::detectEnvironment(report.environment, sources.environment);
 }
 
 Stability reportStability(const InspectReport& r) {
   return assessStability(r.environment, r.uuidResult == 0, r.legacySeen,
-                         r.uuidResult == 0 && r.legacyLength == kLegacySystemIdLength);
+                         r.uuidResult == 0 && r.legacyLength == probes::kLegacySystemIdLength);
 }
 
 bool tokenWouldBeMade(const InspectReport& r, TokenFields& fields) {
   // The same test orlim makes before it seals a record.
-  if (!r.root || r.uuidResult != 0 || r.legacyLength != kLegacySystemIdLength) return false;
+  if (!r.root || r.uuidResult != 0 || r.legacyLength != probes::kLegacySystemIdLength) return false;
   fields = TokenFields{};
   fields.version = kTokenRecordVersion;
   fields.uuid = r.uuid;

@@ -11,7 +11,7 @@
 
 namespace inspect {
 
-using smbios::AttemptOutcome;
+using probes::AttemptOutcome;
 
 namespace {
 
@@ -39,8 +39,8 @@ bool permissionDenied(const InspectReport& r) {
 }
 
 void appendLegacyText(std::string& out, const InspectReport& r) {
-  const LegacyIdObservation& l = r.legacySeen;
-  if (r.legacyLength != kLegacySystemIdLength) {
+  const probes::LegacyIdObservation& l = r.legacySeen;
+  if (r.legacyLength != probes::kLegacySystemIdLength) {
     out += "  Legacy ID:    " + report::escapeText(r.legacy.data()) +
            " (the stand-in when no card address can be read; orlim makes no token with it)\n";
     return;
@@ -51,8 +51,8 @@ void appendLegacyText(std::string& out, const InspectReport& r) {
   out += "  Legacy ID:    " + std::string(r.legacy.data()) + "\n";
   out += "    " + tokenPart(r) + ": address bytes 2 to 5 (" + bytes +
          ") plus 12, 03, 06 and 02;\n              these 8 characters go into the token\n";
-  out += "    " + cpuPart(r) + ": low 32 bits of the CPU signature (" + cpuSignatureDescription() +
-         ");\n              not in the token\n";
+  out += "    " + cpuPart(r) + ": low 32 bits of the CPU signature (" +
+         probes::cpuSignatureDescription() + ");\n              not in the token\n";
 }
 
 void appendTokenText(std::string& out, const InspectReport& r) {
@@ -81,7 +81,7 @@ void appendTokenText(std::string& out, const InspectReport& r) {
 
 // What would change the parts that were read; nothing when none was.
 void appendChangesText(std::string& out, const InspectReport& r, const Stability& s) {
-  const LegacyIdObservation& l = r.legacySeen;
+  const probes::LegacyIdObservation& l = r.legacySeen;
   const bool uuidRead = r.uuidResult == 0;
   std::string changes;
   if (uuidRead) {
@@ -102,8 +102,9 @@ void appendChangesText(std::string& out, const InspectReport& r, const Stability
   if (l.cardFound) {
     if (!changes.empty()) changes += "; ";
     changes += "replacing the card " + report::escapeText(l.card.data()) + " or renaming it";
-    if (l.source == AddressSource::kCurrent) changes += ", or setting another address on it";
-    if (l.source == AddressSource::kIpv4) changes += ", or giving it another IPv4 address";
+    if (l.source == probes::AddressSource::kCurrent)
+      changes += ", or setting another address on it";
+    if (l.source == probes::AddressSource::kIpv4) changes += ", or giving it another IPv4 address";
     changes +=
         "; adding a card that the naming rules rank earlier (\"ath\" names, then \"eth\" "
         "names, then byte order)";
@@ -140,7 +141,7 @@ void writeIdentityJson(report::JsonWriter& w, const InspectReport& r) {
   jsonKey(w, "cpu_signature");
   jsonString(w, signature);
   jsonKey(w, "cpu_signature_kind");
-  jsonString(w, cpuSignatureId());
+  jsonString(w, probes::cpuSignatureId());
   jsonKey(w, "root");
   jsonBool(w, r.root);
   jsonKey(w, "token_fields");

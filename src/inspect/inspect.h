@@ -18,19 +18,19 @@ struct InspectReport {
   bool root = false;  // orlim runs only for root; others get no token
   std::array<std::uint8_t, kTokenUuidSize> uuid{};
   int uuidResult = -2;
-  smbios::UuidObservation uuidSeen;
-  std::array<char, kLegacySystemIdLength + 1> legacy{};
+  probes::UuidObservation uuidSeen;
+  std::array<char, probes::kLegacySystemIdLength + 1> legacy{};
   int legacyLength = 0;
-  LegacyIdObservation legacySeen;
-  environment::Findings environment;
+  probes::LegacyIdObservation legacySeen;
+  probes::EnvironmentFindings environment;
 };
 
 // What an inspection reads: the paths and kernel access of the probes, the
 // fixed ones unless a test says otherwise.
 struct InspectSources {
-  smbios::SmbiosPaths smbios;
-  LegacyIdAccess legacy;
-  environment::EnvironmentAccess environment;
+  probes::SmbiosPaths smbios;
+  probes::LegacyIdAccess legacy;
+  probes::EnvironmentAccess environment;
 };
 
 // Runs both probes, each once, as orlim does: the UUID first, then the

@@ -15,12 +15,12 @@ using report::EnumName;
 
 namespace {
 
-constexpr std::array<EnumName<AddressSource>, 3> kAddressSourceNames{{
+constexpr std::array<EnumName<probes::AddressSource>, 3> kAddressSourceNames{{
     // The card's word for it: whether a maker or software gave it is the
     // stability line's to say.
-    {AddressSource::kPermanent, "permanent", "the address the card reports as permanent"},
-    {AddressSource::kCurrent, "current", "its current address"},
-    {AddressSource::kIpv4, "ipv4", "its first IPv4 address"},
+    {probes::AddressSource::kPermanent, "permanent", "the address the card reports as permanent"},
+    {probes::AddressSource::kCurrent, "current", "its current address"},
+    {probes::AddressSource::kIpv4, "ipv4", "its first IPv4 address"},
 }};
 static_assert(report::enumIdsWellFormed(kAddressSourceNames));
 
@@ -67,41 +67,42 @@ struct Place {
 };
 
 // The directory's own entries are in the listing but are no interfaces.
-bool isDirectoryEntry(const ScannedInterface& seen) {
+bool isDirectoryEntry(const probes::ScannedInterface& seen) {
   return std::strcmp(seen.name.data(), ".") == 0 || std::strcmp(seen.name.data(), "..") == 0;
 }
 
 // The chosen card's line in the scan, matched by the name the scan handed on.
-bool isChosen(const LegacyIdObservation& l, const ScannedInterface& seen) {
+bool isChosen(const probes::LegacyIdObservation& l, const probes::ScannedInterface& seen) {
   return l.cardFound && std::strncmp(seen.name.data(), l.card.data(), l.card.size() - 1) == 0;
 }
 
 // Where the scan's own finding puts an interface; chosenSeen carries over
 // the list, as only the first line of the chosen name is the chosen one.
-Place placeInterface(const LegacyIdObservation& l, const ScannedInterface& seen, bool& chosenSeen) {
+Place placeInterface(const probes::LegacyIdObservation& l, const probes::ScannedInterface& seen,
+                     bool& chosenSeen) {
   if (!chosenSeen && isChosen(l, seen)) {
     chosenSeen = true;
     return {Placement::kChosen,
-            seen.kind == InterfaceKind::kCard ? Reason::kFirstCard : Reason::kStandIn};
+            seen.kind == probes::InterfaceKind::kCard ? Reason::kFirstCard : Reason::kStandIn};
   }
   switch (seen.kind) {
-    case InterfaceKind::kFilteredOut:
+    case probes::InterfaceKind::kFilteredOut:
       switch (seen.filter) {
-        case NameFilter::kLoopback:
+        case probes::NameFilter::kLoopback:
           return {Placement::kPassedOver, Reason::kLoopback};
-        case NameFilter::kHidden:
+        case probes::NameFilter::kHidden:
           return {Placement::kPassedOver, Reason::kHidden};
-        case NameFilter::kDummy:
+        case probes::NameFilter::kDummy:
           return {Placement::kPassedOver, Reason::kDummy};
-        case NameFilter::kPasses:
+        case probes::NameFilter::kPasses:
           break;
       }
       return {Placement::kPassedOver, Reason::kFiltered};
-    case InterfaceKind::kNoAddress:
+    case probes::InterfaceKind::kNoAddress:
       return {Placement::kPassedOver, Reason::kNoAddress};
-    case InterfaceKind::kNoDevice:
+    case probes::InterfaceKind::kNoDevice:
       return {Placement::kPassedOver, Reason::kNoDevice};
-    case InterfaceKind::kCard:
+    case probes::InterfaceKind::kCard:
       break;
   }
   return {Placement::kPassedOver, l.cardFound ? Reason::kRankedAfter : Reason::kCard};
@@ -109,14 +110,14 @@ Place placeInterface(const LegacyIdObservation& l, const ScannedInterface& seen,
 
 // The reason as a person reads it: the chosen card named where it ranks
 // another after it.
-std::string reasonText(const LegacyIdObservation& l, Reason reason) {
+std::string reasonText(const probes::LegacyIdObservation& l, Reason reason) {
   if (reason != Reason::kRankedAfter) return std::string(report::enumPhrase(kReasonNames, reason));
   std::string text = "ranked after ";
   report::appendTextEscaped(text, l.card.data());
   return text + " by the naming rules";
 }
 
-std::string macText(const std::array<std::uint8_t, kMacAddressSize>& a) {
+std::string macText(const std::array<std::uint8_t, probes::kMacAddressSize>& a) {
   char text[18];
   std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4],
                 a[5]);
@@ -124,20 +125,20 @@ std::string macText(const std::array<std::uint8_t, kMacAddressSize>& a) {
 }
 
 void jsonMacOrNull(report::JsonWriter& w, bool present,
-                   const std::array<std::uint8_t, kMacAddressSize>& a) {
+                   const std::array<std::uint8_t, probes::kMacAddressSize>& a) {
   report::jsonStringIf(w, present, macText(a));
 }
 
-void appendInterfaceList(std::string& out, const LegacyIdObservation& l) {
+void appendInterfaceList(std::string& out, const probes::LegacyIdObservation& l) {
   if (!l.scan.listed) {
-    out += std::string("  The interface list ") + kClassNetRoot + " could not be read";
+    out += std::string("  The interface list ") + probes::kClassNetRoot + " could not be read";
     if (l.scan.error != 0) out += std::string(" (") + std::strerror(l.scan.error) + ")";
     out += ".\n";
     return;
   }
   out += "  Interfaces, in the order the scan considers them:\n";
   bool chosenSeen = false;
-  for (const ScannedInterface& seen : l.scan.scanned()) {
+  for (const probes::ScannedInterface& seen : l.scan.scanned()) {
     if (isDirectoryEntry(seen)) continue;
     const Place p = placeInterface(l, seen, chosenSeen);
     report::appendWrapped(out, "    ",
@@ -151,9 +152,9 @@ void appendInterfaceList(std::string& out, const LegacyIdObservation& l) {
            " more interfaces not listed: no memory to keep them)\n";
 }
 
-void appendAddressText(std::string& out, const LegacyIdObservation& l) {
+void appendAddressText(std::string& out, const probes::LegacyIdObservation& l) {
   switch (l.source) {
-    case AddressSource::kPermanent:
+    case probes::AddressSource::kPermanent:
       out += "  Address:      " + macText(l.address) + ", ";
       out += report::enumPhrase(kAddressSourceNames, l.source);
       out += "\n";
@@ -162,17 +163,17 @@ void appendAddressText(std::string& out, const LegacyIdObservation& l) {
                (l.current == l.permanent ? ", the same\n"
                                          : ", differs from the permanent one (not used)\n");
       break;
-    case AddressSource::kCurrent:
+    case probes::AddressSource::kCurrent:
       out += "  Address:      " + macText(l.address) + ", ";
       out += report::enumPhrase(kAddressSourceNames, l.source);
       out += " (the card gives no permanent one)\n";
       break;
-    case AddressSource::kIpv4:
+    case probes::AddressSource::kIpv4:
       out += "  Address:      ";
       out += report::enumPhrase(kAddressSourceNames, l.source);
       out += " (no hardware address answered), in bytes 2 to 5\n";
       break;
-    case AddressSource::kNone:
+    case probes::AddressSource::kNone:
       out += "  Address:      none could be read (no hardware address and no IPv4 address)\n";
       break;
   }
@@ -181,7 +182,7 @@ void appendAddressText(std::string& out, const LegacyIdObservation& l) {
 }  // namespace
 
 void appendNetworkText(std::string& out, const InspectReport& r, const Stability& stability) {
-  const LegacyIdObservation& l = r.legacySeen;
+  const probes::LegacyIdObservation& l = r.legacySeen;
   out += "Network card\n";
   appendInterfaceList(out, l);
   if (!l.cardFound) {
@@ -196,12 +197,12 @@ void appendNetworkText(std::string& out, const InspectReport& r, const Stability
 
 void writeNetworkJson(report::JsonWriter& w, const InspectReport& r) {
   using namespace report;
-  const LegacyIdObservation& l = r.legacySeen;
+  const probes::LegacyIdObservation& l = r.legacySeen;
   jsonBeginObject(w);
   jsonKey(w, "card");
   jsonStringOrNull(w, l.cardFound ? l.card.data() : nullptr);
   jsonKey(w, "address_source");
-  jsonStringIf(w, l.source != AddressSource::kNone, enumId(kAddressSourceNames, l.source));
+  jsonStringIf(w, l.source != probes::AddressSource::kNone, enumId(kAddressSourceNames, l.source));
   jsonKey(w, "permanent_address");
   jsonMacOrNull(w, l.permanentFound, l.permanent);
   jsonKey(w, "current_address");
@@ -216,7 +217,7 @@ void writeNetworkJson(report::JsonWriter& w, const InspectReport& r) {
   jsonKey(w, "interfaces");
   jsonBeginArray(w);
   bool chosenSeen = false;
-  for (const ScannedInterface& seen : l.scan.scanned()) {
+  for (const probes::ScannedInterface& seen : l.scan.scanned()) {
     if (isDirectoryEntry(seen)) continue;
     const Place p = placeInterface(l, seen, chosenSeen);
     jsonBeginObject(w);

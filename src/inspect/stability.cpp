@@ -4,11 +4,11 @@
 
 namespace inspect {
 
-using environment::Container;
-using environment::Findings;
-using environment::Hypervisor;
+using probes::Container;
+using probes::EnvironmentFindings;
+using probes::Hypervisor;
 
-const char* hypervisorPrefixOwner(std::span<const std::uint8_t, kMacAddressSize> address) {
+const char* hypervisorPrefixOwner(std::span<const std::uint8_t, probes::kMacAddressSize> address) {
   static constexpr struct {
     std::uint8_t prefix[3];
     const char* owner;
@@ -45,9 +45,10 @@ bool virtualDriver(const char* driver) {
   return false;
 }
 
-CardStability cardLifetime(const Findings& env, const LegacyIdObservation& l, const char*& owner) {
-  if (!l.cardFound || l.source == AddressSource::kNone) return CardStability::kNone;
-  const InterfaceDetails& d = l.details;
+CardStability cardLifetime(const EnvironmentFindings& env, const probes::LegacyIdObservation& l,
+                           const char*& owner) {
+  if (!l.cardFound || l.source == probes::AddressSource::kNone) return CardStability::kNone;
+  const probes::InterfaceDetails& d = l.details;
   if (d.virtualFunction) return CardStability::kVirtualFunction;
   const bool inContainer = env.container != Container::kNone;
   // The driver answers from the container's own network; sysfs may be the
@@ -56,21 +57,22 @@ CardStability cardLifetime(const Findings& env, const LegacyIdObservation& l, co
   // Inside a container the runtime makes the interface (a veth end) and
   // its address anew at every start, whatever address it is.
   if (inContainer && madeBySoftware) return CardStability::kContainerVirtual;
-  if (l.source == AddressSource::kIpv4) return CardStability::kIpv4;
+  if (l.source == probes::AddressSource::kIpv4) return CardStability::kIpv4;
   if ((owner = hypervisorPrefixOwner(l.address)) != nullptr)
     return CardStability::kHypervisorPrefix;
-  if (l.source == AddressSource::kCurrent && d.addressAssignType == kAddressAssignRandom)
+  if (l.source == probes::AddressSource::kCurrent &&
+      d.addressAssignType == probes::kAddressAssignRandom)
     return CardStability::kRandomAddress;
   if (locallyAdministered(l.address)) return CardStability::kLocallyAdministered;
   if (madeBySoftware) return CardStability::kVirtualInterface;
-  if (l.source == AddressSource::kCurrent) return CardStability::kCurrentOnly;
+  if (l.source == probes::AddressSource::kCurrent) return CardStability::kCurrentOnly;
   return CardStability::kPermanent;
 }
 
 }  // namespace
 
-Stability assessStability(const Findings& env, bool uuidFound, const LegacyIdObservation& legacy,
-                          bool tokenMade) {
+Stability assessStability(const EnvironmentFindings& env, bool uuidFound,
+                          const probes::LegacyIdObservation& legacy, bool tokenMade) {
   Stability s;
   const bool inContainer = env.container != Container::kNone;
   const bool inVm = env.hypervisor != Hypervisor::kNone;
@@ -80,7 +82,7 @@ Stability assessStability(const Findings& env, bool uuidFound, const LegacyIdObs
     s.uuid = UuidStability::kContainerHost;
   else if (inVm)
     s.uuid = UuidStability::kHypervisor;
-  else if (env.kind == environment::Kind::kUnknown)
+  else if (env.kind == probes::EnvironmentKind::kUnknown)
     s.uuid = UuidStability::kUnknownEnvironment;
   else
     s.uuid = UuidStability::kFirmware;

@@ -104,16 +104,16 @@ struct Stability {
 };
 
 // The hypervisor maker whose prefix (OUI) starts the address, or null.
-const char* hypervisorPrefixOwner(std::span<const std::uint8_t, kMacAddressSize> address);
+const char* hypervisorPrefixOwner(std::span<const std::uint8_t, probes::kMacAddressSize> address);
 
 // Bit 0x02 of the first byte: an address not from a maker's block.
-inline bool locallyAdministered(std::span<const std::uint8_t, kMacAddressSize> address) {
+inline bool locallyAdministered(std::span<const std::uint8_t, probes::kMacAddressSize> address) {
   return (address[0] & 0x02) != 0;
 }
 
 // tokenMade: the UUID and a full legacy identifier were read, as orlim
 // needs them for a token (root aside).
-Stability assessStability(const environment::Findings& environment, bool uuidFound,
-                          const LegacyIdObservation& legacy, bool tokenMade);
+Stability assessStability(const probes::EnvironmentFindings& environment, bool uuidFound,
+                          const probes::LegacyIdObservation& legacy, bool tokenMade);
 
 }  // namespace inspect

@@ -9,9 +9,13 @@
 
 #include <cstdint>
 
+namespace probes {
+
 std::int64_t getCpuSignature();
 
 // What the signature is on this architecture, for a report: a short phrase
 // ("CPUID leaves 0 to 4") and a stable identifier ("cpuid-leaves-0-4").
 const char* cpuSignatureDescription();
 const char* cpuSignatureId();
+
+}  // namespace probes

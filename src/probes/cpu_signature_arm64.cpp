@@ -21,6 +21,8 @@
 #error "cpu_signature_arm64.cpp is for aarch64 builds only"
 #endif
 
+namespace probes {
+
 #ifndef HWCAP_CPUID
 #define HWCAP_CPUID (1 << 11)
 #endif
@@ -83,3 +85,5 @@ std::int64_t getCpuSignature() { return getCpuSignature(kMidrPath, readMidrRegis
 
 const char* cpuSignatureDescription() { return "MIDR_EL1 of CPU 0"; }
 const char* cpuSignatureId() { return "midr-el1"; }
+
+}  // namespace probes

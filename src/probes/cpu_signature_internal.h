@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace probes {
+
 // Runs read() on CPU 0 and returns its result. Pinned so that every run reads
 // the same processor's answer (on big.LITTLE parts the cores differ). If the
 // thread may not run on CPU 0, read() runs wherever it is. The thread's
@@ -66,3 +68,5 @@ std::int64_t getCpuSignature(const char* midrPath, MidrFunction readMidr);
 #else
 #error "no processor signature for this architecture"
 #endif
+
+}  // namespace probes

@@ -5,6 +5,8 @@
 #include "probes/cpu_signature.h"
 #include "probes/cpu_signature_internal.h"
 
+namespace probes {
+
 #if !defined(__x86_64__) && !defined(__i386__)
 #error "cpu_signature_x86.cpp is for x86 builds only"
 #endif
@@ -35,3 +37,5 @@ std::int64_t getCpuSignature() { return getCpuSignature(executeCpuid); }
 
 const char* cpuSignatureDescription() { return "CPUID leaves 0 to 4"; }
 const char* cpuSignatureId() { return "cpuid-leaves-0-4"; }
+
+}  // namespace probes

@@ -16,7 +16,7 @@
 #include "probes/environment_internal.h"
 #include "probes/smbios_io.h"
 
-namespace environment {
+namespace probes {
 namespace {
 
 // --- Reading ------------------------------------------------------------------
@@ -51,7 +51,7 @@ std::size_t wholeCharacterEnd(const char* text, std::size_t length) {
 // never a FIFO or a device. The descriptor, or -errno.
 int openSignalFile(const char* path) {
   struct stat status;
-  const int fd = smbios::openFirmwareFile(path, status);
+  const int fd = openFirmwareFile(path, status);
   if (fd < 0) return fd;
   if (!S_ISREG(status.st_mode)) {
     ::close(fd);
@@ -186,7 +186,7 @@ bool contains(std::string_view text, std::string_view part) {
 
 class EvidenceList {
  public:
-  explicit EvidenceList(Findings& findings) : v_(findings) {}
+  explicit EvidenceList(EnvironmentFindings& findings) : v_(findings) {}
   // Adds one signal; returns its index, or -1 when the list is full.
   int add(Signal signal, SignalState state, std::string_view value,
           Hypervisor hypervisor = Hypervisor::kNone, Container container = Container::kNone) {
@@ -209,7 +209,7 @@ class EvidenceList {
   }
 
  private:
-  Findings& v_;
+  EnvironmentFindings& v_;
 };
 
 struct Pick {
@@ -288,7 +288,7 @@ Pick decideDmi(const Signals& s, EvidenceList& list, bool& anyRead) {
   return pick;
 }
 
-void decideHypervisor(const Signals& s, EvidenceList& list, Findings& v, bool& anyRead) {
+void decideHypervisor(const Signals& s, EvidenceList& list, EnvironmentFindings& v, bool& anyRead) {
   bool hyperv = false;
   int hypervIndex = -1;
   int otherIndex = -1;
@@ -384,7 +384,7 @@ void decideHypervisor(const Signals& s, EvidenceList& list, Findings& v, bool& a
   if (otherIndex >= 0) return finish(Hypervisor::kOther, otherIndex);
 }
 
-void decideContainer(const Signals& s, EvidenceList& list, Findings& v) {
+void decideContainer(const Signals& s, EvidenceList& list, EnvironmentFindings& v) {
   const auto finish = [&](Container c, int index) {
     v.container = c;
     list.decide(index);
@@ -641,12 +641,12 @@ void gatherSignals(Signals& s, const EnvironmentAccess& access) {
     std::snprintf(path.data(), path.size(), "%s%s", p.dmiId, f.name);
     readText(path.data(), f.signal);
   }
-  std::size_t length = smbios::kMaxTableLength;
-  smbios::ByteBuffer table;
-  const int loaded = smbios::loadFileBytes(p.smbiosTable, length, table);
+  std::size_t length = kMaxTableLength;
+  ByteBuffer table;
+  const int loaded = loadFileBytes(p.smbiosTable, length, table);
   if (loaded == 0) {
     s.smbiosTable = SignalState::kPresent;
-    smbios::findFirmwareStrings(smbios::ByteView(table.get(), length), 0, 0, s.tableStrings);
+    findFirmwareStrings(ByteView(table.get(), length), 0, 0, s.tableStrings);
   } else {
     s.smbiosTable = stateFromErrno(-loaded);
   }
@@ -697,8 +697,8 @@ void gatherSignals(Signals& s, const EnvironmentAccess& access) {
   readRootMount(p.mountinfo, s.rootMount);
 }
 
-void decideEnvironment(const Signals& s, Findings& v) {
-  v = Findings{};
+void decideEnvironment(const Signals& s, EnvironmentFindings& v) {
+  v = EnvironmentFindings{};
   EvidenceList list(v);
   bool anyRead = false;
   decideHypervisor(s, list, v, anyRead);
@@ -707,23 +707,23 @@ void decideEnvironment(const Signals& s, Findings& v) {
   const bool vm = v.hypervisor != Hypervisor::kNone;
   const bool container = v.container != Container::kNone;
   if (vm && container)
-    v.kind = Kind::kContainerInVm;
+    v.kind = EnvironmentKind::kContainerInVm;
   else if (vm)
-    v.kind = Kind::kVm;
+    v.kind = EnvironmentKind::kVm;
   else if (container)
-    v.kind = Kind::kContainer;
+    v.kind = EnvironmentKind::kContainer;
   else
-    v.kind = anyRead ? Kind::kBareMetal : Kind::kUnknown;
+    v.kind = anyRead ? EnvironmentKind::kBareMetal : EnvironmentKind::kUnknown;
 }
 
-void detectEnvironment(Findings& findings, const EnvironmentAccess& access) {
+void detectEnvironment(EnvironmentFindings& findings, const EnvironmentAccess& access) {
   Signals signals;
   gatherSignals(signals, access);
   decideEnvironment(signals, findings);
 }
 
-void detectEnvironment(Findings& findings) {
+void detectEnvironment(EnvironmentFindings& findings) {
   detectEnvironment(findings, EnvironmentAccess{});
 }
 
-}  // namespace environment
+}  // namespace probes

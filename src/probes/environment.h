@@ -19,7 +19,7 @@
 #include "probes/cpu_signature_internal.h"  // the CPUID a test replaces
 #endif
 
-namespace environment {
+namespace probes {
 
 // Named as systemd-detect-virt names them.
 enum class Hypervisor : std::uint8_t {
@@ -101,7 +101,7 @@ inline constexpr std::array<EnumName<Container>, 13> kContainerNames{{
 static_assert(enumIdsWellFormed(kContainerNames));
 static_assert(enumTableComplete(kContainerNames, Container::kOther));
 
-enum class Kind : std::uint8_t {
+enum class EnvironmentKind : std::uint8_t {
   kUnknown,  // no signal of a hypervisor could be read at all
   kBareMetal,
   kVm,
@@ -109,15 +109,15 @@ enum class Kind : std::uint8_t {
   kContainerInVm,
 };
 
-inline constexpr std::array<EnumName<Kind>, 5> kKindNames{{
-    {Kind::kUnknown, "unknown", "unknown (no signal of a hypervisor could be read)"},
-    {Kind::kBareMetal, "bare-metal", "bare metal"},
-    {Kind::kVm, "vm", "virtual machine"},
-    {Kind::kContainer, "container", "container"},
-    {Kind::kContainerInVm, "container-in-vm", "container in a virtual machine"},
+inline constexpr std::array<EnumName<EnvironmentKind>, 5> kEnvironmentKindNames{{
+    {EnvironmentKind::kUnknown, "unknown", "unknown (no signal of a hypervisor could be read)"},
+    {EnvironmentKind::kBareMetal, "bare-metal", "bare metal"},
+    {EnvironmentKind::kVm, "vm", "virtual machine"},
+    {EnvironmentKind::kContainer, "container", "container"},
+    {EnvironmentKind::kContainerInVm, "container-in-vm", "container in a virtual machine"},
 }};
-static_assert(enumIdsWellFormed(kKindNames));
-static_assert(enumTableComplete(kKindNames, Kind::kContainerInVm));
+static_assert(enumIdsWellFormed(kEnvironmentKindNames));
+static_assert(enumTableComplete(kEnvironmentKindNames, EnvironmentKind::kContainerInVm));
 
 // The signals, each one place to look.
 enum class Signal : std::uint8_t {
@@ -187,13 +187,13 @@ enum class SignalState : std::uint8_t {
   kUnreadable,  // there, but refused to this reader: unknown
 };
 
-inline constexpr std::array<EnumName<SignalState>, 3> kStateNames{{
+inline constexpr std::array<EnumName<SignalState>, 3> kSignalStateNames{{
     {SignalState::kAbsent, "absent", "absent"},
     {SignalState::kPresent, "present", "present"},
     {SignalState::kUnreadable, "unreadable", "unknown (this user may not read it)"},
 }};
-static_assert(enumIdsWellFormed(kStateNames));
-static_assert(enumTableComplete(kStateNames, SignalState::kUnreadable));
+static_assert(enumIdsWellFormed(kSignalStateNames));
+static_assert(enumTableComplete(kSignalStateNames, SignalState::kUnreadable));
 
 inline constexpr std::size_t kEvidenceValueSize = 128;
 
@@ -208,8 +208,8 @@ struct Evidence {
 };
 
 // What the environment probe found: where it runs, and the signals that say so.
-struct Findings {
-  Kind kind = Kind::kUnknown;
+struct EnvironmentFindings {
+  EnvironmentKind kind = EnvironmentKind::kUnknown;
   Hypervisor hypervisor = Hypervisor::kNone;
   Container container = Container::kNone;
   // Whether $container of PID 1 could not be read (not root, no container
@@ -225,7 +225,7 @@ struct Findings {
 struct EnvironmentPaths {
   // The kernel's DMI strings; /sys/class/dmi/id links here. Ends with '/'.
   const char* dmiId = "/sys/devices/virtual/dmi/id/";
-  const char* smbiosTable = smbios::kSysfsTablePath;
+  const char* smbiosTable = kSysfsTablePath;
   const char* procXen = "/proc/xen";
   const char* xenCapabilities = "/proc/xen/capabilities";
   const char* hypervisorType = "/sys/hypervisor/type";
@@ -254,7 +254,7 @@ struct EnvironmentAccess {
 };
 
 // Gathers the signals and decides: from the fixed places, or through access.
-void detectEnvironment(Findings& findings);
-void detectEnvironment(Findings& findings, const EnvironmentAccess& access);
+void detectEnvironment(EnvironmentFindings& findings);
+void detectEnvironment(EnvironmentFindings& findings, const EnvironmentAccess& access);
 
-}  // namespace environment
+}  // namespace probes

@@ -13,7 +13,7 @@
 #include "probes/environment.h"
 #include "probes/smbios_parse.h"
 
-namespace environment {
+namespace probes {
 
 // One file's answer.
 struct TextSignal {
@@ -32,7 +32,7 @@ struct Signals {
   TextSignal boardVendor;
   TextSignal biosVendor;
   SignalState smbiosTable = SignalState::kAbsent;  // the tables themselves (root only)
-  smbios::FirmwareStrings tableStrings;
+  FirmwareStrings tableStrings;
   SignalState procXen = SignalState::kAbsent;
   bool xenControlDomain = false;  // "control_d" in /proc/xen/capabilities
   TextSignal hypervisorType;
@@ -54,7 +54,7 @@ struct Signals {
 };
 
 void gatherSignals(Signals& signals, const EnvironmentAccess& access);
-void decideEnvironment(const Signals& signals, Findings& findings);
+void decideEnvironment(const Signals& signals, EnvironmentFindings& findings);
 
 // --- The tables ---------------------------------------------------------------
 
@@ -76,4 +76,4 @@ Container containerFromCgroupLine(std::string_view line);
 // point is "/".
 bool rootMountType(std::string_view line, std::string_view& type);
 
-}  // namespace environment
+}  // namespace probes

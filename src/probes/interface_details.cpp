@@ -18,6 +18,8 @@
 #include "common/unique_fd.h"
 #include "probes/netscan_internal.h"
 
+namespace probes {
+
 void describeInterface(const char* name, const NetAccess& access, InterfaceDetails& details) {
   details = InterfaceDetails{};
   details.described = true;
@@ -50,3 +52,5 @@ void describeInterface(const char* name, const NetAccess& access, InterfaceDetai
     std::snprintf(details.driver.data(), details.driver.size(), "%.*s",
                   static_cast<int>(::strnlen(info.driver, sizeof info.driver)), info.driver);
 }
+
+}  // namespace probes

@@ -12,6 +12,8 @@
 
 #include "common/owner.h"
 
+namespace probes {
+
 namespace {
 
 constexpr const char kFallbackId[] = "1234567890";
@@ -112,3 +114,5 @@ int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access,
 int snprintLegacySystemId(char* buffer, int size) {
   return snprintLegacySystemId(buffer, size, LegacyIdAccess{});
 }
+
+}  // namespace probes

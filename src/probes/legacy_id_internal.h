@@ -11,6 +11,8 @@
 #include "probes/legacy_id_watched.h"
 #include "probes/netscan.h"
 
+namespace probes {
+
 // "%02X%02X%02X%02X%08X": address bytes 2 to 5 plus 0x12, 3, 6 and 2 (each
 // wrapping within a byte), then the signature's low 32 bits. Returns
 // snprintf's result, always 16. A negative size counts as 0.
@@ -22,3 +24,5 @@ int formatLegacySystemId(char* buffer, int size,
 // bytes 2 to 5 (first octet in byte 2). Returns 0, or -1 (address then
 // means nothing).
 int getIpv4AddressBytes(const char* name, MacAddressSpan address);
+
+}  // namespace probes

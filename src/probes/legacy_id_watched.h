@@ -10,6 +10,8 @@
 #include "probes/legacy_id.h"
 #include "probes/netscan_watched.h"
 
+namespace probes {
+
 // What snprintLegacySystemId talks to: the scan and the address queries on
 // the chosen card can be given different kernel access, so a test can make
 // the card "change" between the two, as it may on a live machine.
@@ -46,3 +48,5 @@ struct LegacyIdObservation {
 
 int snprintLegacySystemId(char* buffer, int size, const LegacyIdAccess& access,
                           LegacyIdObservation* observation = nullptr);
+
+}  // namespace probes

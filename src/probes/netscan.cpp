@@ -19,6 +19,8 @@
 #include "common/owner.h"
 #include "common/unique_fd.h"
 
+namespace probes {
+
 namespace {
 
 // ethtool_perm_addr is a header with a flexible data array; the request is
@@ -239,3 +241,5 @@ int getNetworkInterfaces(char*** names) { return getNetworkInterfaces(names, Net
 int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer) {
   return getFirstNetworkInterface(buffer, NetAccess{});
 }
+
+}  // namespace probes

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <span>
 
+namespace probes {
+
 // The interface directory, with the trailing slash the path building relies on.
 inline constexpr const char* kClassNetRoot = "/sys/class/net/";
 // getFirstNetworkInterface's buffer: up to 31 characters and a zero byte.
@@ -50,3 +52,5 @@ int getNetworkInterfaces(char*** names);
 // characters). Returns 0, or -1 with buffer untouched when the scan failed or
 // found nothing.
 int getFirstNetworkInterface(std::span<char, kInterfaceNameBufferSize> buffer);
+
+}  // namespace probes

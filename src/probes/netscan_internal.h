@@ -7,6 +7,8 @@
 #include "probes/netscan.h"
 #include "probes/netscan_watched.h"
 
+namespace probes {
+
 // scandir ordering: "ath" names first, then "eth" names, then everything in
 // byte order (bytes compared as unsigned). Only the first three characters
 // decide the groups.
@@ -28,3 +30,5 @@ InterfaceKind classifyInterface(const char* name, const NetAccess& access);
 PermanentMacResult getPermanentMacAddress(const char* name, MacAddressSpan address,
                                           const NetAccess& access);
 int getCurrentMacAddress(const char* name, MacAddressSpan address, const NetAccess& access);
+
+}  // namespace probes

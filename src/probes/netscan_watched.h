@@ -15,6 +15,8 @@
 #include "common/owner.h"
 #include "probes/netscan.h"
 
+namespace probes {
+
 using SocketFunction = int (*)(int domain, int type, int protocol);
 using IoctlFunction = int (*)(int fd, unsigned long request, void* argument);
 
@@ -91,3 +93,5 @@ struct InterfaceDetails {
 };
 inline constexpr int kAddressAssignRandom = 1;  // NET_ADDR_RANDOM
 void describeInterface(const char* name, const NetAccess& access, InterfaceDetails& details);
+
+}  // namespace probes

@@ -11,7 +11,7 @@
 #include "common/owner.h"
 #include "probes/smbios_internal.h"
 
-namespace smbios {
+namespace probes {
 namespace {
 
 // --- Recording, for a watched run only ---------------------------------------
@@ -335,8 +335,6 @@ int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* obs
   return finish(0);
 }
 
-}  // namespace smbios
+int readSystemUUID(std::span<std::uint8_t, 16> uuid) { return readSystemUUID(uuid, SmbiosPaths{}); }
 
-int readSystemUUID(std::span<std::uint8_t, 16> uuid) {
-  return smbios::readSystemUUID(uuid, smbios::SmbiosPaths{});
-}
+}  // namespace probes

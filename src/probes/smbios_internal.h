@@ -18,7 +18,7 @@
 #include "probes/smbios_parse.h"
 #include "probes/smbios_watched.h"
 
-namespace smbios {
+namespace probes {
 
 // The causes readStructureTable and the memory scan report besides those of
 // smbios_io.h, as -errno too. Each is a failed source or a candidate passed
@@ -74,4 +74,4 @@ int readProductUuid(const char* path, UuidSpan uuid, UuidAttempt* attempt = null
 int readStructureTable(const TableLocation& location, const char* path, UuidSpan uuid,
                        UuidAttempt* attempt = nullptr);
 
-}  // namespace smbios
+}  // namespace probes

@@ -15,7 +15,7 @@
 #include "common/io.h"
 #include "common/unique_fd.h"
 
-namespace smbios {
+namespace probes {
 namespace {
 
 // malloc(0) may legitimately return null; one spare byte keeps "no bytes"
@@ -130,4 +130,4 @@ int loadPhysicalRange(std::int64_t address, std::size_t length, const char* devi
   return 0;
 }
 
-}  // namespace smbios
+}  // namespace probes

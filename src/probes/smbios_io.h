@@ -15,7 +15,7 @@
 
 #include "common/owner.h"
 
-namespace smbios {
+namespace probes {
 
 // The kernel's copy of the SMBIOS tables: the first source of the UUID, and
 // where orlim-inspect reads the firmware's own strings.
@@ -65,4 +65,4 @@ int loadFileBytes(const char* path, std::size_t& maxLength, ByteBuffer& bytes);
 int loadPhysicalRange(std::int64_t address, std::size_t length, const char* devicePath,
                       ByteBuffer& bytes);
 
-}  // namespace smbios
+}  // namespace probes

@@ -8,7 +8,7 @@
 #include "common/little_endian.h"
 #include "common/uuid.h"
 
-namespace smbios {
+namespace probes {
 namespace {
 
 bool sumsToZero(ByteView bytes) {
@@ -211,4 +211,4 @@ void parseProductUuidText(std::span<std::uint8_t, kProductUuidTextSize> text, Uu
   }
 }
 
-}  // namespace smbios
+}  // namespace probes

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <span>
 
-namespace smbios {
+namespace probes {
 
 using UuidSpan = std::span<std::uint8_t, 16>;
 using RawUuid = std::span<const std::uint8_t, 16>;
@@ -252,4 +252,4 @@ int parseSystabLine(const char* line, std::uint64_t& address);
 // kSystabMaxPieces pieces.
 int findSystabEntryPoint(std::FILE* stream, std::uint64_t& address);
 
-}  // namespace smbios
+}  // namespace probes

@@ -6,7 +6,7 @@
 
 #include "probes/smbios_parse.h"
 
-namespace smbios {
+namespace probes {
 
 void structureString(ByteView table, std::size_t p, std::uint8_t length, std::uint8_t index,
                      FirmwareString& out) {
@@ -68,4 +68,4 @@ int findFirmwareStrings(ByteView table, std::uint16_t count, std::uint32_t flags
   return 0;
 }
 
-}  // namespace smbios
+}  // namespace probes

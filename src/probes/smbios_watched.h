@@ -11,7 +11,7 @@
 #include "probes/smbios_io.h"
 #include "probes/smbios_parse.h"
 
-namespace smbios {
+namespace probes {
 
 struct SmbiosPaths {
   const char* entryPoint = kSysfsEntryPointPath;
@@ -94,4 +94,4 @@ struct UuidObservation {
 // -2; -2 also where neither an EFI system table nor a window exists.
 int readSystemUUID(UuidSpan uuid, const SmbiosPaths& paths, UuidObservation* observation = nullptr);
 
-}  // namespace smbios
+}  // namespace probes

@@ -140,8 +140,8 @@ std::vector<HostileCase> hostileCases() {
   // What rows that must reach the window give: where there is no legacy
   // BIOS area (ARM) it is never read, and nothing else could be.
   const std::optional<Uuid> fromWindow =
-      smbios::kHasLegacyBiosArea ? std::optional<Uuid>(kSwappedUuid) : std::nullopt;
-  const std::string windowErr = smbios::kHasLegacyBiosArea ? "" : kNothingFound;
+      probes::kHasLegacyBiosArea ? std::optional<Uuid>(kSwappedUuid) : std::nullopt;
+  const std::string windowErr = probes::kHasLegacyBiosArea ? "" : kNothingFound;
 
   std::vector<HostileCase> cases = {
       // A FIFO is a failed source, as a missing file is, and the chain goes on.

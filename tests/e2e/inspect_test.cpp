@@ -221,7 +221,7 @@ TEST(Inspect, NamesTheReason) {
     SCOPED_TRACE(c.name);
     // Where there is no legacy BIOS area (ARM) the window is never read: a
     // row whose UUID comes from it has no counterpart there.
-    if (!smbios::kHasLegacyBiosArea && c.source == "memory-scan") continue;
+    if (!probes::kHasLegacyBiosArea && c.source == "memory-scan") continue;
     std::vector<RunResult> runs =
         runScenario(c.scenario, {{{orlimBinary(), "-u", "-v"}, c.asNobody},
                                  {{inspectBinary(), "--json"}, c.asNobody},
@@ -235,7 +235,7 @@ TEST(Inspect, NamesTheReason) {
     for (const Json& a : attempts.items)
       got.push_back(a.at("source").text + ": " + a.at("outcome").text);
     for (const Attempt& a : c.attempts) {
-      if (smbios::kHasLegacyBiosArea || a.source != "memory-scan") {
+      if (probes::kHasLegacyBiosArea || a.source != "memory-scan") {
         want.push_back(a.source + ": " + a.outcome);
       } else if (want.empty() || want.back() != "memory-scan: not-tried") {
         want.push_back("memory-scan: not-tried");  // one line, whatever the window held

@@ -78,7 +78,7 @@ std::vector<SourceCase> sourceCases() {
   // 2.4: raw order
   cases.push_back({"EfiSystemTable", efi, kRawUuid, {"--no-sysfs", "-t", "1"}, "efi"});
 
-  if constexpr (smbios::kHasLegacyBiosArea)
+  if constexpr (probes::kHasLegacyBiosArea)
     cases.push_back(
         {"MemoryScan", legacyWindow(), kSwappedUuid, {"--no-sysfs", "-t", "1"}, "memory-scan"});
 
@@ -151,7 +151,7 @@ TEST(Token, FailuresAreReportedWithBothNumbers) {
   noLine.interfaces = oneCard();
   cases.push_back({"SystabWithoutSmbiosLine", noLine, "", "Failure reading system ID (-2/16)\n"});
 
-  if constexpr (!smbios::kHasLegacyBiosArea) {
+  if constexpr (!probes::kHasLegacyBiosArea) {
     // No legacy BIOS area to search: what lies there is never read.
     Scenario window = legacyWindow();
     window.interfaces = oneCard();

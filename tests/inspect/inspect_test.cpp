@@ -31,25 +31,25 @@ std::unique_ptr<InspectReport> madeUpReport(const char* cardName) {
   r->uuidResult = 0;
   r->uuid = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
              0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
-  smbios::UuidAttempt& a = r->uuidSeen.attempts[r->uuidSeen.count++];
-  a.source = smbios::UuidSource::kSysfs;
-  a.outcome = smbios::AttemptOutcome::kFound;
+  probes::UuidAttempt& a = r->uuidSeen.attempts[r->uuidSeen.count++];
+  a.source = probes::UuidSource::kSysfs;
+  a.outcome = probes::AttemptOutcome::kFound;
   a.located = true;
-  a.location.kind = smbios::EntryPointKind::kSmbios3;
+  a.location.kind = probes::EntryPointKind::kSmbios3;
   a.location.version = a.location.declaredVersion = 0x030200;
-  a.location.flags = smbios::kTableInFile | smbios::kStopAtEndOfTable;
+  a.location.flags = probes::kTableInFile | probes::kStopAtEndOfTable;
   std::snprintf(r->legacy.data(), r->legacy.size(), "%s", "12153A58000906EA");
   r->legacyLength = 16;
-  LegacyIdObservation& l = r->legacySeen;
+  probes::LegacyIdObservation& l = r->legacySeen;
   l.scan.listed = true;
   for (const char* name : {cardName, "eth1"}) {
-    ScannedInterface& seen = *addScannedInterface(l.scan);
+    probes::ScannedInterface& seen = *probes::addScannedInterface(l.scan);
     std::snprintf(seen.name.data(), seen.name.size(), "%s", name);
-    seen.kind = InterfaceKind::kCard;
+    seen.kind = probes::InterfaceKind::kCard;
   }
   l.cardFound = true;
   std::snprintf(l.card.data(), l.card.size(), "%s", cardName);
-  l.source = AddressSource::kPermanent;
+  l.source = probes::AddressSource::kPermanent;
   l.permanentFound = l.currentFound = true;
   l.permanent = {0x52, 0x54, 0x00, 0x12, 0x34, 0x56};
   l.current = {0x52, 0x54, 0x00, 0x12, 0x34, 0x57};
@@ -147,9 +147,9 @@ TEST(InspectReport, CpuSignatureAsTheTextShowsIt) {
 TEST(InspectReport, EveryInterfaceListed) {
   std::unique_ptr<InspectReport> r = madeUpReport("eth0");
   for (int i = 0; i < 201; ++i) {
-    ScannedInterface& veth = *addScannedInterface(r->legacySeen.scan);
+    probes::ScannedInterface& veth = *probes::addScannedInterface(r->legacySeen.scan);
     std::snprintf(veth.name.data(), veth.name.size(), "veth%03d", i);
-    veth.kind = InterfaceKind::kNoDevice;
+    veth.kind = probes::InterfaceKind::kNoDevice;
   }
   std::optional<Json> report = parseJson(formatReportJson(*r));
   ASSERT_TRUE(report.has_value());
@@ -176,23 +176,23 @@ TEST(InspectReport, EveryInterfaceListed) {
 TEST(InspectText, NonRootSaysWhatItSaw) {
   struct Case {
     const char* name;
-    smbios::AttemptOutcome outcome;
+    probes::AttemptOutcome outcome;
     bool denied;
   };
   const Case cases[] = {
-      {"every source missing", smbios::AttemptOutcome::kMissing, false},
-      {"a source refused", smbios::AttemptOutcome::kPermissionDenied, true},
+      {"every source missing", probes::AttemptOutcome::kMissing, false},
+      {"a source refused", probes::AttemptOutcome::kPermissionDenied, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto r = std::make_unique<InspectReport>();
     r->root = false;
     r->uuidResult = -2;
-    for (smbios::UuidSource source :
-         {smbios::UuidSource::kSysfs, smbios::UuidSource::kEfi, smbios::UuidSource::kProductUuid}) {
-      smbios::UuidAttempt& a = r->uuidSeen.attempts[r->uuidSeen.count++];
+    for (probes::UuidSource source :
+         {probes::UuidSource::kSysfs, probes::UuidSource::kEfi, probes::UuidSource::kProductUuid}) {
+      probes::UuidAttempt& a = r->uuidSeen.attempts[r->uuidSeen.count++];
       a.source = source;
-      a.outcome = smbios::AttemptOutcome::kMissing;
+      a.outcome = probes::AttemptOutcome::kMissing;
       a.path = "/x";
     }
     r->uuidSeen.attempts[1].outcome = c.outcome;
@@ -238,14 +238,14 @@ TEST(InspectJson, NoTokenFieldsWhereOrlimWouldPrintNone) {
 // contradict, and advice wherever there is no lasting token and the
 // environment says why.
 TEST(InspectText, WordsFitTheCase) {
-  using environment::Container;
-  using environment::Hypervisor;
-  using environment::Kind;
-  using environment::Signal;
-  using environment::SignalState;
+  using probes::Container;
+  using probes::EnvironmentKind;
+  using probes::Hypervisor;
+  using probes::Signal;
+  using probes::SignalState;
   const auto addEvidence = [](InspectReport& r, Signal signal, SignalState state,
                               const std::string& value) {
-    environment::Evidence& e = r.environment.evidence[r.environment.count++];
+    probes::Evidence& e = r.environment.evidence[r.environment.count++];
     e.signal = signal;
     e.state = state;
     std::snprintf(e.value.data(), e.value.size(), "%s", value.c_str());
@@ -285,7 +285,7 @@ TEST(InspectText, WordsFitTheCase) {
       {"a container that shows no firmware",
        [](InspectReport& r) {
          kNoUuid(r);
-         r.environment.kind = Kind::kContainer;
+         r.environment.kind = EnvironmentKind::kContainer;
          r.environment.container = Container::kPodman;
        },
        {"Stability:    no-token: Run orlim on the host", "unmask=/sys/firmware"},
@@ -294,7 +294,7 @@ TEST(InspectText, WordsFitTheCase) {
       {"a VM with no UUID",
        [](InspectReport& r) {
          kNoUuid(r);
-         r.environment.kind = Kind::kVm;
+         r.environment.kind = EnvironmentKind::kVm;
          r.environment.hypervisor = Hypervisor::kKvm;
        },
        {"the hypervisor shows no SMBIOS system UUID", "-smbios type=1,uuid="},
@@ -307,7 +307,7 @@ TEST(InspectText, WordsFitTheCase) {
        ""},
       {"a VM's UUID changes with its definition",
        [](InspectReport& r) {
-         r.environment.kind = Kind::kVm;
+         r.environment.kind = EnvironmentKind::kVm;
          r.environment.hypervisor = Hypervisor::kKvm;
        },
        {"What would change this identity: a new UUID in the VM's definition"},
@@ -341,7 +341,7 @@ TEST(InspectText, WordsFitTheCase) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::unique_ptr<InspectReport> r = madeUpReport("eth0");
-    r->environment.kind = Kind::kBareMetal;
+    r->environment.kind = EnvironmentKind::kBareMetal;
     r->legacySeen.address = r->legacySeen.permanent;
     c.change(*r);
     const std::string text = formatReportText(*r);

@@ -15,12 +15,12 @@ namespace {
 
 using namespace inspect;
 
-using environment::Container;
-using environment::Findings;
-using environment::Hypervisor;
-using environment::Kind;
+using probes::Container;
+using probes::EnvironmentFindings;
+using probes::EnvironmentKind;
+using probes::Hypervisor;
 
-using Mac = std::array<std::uint8_t, kMacAddressSize>;
+using Mac = std::array<std::uint8_t, probes::kMacAddressSize>;
 
 TEST(StabilityPrefixes, HypervisorPrefixesAndTheLocalBit) {
   const struct {
@@ -46,8 +46,9 @@ TEST(StabilityPrefixes, HypervisorPrefixesAndTheLocalBit) {
   }
 }
 
-Findings env(Kind kind, Hypervisor h = Hypervisor::kNone, Container c = Container::kNone) {
-  Findings v;
+EnvironmentFindings env(EnvironmentKind kind, Hypervisor h = Hypervisor::kNone,
+                        Container c = Container::kNone) {
+  EnvironmentFindings v;
   v.kind = kind;
   v.hypervisor = h;
   v.container = c;
@@ -56,15 +57,15 @@ Findings env(Kind kind, Hypervisor h = Hypervisor::kNone, Container c = Containe
 
 struct Card {
   Mac address;
-  AddressSource source = AddressSource::kPermanent;
+  probes::AddressSource source = probes::AddressSource::kPermanent;
   bool device = true;
   bool physfn = false;
   int assignType = 0;
   const char* driver = "e1000e";
 };
 
-LegacyIdObservation observed(const Card& card) {
-  LegacyIdObservation l;
+probes::LegacyIdObservation observed(const Card& card) {
+  probes::LegacyIdObservation l;
   l.cardFound = true;
   std::snprintf(l.card.data(), l.card.size(), "eth0");
   l.source = card.source;
@@ -79,7 +80,7 @@ LegacyIdObservation observed(const Card& card) {
 
 struct StabilityCase {
   const char* name;
-  Findings environment;
+  EnvironmentFindings environment;
   Card card;
   bool uuidFound;
   UuidStability uuid;
@@ -93,10 +94,12 @@ TEST(Stability, PartByPartAndOverall) {
   const Mac vmware = {0x00, 0x50, 0x56, 0x0a, 0x0b, 0x0c};
   const Mac veth = {0x1e, 0x7c, 0x3f, 0x67, 0x1c, 0x84};
   const Mac local = {0x02, 0x00, 0x00, 0x0a, 0x0b, 0x0c};
-  const Findings metal = env(Kind::kBareMetal);
-  const Findings kvm = env(Kind::kVm, Hypervisor::kKvm);
-  const Findings podman = env(Kind::kContainer, Hypervisor::kNone, Container::kPodman);
-  const Findings dockerInVm = env(Kind::kContainerInVm, Hypervisor::kQemu, Container::kDocker);
+  const EnvironmentFindings metal = env(EnvironmentKind::kBareMetal);
+  const EnvironmentFindings kvm = env(EnvironmentKind::kVm, Hypervisor::kKvm);
+  const EnvironmentFindings podman =
+      env(EnvironmentKind::kContainer, Hypervisor::kNone, Container::kPodman);
+  const EnvironmentFindings dockerInVm =
+      env(EnvironmentKind::kContainerInVm, Hypervisor::kQemu, Container::kDocker);
   const StabilityCase cases[] = {
       {"BareMetalPermanent",
        metal,
@@ -107,42 +110,42 @@ TEST(Stability, PartByPartAndOverall) {
        OverallStability::kStable},
       {"BareMetalCurrentOnly",
        metal,
-       {factory, AddressSource::kCurrent},
+       {factory, probes::AddressSource::kCurrent},
        true,
        UuidStability::kFirmware,
        CardStability::kCurrentOnly,
        OverallStability::kStableWhileConfigured},
       {"BareMetalLocallyAdministered",
        metal,
-       {local, AddressSource::kCurrent, true, false, 3},
+       {local, probes::AddressSource::kCurrent, true, false, 3},
        true,
        UuidStability::kFirmware,
        CardStability::kLocallyAdministered,
        OverallStability::kStableWhileConfigured},
       {"BareMetalVirtualFunction",
        metal,
-       {factory, AddressSource::kPermanent, true, true},
+       {factory, probes::AddressSource::kPermanent, true, true},
        true,
        UuidStability::kFirmware,
        CardStability::kVirtualFunction,
        OverallStability::kStableWhileConfigured},
       {"BareMetalBridgeWithRandomAddress",
        metal,
-       {local, AddressSource::kCurrent, false, false, kAddressAssignRandom},
+       {local, probes::AddressSource::kCurrent, false, false, probes::kAddressAssignRandom},
        true,
        UuidStability::kFirmware,
        CardStability::kRandomAddress,
        OverallStability::kChangesOnRestart},
       {"BareMetalBridgeWithSetAddress",
        metal,
-       {factory, AddressSource::kCurrent, false, false, 3},
+       {factory, probes::AddressSource::kCurrent, false, false, 3},
        true,
        UuidStability::kFirmware,
        CardStability::kVirtualInterface,
        OverallStability::kStableWhileConfigured},
       {"BareMetalIpv4",
        metal,
-       {factory, AddressSource::kIpv4},
+       {factory, probes::AddressSource::kIpv4},
        true,
        UuidStability::kFirmware,
        CardStability::kIpv4,
@@ -155,29 +158,29 @@ TEST(Stability, PartByPartAndOverall) {
        CardStability::kHypervisorPrefix,
        OverallStability::kStableWhileTheVmExists},
       {"VmwareGuestCurrentAddress",
-       env(Kind::kVm, Hypervisor::kVmware),
-       {vmware, AddressSource::kCurrent},
+       env(EnvironmentKind::kVm, Hypervisor::kVmware),
+       {vmware, probes::AddressSource::kCurrent},
        true,
        UuidStability::kHypervisor,
        CardStability::kHypervisorPrefix,
        OverallStability::kStableWhileTheVmExists},
       {"PodmanVeth",
        podman,
-       {veth, AddressSource::kCurrent, false, false, 3},
+       {veth, probes::AddressSource::kCurrent, false, false, 3},
        true,
        UuidStability::kContainerHost,
        CardStability::kContainerVirtual,
        OverallStability::kChangesOnRestart},
       {"PodmanVethNoFirmware",
        podman,
-       {veth, AddressSource::kCurrent, false},
+       {veth, probes::AddressSource::kCurrent, false},
        false,
        UuidStability::kNone,
        CardStability::kContainerVirtual,
        OverallStability::kNoToken},
       {"PodmanIpv4Only",
        podman,
-       {veth, AddressSource::kIpv4, false},
+       {veth, probes::AddressSource::kIpv4, false},
        true,
        UuidStability::kContainerHost,
        CardStability::kContainerVirtual,
@@ -186,14 +189,14 @@ TEST(Stability, PartByPartAndOverall) {
       // driver answers from the container's own network.
       {"PodmanVethUnderHostSysfs",
        podman,
-       {veth, AddressSource::kCurrent, true, false, 3, "veth"},
+       {veth, probes::AddressSource::kCurrent, true, false, 3, "veth"},
        true,
        UuidStability::kContainerHost,
        CardStability::kContainerVirtual,
        OverallStability::kChangesOnRestart},
       {"BareMetalTapWithDeviceLink",
        metal,
-       {factory, AddressSource::kCurrent, true, false, 3, "tun"},
+       {factory, probes::AddressSource::kCurrent, true, false, 3, "tun"},
        true,
        UuidStability::kFirmware,
        CardStability::kVirtualInterface,
@@ -214,7 +217,7 @@ TEST(Stability, PartByPartAndOverall) {
        CardStability::kHypervisorPrefix,
        OverallStability::kStableWhileTheVmExists},
       {"UnknownEnvironment",
-       env(Kind::kUnknown),
+       env(EnvironmentKind::kUnknown),
        {factory},
        true,
        UuidStability::kUnknownEnvironment,
@@ -223,7 +226,7 @@ TEST(Stability, PartByPartAndOverall) {
   };
   for (const StabilityCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const LegacyIdObservation legacy = observed(c.card);
+    const probes::LegacyIdObservation legacy = observed(c.card);
     const Stability s = assessStability(c.environment, c.uuidFound, legacy, c.uuidFound);
     EXPECT_EQ(s.uuid, c.uuid);
     EXPECT_EQ(s.card, c.cardVerdict);
@@ -233,8 +236,8 @@ TEST(Stability, PartByPartAndOverall) {
 }
 
 TEST(Stability, NoCardIsNoCardVerdict) {
-  const LegacyIdObservation none;
-  const Stability s = assessStability(env(Kind::kBareMetal), true, none, false);
+  const probes::LegacyIdObservation none;
+  const Stability s = assessStability(env(EnvironmentKind::kBareMetal), true, none, false);
   EXPECT_EQ(s.card, CardStability::kNone);
   EXPECT_EQ(s.overall, OverallStability::kNoToken);
 }
@@ -244,13 +247,14 @@ TEST(StabilityReport, TextAndJsonCarryTheVerdicts) {
   auto r = std::make_unique<InspectReport>();
   r->root = true;
   r->uuidResult = 0;
-  r->legacyLength = kLegacySystemIdLength;
+  r->legacyLength = probes::kLegacySystemIdLength;
   std::snprintf(r->legacy.data(), r->legacy.size(), "0123456789ABCDEF");
-  r->legacySeen = observed({{0x1e, 0x7c, 0x3f, 0x67, 0x1c, 0x84}, AddressSource::kCurrent, false});
-  r->environment = env(Kind::kContainer, Hypervisor::kNone, Container::kPodman);
+  r->legacySeen =
+      observed({{0x1e, 0x7c, 0x3f, 0x67, 0x1c, 0x84}, probes::AddressSource::kCurrent, false});
+  r->environment = env(EnvironmentKind::kContainer, Hypervisor::kNone, Container::kPodman);
   r->environment.count = 1;
-  r->environment.evidence[0].signal = environment::Signal::kContainerenv;
-  r->environment.evidence[0].state = environment::SignalState::kPresent;
+  r->environment.evidence[0].signal = probes::Signal::kContainerenv;
+  r->environment.evidence[0].state = probes::SignalState::kPresent;
   r->environment.evidence[0].container = Container::kPodman;
   r->environment.evidence[0].decided = true;
 

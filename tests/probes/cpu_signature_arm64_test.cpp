@@ -26,7 +26,7 @@
 // The kernel's file where it exists, else the register read here on CPU 0
 // where Linux emulates the read for user space, else nothing.
 std::int64_t orlimtest::referenceSignature() {
-  std::ifstream file(kMidrPath);
+  std::ifstream file(probes::kMidrPath);
   std::string text;
   if (file >> text) return static_cast<std::int64_t>(std::stoull(text, nullptr, 16));
   if ((getauxval(AT_HWCAP) & HWCAP_CPUID) == 0) return 0;
@@ -59,7 +59,7 @@ class ParseMidrText : public ::testing::TestWithParam<MidrTextCase> {};
 TEST_P(ParseMidrText, TakesOnlyAWholeHexNumber) {
   const MidrTextCase& c = GetParam();
   std::uint64_t value = 0xA5A5A5A5A5A5A5A5;
-  EXPECT_EQ(parseMidrText(c.text, value), c.result);
+  EXPECT_EQ(probes::parseMidrText(c.text, value), c.result);
   EXPECT_EQ(value, c.result == 0 ? c.value : 0xA5A5A5A5A5A5A5A5);
 }
 
@@ -151,7 +151,7 @@ TEST_P(MidrSource, FileFirstThenTheRegisterOnCpuZero) {
   TempFile file(c.fileText != nullptr ? c.fileText : "");
   g_reads.available = c.registerAvailable;
   const char* path = c.fileText != nullptr ? file.path() : "/nonexistent/midr_el1";
-  EXPECT_EQ(getCpuSignature(path, fakeRegister), c.signature);
+  EXPECT_EQ(probes::getCpuSignature(path, fakeRegister), c.signature);
   if (c.registerRead) {
     ASSERT_EQ(g_reads.cpus.size(), 1u);
     EXPECT_EQ(g_reads.cpus[0], 0) << "the register was read elsewhere";
@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RealMidr, AgreesWithTheProcessorAndPutsTheAffinityBack) {
   const cpu_set_t before = currentAffinity();
-  EXPECT_EQ(getCpuSignature(), orlimtest::referenceSignature());
+  EXPECT_EQ(probes::getCpuSignature(), orlimtest::referenceSignature());
   const cpu_set_t after = currentAffinity();
   EXPECT_TRUE(CPU_EQUAL(&after, &before));
 }

@@ -49,9 +49,9 @@ struct CpuidCall {
 };
 std::vector<CpuidCall> g_cpuidCalls;
 
-CpuidRegisters exampleProcessor(std::uint32_t leaf, std::uint32_t subleaf) {
+probes::CpuidRegisters exampleProcessor(std::uint32_t leaf, std::uint32_t subleaf) {
   g_cpuidCalls.push_back({leaf, subleaf, sched_getcpu()});
-  CpuidRegisters r;
+  probes::CpuidRegisters r;
   r.eax = leaf < kExampleLeaves.size() ? kExampleLeaves[leaf] : 0;
   r.ebx = 0xB0B0B0B0;
   r.ecx = leaf == 3 ? 2 : 0xC0C0C0C0 + leaf;  // leaf 3's ECX picks leaf 4's sub-leaf
@@ -78,7 +78,7 @@ class CpuSignature : public ::testing::Test {
 
 TEST_F(CpuSignature, SumsSignedLeafOutputsOnCpuZeroWithLeafFourAskedForLeafThreesEcx) {
   startOn({1});
-  EXPECT_EQ(getCpuSignature(exampleProcessor), kExampleSignature);
+  EXPECT_EQ(probes::getCpuSignature(exampleProcessor), kExampleSignature);
   ASSERT_EQ(g_cpuidCalls.size(), 5u);
   for (std::uint32_t leaf = 0; leaf < 5; ++leaf) {
     EXPECT_EQ(g_cpuidCalls[leaf].leaf, leaf);
@@ -97,7 +97,7 @@ TEST_P(RealCpuSignature, AgreesWithTheProcessorAndPutsTheAffinityBack) {
   else
     startOn({0, 1});
   if (IsSkipped()) return;
-  std::int64_t signature = getCpuSignature();
+  std::int64_t signature = probes::getCpuSignature();
   cpu_set_t after = currentAffinity();
   EXPECT_TRUE(CPU_EQUAL(&after, &before_));
   EXPECT_EQ(signature, referenceSignature());

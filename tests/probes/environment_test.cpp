@@ -20,14 +20,14 @@
 
 namespace {
 
-using environment::Container;
-using environment::Findings;
-using environment::Hypervisor;
-using environment::Kind;
-using environment::Signal;
-using environment::Signals;
-using environment::SignalState;
-using environment::TextSignal;
+using probes::Container;
+using probes::EnvironmentFindings;
+using probes::EnvironmentKind;
+using probes::Hypervisor;
+using probes::Signal;
+using probes::Signals;
+using probes::SignalState;
+using probes::TextSignal;
 using smbiostest::operator+;
 
 // --- The tables -------------------------------------------------------------------
@@ -50,7 +50,7 @@ TEST(EnvironmentTables, CpuidVendorsAreMatchedWhole) {
       {"", Hypervisor::kOther},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(environment::hypervisorFromCpuidVendor(row.vendor), row.expected) << row.vendor;
+    EXPECT_EQ(probes::hypervisorFromCpuidVendor(row.vendor), row.expected) << row.vendor;
 }
 
 TEST(EnvironmentTables, DmiStringsAreMatchedByTheirBeginning) {
@@ -81,15 +81,15 @@ TEST(EnvironmentTables, DmiStringsAreMatchedByTheirBeginning) {
       {"", Hypervisor::kNone},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(environment::hypervisorFromDmi(row.text), row.expected) << row.text;
+    EXPECT_EQ(probes::hypervisorFromDmi(row.text), row.expected) << row.text;
 }
 
 TEST(EnvironmentTables, ContainerNamesAndCgroupPaths) {
-  EXPECT_EQ(environment::containerFromName("podman"), Container::kPodman);
-  EXPECT_EQ(environment::containerFromName("docker"), Container::kDocker);
-  EXPECT_EQ(environment::containerFromName("lxc-libvirt"), Container::kLxcLibvirt);
-  EXPECT_EQ(environment::containerFromName("systemd-nspawn"), Container::kSystemdNspawn);
-  EXPECT_EQ(environment::containerFromName("flatpak"), Container::kOther);
+  EXPECT_EQ(probes::containerFromName("podman"), Container::kPodman);
+  EXPECT_EQ(probes::containerFromName("docker"), Container::kDocker);
+  EXPECT_EQ(probes::containerFromName("lxc-libvirt"), Container::kLxcLibvirt);
+  EXPECT_EQ(probes::containerFromName("systemd-nspawn"), Container::kSystemdNspawn);
+  EXPECT_EQ(probes::containerFromName("flatpak"), Container::kOther);
 
   const struct {
     const char* line;
@@ -114,7 +114,7 @@ TEST(EnvironmentTables, ContainerNamesAndCgroupPaths) {
       {"no colons at all /docker/", Container::kNone},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(environment::containerFromCgroupLine(row.line), row.expected) << row.line;
+    EXPECT_EQ(probes::containerFromCgroupLine(row.line), row.expected) << row.line;
 }
 
 TEST(EnvironmentTables, RootMountType) {
@@ -132,7 +132,7 @@ TEST(EnvironmentTables, RootMountType) {
   };
   for (const auto& row : rows) {
     std::string_view type;
-    const bool found = environment::rootMountType(row.line, type);
+    const bool found = probes::rootMountType(row.line, type);
     EXPECT_EQ(found, row.type != nullptr) << row.line;
     if (found && row.type != nullptr) {
       EXPECT_EQ(type, row.type) << row.line;
@@ -157,7 +157,7 @@ void cpuid(Signals& s, const char* vendor) {
 struct JudgeCase {
   const char* name;
   std::function<void(Signals&)> set;
-  Kind kind;
+  EnvironmentKind kind;
   Hypervisor hypervisor;
   Container container;
   // The signals that decided, in the order they were listed.
@@ -171,23 +171,28 @@ std::vector<JudgeCase> judgeCases() {
          cpuid(s, nullptr);
          setText(s.sysVendor, "Dell Inc.");
        },
-       Kind::kBareMetal,
+       EnvironmentKind::kBareMetal,
        Hypervisor::kNone,
        Container::kNone,
        {}},
-      {"NothingReadable", [](Signals&) {}, Kind::kUnknown, Hypervisor::kNone, Container::kNone, {}},
+      {"NothingReadable",
+       [](Signals&) {},
+       EnvironmentKind::kUnknown,
+       Hypervisor::kNone,
+       Container::kNone,
+       {}},
       {"KvmByCpuidBeforeQemuDmi",
        [](Signals& s) {
          cpuid(s, "KVMKVMKVM");
          setText(s.sysVendor, "QEMU");
        },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kKvm,
        Container::kNone,
        {Signal::kCpuidVendor}},
       {"QemuEmulating",
        [](Signals& s) { cpuid(s, "TCGTCGTCGTCG"); },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kQemu,
        Container::kNone,
        {Signal::kCpuidVendor}},
@@ -197,7 +202,7 @@ std::vector<JudgeCase> judgeCases() {
          setText(s.productName, "Standard PC (Q35 + ICH9, 2009)");
          setText(s.sysVendor, "QEMU");
        },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kQemu,
        Container::kNone,
        {Signal::kDmiSysVendor}},
@@ -207,7 +212,7 @@ std::vector<JudgeCase> judgeCases() {
          cpuid(s, "KVMKVMKVM");
          setText(s.sysVendor, "innotek GmbH");
        },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kOracle,
        Container::kNone,
        {Signal::kDmiSysVendor}},
@@ -216,7 +221,7 @@ std::vector<JudgeCase> judgeCases() {
          cpuid(s, "VMwareVMware");
          setText(s.sysVendor, "VMware, Inc.");
        },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kVmware,
        Container::kNone,
        {Signal::kCpuidVendor}},
@@ -226,7 +231,7 @@ std::vector<JudgeCase> judgeCases() {
          cpuid(s, "Microsoft Hv");
          setText(s.sysVendor, "QEMU");
        },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kQemu,
        Container::kNone,
        {Signal::kDmiSysVendor}},
@@ -236,13 +241,13 @@ std::vector<JudgeCase> judgeCases() {
          setText(s.sysVendor, "Microsoft Corporation");
          setText(s.productName, "Virtual Machine");
        },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kMicrosoft,
        Container::kNone,
        {Signal::kCpuidVendor}},
       {"UnknownCpuidVendor",
        [](Signals& s) { cpuid(s, "NewHypervisr"); },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kOther,
        Container::kNone,
        {Signal::kCpuidVendor}},
@@ -253,7 +258,7 @@ std::vector<JudgeCase> judgeCases() {
          s.smbiosTable = SignalState::kPresent;
          s.tableStrings.virtualMachineBit = 0;
        },
-       Kind::kBareMetal,
+       EnvironmentKind::kBareMetal,
        Hypervisor::kNone,
        Container::kNone,
        {Signal::kSmbiosVmBit}},
@@ -264,7 +269,7 @@ std::vector<JudgeCase> judgeCases() {
          setText(s.productName, "c5.metal");
          s.smbiosTable = SignalState::kUnreadable;
        },
-       Kind::kBareMetal,
+       EnvironmentKind::kBareMetal,
        Hypervisor::kNone,
        Container::kNone,
        {}},
@@ -274,7 +279,7 @@ std::vector<JudgeCase> judgeCases() {
          setText(s.sysVendor, "Amazon EC2");
          setText(s.productName, "m5.large");
        },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kAmazon,
        Container::kNone,
        {Signal::kDmiSysVendor}},
@@ -285,13 +290,13 @@ std::vector<JudgeCase> judgeCases() {
          std::strcpy(s.tableStrings.systemManufacturer.data(), "Some Cloud");
          s.tableStrings.virtualMachineBit = 1;
        },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kOther,
        Container::kNone,
        {Signal::kSmbiosVmBit}},
       {"XenGuest",
        [](Signals& s) { s.procXen = SignalState::kPresent; },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kXen,
        Container::kNone,
        {Signal::kProcXen}},
@@ -302,26 +307,26 @@ std::vector<JudgeCase> judgeCases() {
          s.xenControlDomain = true;
          setText(s.hypervisorType, "xen");
        },
-       Kind::kBareMetal,
+       EnvironmentKind::kBareMetal,
        Hypervisor::kNone,
        Container::kNone,
        {}},
       {"HypervisorTypeXen",
        [](Signals& s) { setText(s.hypervisorType, "xen"); },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kXen,
        Container::kNone,
        {Signal::kHypervisorType}},
       // 64-bit ARM: no CPUID; the device tree or the DMI strings.
       {"ArmDeviceTreeKvm",
        [](Signals& s) { setText(s.deviceTreeHypervisor, "linux,kvm"); },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kKvm,
        Container::kNone,
        {Signal::kDeviceTreeHypervisor}},
       {"ArmFwCfg",
        [](Signals& s) { s.deviceTreeFwCfg = true; },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kQemu,
        Container::kNone,
        {Signal::kDeviceTreeFwCfg}},
@@ -331,7 +336,7 @@ std::vector<JudgeCase> judgeCases() {
          std::strcpy(s.tableStrings.systemManufacturer.data(), "QEMU");
          std::strcpy(s.tableStrings.systemProduct.data(), "QEMU Virtual Machine");
        },
-       Kind::kVm,
+       EnvironmentKind::kVm,
        Hypervisor::kQemu,
        Container::kNone,
        {Signal::kSmbiosProduct}},
@@ -339,13 +344,13 @@ std::vector<JudgeCase> judgeCases() {
       // Containers, in systemd's order.
       {"Containerenv",
        [](Signals& s) { s.containerenv = SignalState::kPresent; },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kPodman,
        {Signal::kContainerenv}},
       {"Dockerenv",
        [](Signals& s) { s.dockerenv = SignalState::kPresent; },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kDocker,
        {Signal::kDockerenv}},
@@ -354,7 +359,7 @@ std::vector<JudgeCase> judgeCases() {
          s.dockerenv = SignalState::kPresent;
          s.containerenv = SignalState::kPresent;
        },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kPodman,
        {Signal::kContainerenv}},
@@ -363,7 +368,7 @@ std::vector<JudgeCase> judgeCases() {
          setText(s.pid1ContainerVariable, "lxc");
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kLxc,
        {Signal::kPid1ContainerVariable}},
@@ -372,7 +377,7 @@ std::vector<JudgeCase> judgeCases() {
          s.pid1ContainerVariable.state = SignalState::kUnreadable;
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kDocker,
        {Signal::kDockerenv}},
@@ -382,25 +387,25 @@ std::vector<JudgeCase> judgeCases() {
          setText(s.ownContainerVariable, "");
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kUnknown,
+       EnvironmentKind::kUnknown,
        Hypervisor::kNone,
        Container::kNone,
        {Signal::kOwnContainerVariable}},
       {"OwnVariable",
        [](Signals& s) { setText(s.ownContainerVariable, "podman"); },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kPodman,
        {Signal::kOwnContainerVariable}},
       {"SystemdContainerFile",
        [](Signals& s) { setText(s.systemdContainer, "systemd-nspawn"); },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kSystemdNspawn,
        {Signal::kSystemdContainer}},
       {"ContainerManagerFile",
        [](Signals& s) { setText(s.containerManager, "docker"); },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kDocker,
        {Signal::kContainerManager}},
@@ -409,19 +414,19 @@ std::vector<JudgeCase> judgeCases() {
          setText(s.pid1ContainerVariable, "oci");
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kDocker,
        {Signal::kDockerenv}},
       {"OciAlone",
        [](Signals& s) { setText(s.pid1ContainerVariable, "oci"); },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kOther,
        {Signal::kPid1ContainerVariable}},
       {"UnknownManagerName",
        [](Signals& s) { setText(s.systemdContainer, "flatpak"); },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kOther,
        {Signal::kSystemdContainer}},
@@ -430,7 +435,7 @@ std::vector<JudgeCase> judgeCases() {
          s.procVz = true;
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kOpenvz,
        {Signal::kOpenvz}},
@@ -440,13 +445,13 @@ std::vector<JudgeCase> judgeCases() {
          s.procVz = true;
          s.procBc = true;
        },
-       Kind::kBareMetal,
+       EnvironmentKind::kBareMetal,
        Hypervisor::kNone,
        Container::kNone,
        {}},
       {"Wsl",
        [](Signals& s) { setText(s.osRelease, "5.15.90.1-microsoft-standard-WSL2"); },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kWsl,
        {Signal::kOsRelease}},
@@ -456,7 +461,7 @@ std::vector<JudgeCase> judgeCases() {
          cpuid(s, nullptr);
          setText(s.cgroupSelf, "0::/kubepods.slice/kubepods-pod1.slice/cri-containerd-1.scope");
        },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kKubernetes,
        {Signal::kCgroupSelf}},
@@ -466,7 +471,7 @@ std::vector<JudgeCase> judgeCases() {
          setText(s.cgroupPid1, "0::/lxc.payload.web1");
          setText(s.cgroupSelf, "12:pids:/docker/0123");
        },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kLxc,
        {Signal::kCgroupPid1}},
@@ -475,7 +480,7 @@ std::vector<JudgeCase> judgeCases() {
          s.dockerenv = SignalState::kPresent;
          setText(s.cgroupSelf, "0::/kubepods/pod1/0123");
        },
-       Kind::kContainer,
+       EnvironmentKind::kContainer,
        Hypervisor::kNone,
        Container::kDocker,
        {Signal::kDockerenv}},
@@ -484,7 +489,7 @@ std::vector<JudgeCase> judgeCases() {
          cpuid(s, nullptr);
          setText(s.rootMount, "overlay");
        },
-       Kind::kBareMetal,
+       EnvironmentKind::kBareMetal,
        Hypervisor::kNone,
        Container::kNone,
        {}},
@@ -494,7 +499,7 @@ std::vector<JudgeCase> judgeCases() {
          cpuid(s, "bhyve bhyve ");
          s.dockerenv = SignalState::kPresent;
        },
-       Kind::kContainerInVm,
+       EnvironmentKind::kContainerInVm,
        Hypervisor::kBhyve,
        Container::kDocker,
        {Signal::kCpuidVendor, Signal::kDockerenv}},
@@ -506,8 +511,8 @@ TEST(EnvironmentJudge, FollowsSystemdsOrder) {
     SCOPED_TRACE(c.name);
     Signals signals;
     c.set(signals);
-    Findings verdict;
-    environment::decideEnvironment(signals, verdict);
+    EnvironmentFindings verdict;
+    probes::decideEnvironment(signals, verdict);
     EXPECT_EQ(verdict.kind, c.kind);
     EXPECT_EQ(verdict.hypervisor, c.hypervisor);
     EXPECT_EQ(verdict.container, c.container);
@@ -523,8 +528,8 @@ TEST(EnvironmentJudge, UncertainOnlyWhereAWeakSignalSpeaks) {
   cpuid(signals, nullptr);
   setText(signals.rootMount, "overlay");
   signals.pid1ContainerVariable.state = SignalState::kUnreadable;
-  Findings verdict;
-  environment::decideEnvironment(signals, verdict);
+  EnvironmentFindings verdict;
+  probes::decideEnvironment(signals, verdict);
   EXPECT_TRUE(verdict.containerUncertain);
   // The unreadable variable is listed, so the reader sees what is unknown.
   bool listed = false;
@@ -534,15 +539,15 @@ TEST(EnvironmentJudge, UncertainOnlyWhereAWeakSignalSpeaks) {
   EXPECT_TRUE(listed);
 
   setText(signals.rootMount, "ext4");
-  environment::decideEnvironment(signals, verdict);
+  probes::decideEnvironment(signals, verdict);
   EXPECT_FALSE(verdict.containerUncertain);
 }
 
 // --- Gathering from files -------------------------------------------------------
 
 #if defined(__x86_64__) || defined(__i386__)
-CpuidRegisters fakeCpuid(std::uint32_t leaf, std::uint32_t) {
-  CpuidRegisters r;
+probes::CpuidRegisters fakeCpuid(std::uint32_t leaf, std::uint32_t) {
+  probes::CpuidRegisters r;
   if (leaf == 0) r.eax = 0x16;
   if (leaf == 1) r.ecx = 0x80000000u;
   if (leaf == 0x40000000u) {
@@ -564,11 +569,11 @@ const char* podmanVariable(const char* name) {
 // until a test writes it.
 struct Tree {
   smbiostest::TempDir dir;
-  environment::EnvironmentAccess access;
+  probes::EnvironmentAccess access;
   std::deque<std::string> paths;  // the path strings the access points into
 
   Tree() {
-    environment::EnvironmentPaths& p = access.paths;
+    probes::EnvironmentPaths& p = access.paths;
     p.dmiId = keep("dmi/");
     p.smbiosTable = keep("DMI");
     p.procXen = keep("xen");
@@ -603,7 +608,7 @@ struct Tree {
   }
   Signals gather() const {
     Signals signals;
-    environment::gatherSignals(signals, access);
+    probes::gatherSignals(signals, access);
     return signals;
   }
 };
@@ -738,9 +743,9 @@ TEST(EnvironmentGather, TablesStandInForTheKernelsStrings) {
   EXPECT_EQ(std::string(s.tableStrings.biosVendor.data()), "EFI Development Kit II / OVMF");
   EXPECT_EQ(s.tableStrings.virtualMachineBit, 0);
 
-  Findings verdict;
-  environment::decideEnvironment(s, verdict);
-  EXPECT_EQ(verdict.kind, Kind::kVm);
+  EnvironmentFindings verdict;
+  probes::decideEnvironment(s, verdict);
+  EXPECT_EQ(verdict.kind, EnvironmentKind::kVm);
 }
 
 // --- Real firmware tables ---------------------------------------------------------
@@ -792,11 +797,12 @@ TEST(EnvironmentDumps, VendorStringsOfRealTablesNameTheHypervisor) {
     Signals s;
     cpuid(s, nullptr);  // as a machine whose CPUID says nothing
     s.smbiosTable = SignalState::kPresent;
-    ASSERT_EQ(smbios::findFirmwareStrings(table, 0, 0, s.tableStrings), 0);
-    Findings verdict;
-    environment::decideEnvironment(s, verdict);
+    ASSERT_EQ(probes::findFirmwareStrings(table, 0, 0, s.tableStrings), 0);
+    EnvironmentFindings verdict;
+    probes::decideEnvironment(s, verdict);
     EXPECT_EQ(verdict.hypervisor, row.expected) << s.tableStrings.systemManufacturer.data();
-    EXPECT_EQ(verdict.kind, row.expected == Hypervisor::kNone ? Kind::kBareMetal : Kind::kVm);
+    EXPECT_EQ(verdict.kind, row.expected == Hypervisor::kNone ? EnvironmentKind::kBareMetal
+                                                              : EnvironmentKind::kVm);
   }
 }
 

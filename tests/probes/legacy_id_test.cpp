@@ -58,7 +58,7 @@ TEST_P(FormatLegacySystemId, WritesAsSnprintfAndReturnsSixteen) {
   std::array<char, 20> buffer;
   buffer.fill('#');
   buffer.back() = '\0';
-  EXPECT_EQ(formatLegacySystemId(buffer.data(), c.size, c.address, c.signature), 16);
+  EXPECT_EQ(probes::formatLegacySystemId(buffer.data(), c.size, c.address, c.signature), 16);
   EXPECT_STREQ(buffer.data(), c.text);
 }
 
@@ -126,7 +126,7 @@ TEST(GetIpv4AddressBytes, TakesTheFirstIpv4AddressOfExactlyThatInterface) {
     std::string out;
     for (const char* name : {"tun0", "wan0", "tap", "bare0", "nosuch"}) {
       Mac address = {0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5};
-      int result = getIpv4AddressBytes(name, address);
+      int result = probes::getIpv4AddressBytes(name, address);
       char line[64];
       std::snprintf(line, sizeof line, "%s %d", name, result);
       out += line;
@@ -162,7 +162,7 @@ enum class Queries {
 int g_socketsOpened = 0;
 
 int permanentFoundIoctl(int fd, unsigned long request, void* argument) {
-  if (request != SIOCETHTOOL) return realIoctl(fd, request, argument);
+  if (request != SIOCETHTOOL) return probes::realIoctl(fd, request, argument);
   auto* data = reinterpret_cast<std::uint8_t*>(static_cast<struct ifreq*>(argument)->ifr_data);
   const Mac permanent = {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF};
   std::memcpy(data + 8, permanent.data(), permanent.size());
@@ -180,8 +180,8 @@ int noSocket(int, int, int) {
   return -1;
 }
 
-LegacyIdAccess accessFor(Queries queries) {
-  LegacyIdAccess access;
+probes::LegacyIdAccess accessFor(Queries queries) {
+  probes::LegacyIdAccess access;
   switch (queries) {
     case Queries::kReal:
       break;
@@ -254,15 +254,15 @@ bool unpackRun(const std::string& packed, ChainRun& run) {
   return true;
 }
 
-const char* addressSourceName(AddressSource source) {
+const char* addressSourceName(probes::AddressSource source) {
   switch (source) {
-    case AddressSource::kNone:
+    case probes::AddressSource::kNone:
       return "none";
-    case AddressSource::kPermanent:
+    case probes::AddressSource::kPermanent:
       return "permanent";
-    case AddressSource::kCurrent:
+    case probes::AddressSource::kCurrent:
       return "current";
-    case AddressSource::kIpv4:
+    case probes::AddressSource::kIpv4:
       return "ipv4";
   }
   return "?";
@@ -281,7 +281,7 @@ TEST_P(LegacyIdChain, BuildsTheIdentifierOrTheFallback) {
     if (!orlimtest::setUpInterfaces(c.cards)) return "setup failed";
     if (c.unlistable && ::mount("tmpfs", "/sys/class", "tmpfs", 0, "mode=0755") != 0)
       return "setup failed";
-    LegacyIdAccess access = accessFor(c.queries);
+    probes::LegacyIdAccess access = accessFor(c.queries);
     std::array<char, 24> buffer;
     buffer.fill('#');
     buffer.back() = '\0';
@@ -289,22 +289,23 @@ TEST_P(LegacyIdChain, BuildsTheIdentifierOrTheFallback) {
     cpu_set_t before = orlimtest::currentAffinity();
     int result = 0;
     orlimtest::CapturedOutput output = orlimtest::captureOutput(
-        [&] { result = snprintLegacySystemId(buffer.data(), c.size, access); });
+        [&] { result = probes::snprintLegacySystemId(buffer.data(), c.size, access); });
     cpu_set_t after = orlimtest::currentAffinity();
     const std::string socketsOpened = std::to_string(g_socketsOpened);
 
-    auto seen = std::make_unique<LegacyIdObservation>();
+    auto seen = std::make_unique<probes::LegacyIdObservation>();
     std::array<char, 24> watchedBuffer;
     watchedBuffer.fill('#');
     watchedBuffer.back() = '\0';
     int watchedResult = 0;
     // Quiet is the caller's choice, as orlim-inspect makes it, not a side
     // effect of watching: a watched run that keeps the messages prints them.
-    LegacyIdAccess quiet = access;
+    probes::LegacyIdAccess quiet = access;
     quiet.printMessages = false;
     quiet.scan.printMessages = false;
     orlimtest::CapturedOutput watchedOutput = orlimtest::captureOutput([&] {
-      watchedResult = snprintLegacySystemId(watchedBuffer.data(), c.size, quiet, seen.get());
+      watchedResult =
+          probes::snprintLegacySystemId(watchedBuffer.data(), c.size, quiet, seen.get());
     });
     const bool differs = watchedResult != result || watchedBuffer != buffer;
     return packRun({.result = std::to_string(result),

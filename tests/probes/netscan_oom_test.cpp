@@ -56,7 +56,7 @@ TEST_P(ScanOutOfMemory, ReleasesEverythingAndFails) {
     g_copiesLeft = c.copiesBeforeFailure;
     int count = 0;
     orlimtest::CapturedOutput output =
-        orlimtest::captureOutput([&] { count = getNetworkInterfaces(&names); });
+        orlimtest::captureOutput([&] { count = probes::getNetworkInterfaces(&names); });
     g_copiesLeft = -1;
     std::string verdict = "count " + std::to_string(count);
     if (names != nullptr) verdict += ", list handed out";
@@ -90,7 +90,7 @@ TEST(ScanOutOfMemory, ScenarioScansWhenMemoryLasts) {
     if (!orlimtest::setUpInterfaces(cards)) return "setup failed";
     char** names = nullptr;
     g_copiesLeft = 3;
-    int count = getNetworkInterfaces(&names);
+    int count = probes::getNetworkInterfaces(&names);
     g_copiesLeft = -1;
     for (int i = 0; i < count; ++i) std::free(names[i]);
     std::free(names);

@@ -46,7 +46,7 @@ int compareNames(const std::string& a, const std::string& b) {
   struct dirent entryB = entryNamed(b);
   const struct dirent* pa = &entryA;
   const struct dirent* pb = &entryB;
-  return compareInterfaceNames(&pa, &pb);
+  return probes::compareInterfaceNames(&pa, &pb);
 }
 
 TEST(CompareInterfaceNames, SortsAthThenEthThenByteOrder) {
@@ -115,7 +115,7 @@ int fakeIoctl(int, unsigned long request, void* argument) {
 
 int countingSocket(int domain, int type, int protocol) {
   ++g_socketsOpened;
-  return realSocket(domain, type, protocol);
+  return probes::realSocket(domain, type, protocol);
 }
 
 int failingSocket(int, int, int) {
@@ -130,11 +130,11 @@ int firstSocketFails(int domain, int type, int protocol) {
     errno = EMFILE;
     return -1;
   }
-  return realSocket(domain, type, protocol);
+  return probes::realSocket(domain, type, protocol);
 }
 
 constexpr Mac kUntouched = {0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5};
-constexpr NetAccess kFakeKernel{kClassNetRoot, countingSocket, fakeIoctl};
+constexpr probes::NetAccess kFakeKernel{probes::kClassNetRoot, countingSocket, fakeIoctl};
 
 class AddressRequests : public ::testing::Test {
  protected:
@@ -149,7 +149,8 @@ class AddressRequests : public ::testing::Test {
 
 TEST_F(AddressRequests, PermanentRequestIsTheFortyByteEthtoolBlock) {
   g_answer = {0x00, 0x1B, 0x21, 0xF0, 0x9E, 0xFF};
-  EXPECT_EQ(getPermanentMacAddress("eth0", address_, kFakeKernel), PermanentMacResult::kFound);
+  EXPECT_EQ(probes::getPermanentMacAddress("eth0", address_, kFakeKernel),
+            probes::PermanentMacResult::kFound);
   EXPECT_EQ(address_, g_answer);
   ASSERT_EQ(g_seen.size(), 1u);
   EXPECT_EQ(g_seen[0].request, static_cast<unsigned long>(SIOCETHTOOL));
@@ -179,12 +180,12 @@ TEST_P(AddressAnswers, OnlyASuccessfulNonZeroAnswerIsAnAddress) {
   g_answer = c.answer;
   Mac expected = c.usable ? c.answer : kUntouched;
 
-  EXPECT_EQ(getPermanentMacAddress("eth0", address_, kFakeKernel),
-            c.usable ? PermanentMacResult::kFound : PermanentMacResult::kNotFound);
+  EXPECT_EQ(probes::getPermanentMacAddress("eth0", address_, kFakeKernel),
+            c.usable ? probes::PermanentMacResult::kFound : probes::PermanentMacResult::kNotFound);
   EXPECT_EQ(address_, expected);
 
   address_ = kUntouched;
-  EXPECT_EQ(getCurrentMacAddress("eth0", address_, kFakeKernel), c.usable ? 0 : -1);
+  EXPECT_EQ(probes::getCurrentMacAddress("eth0", address_, kFakeKernel), c.usable ? 0 : -1);
   EXPECT_EQ(address_, expected);
   ASSERT_EQ(g_seen.size(), 2u);
   EXPECT_EQ(g_seen[1].request, static_cast<unsigned long>(SIOCGIFHWADDR));
@@ -200,10 +201,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST_F(AddressRequests, NoSocketIsItsOwnOutcomeAndAsksNothing) {
-  NetAccess noSocket{kClassNetRoot, failingSocket, fakeIoctl};
+  probes::NetAccess noSocket{probes::kClassNetRoot, failingSocket, fakeIoctl};
   g_answer = {1, 2, 3, 4, 5, 6};
-  EXPECT_EQ(getPermanentMacAddress("eth0", address_, noSocket), PermanentMacResult::kNoSocket);
-  EXPECT_EQ(getCurrentMacAddress("eth0", address_, noSocket), -1);
+  EXPECT_EQ(probes::getPermanentMacAddress("eth0", address_, noSocket),
+            probes::PermanentMacResult::kNoSocket);
+  EXPECT_EQ(probes::getCurrentMacAddress("eth0", address_, noSocket), -1);
   EXPECT_EQ(address_, kUntouched);
   EXPECT_TRUE(g_seen.empty());
 }
@@ -211,8 +213,8 @@ TEST_F(AddressRequests, NoSocketIsItsOwnOutcomeAndAsksNothing) {
 TEST_F(AddressRequests, LongNamesAreCutToFifteenCharactersAndTerminated) {
   g_answer = {1, 2, 3, 4, 5, 6};
   const std::string longName(255, 'n');
-  getPermanentMacAddress(longName.c_str(), address_, kFakeKernel);
-  getCurrentMacAddress(longName.c_str(), address_, kFakeKernel);
+  probes::getPermanentMacAddress(longName.c_str(), address_, kFakeKernel);
+  probes::getCurrentMacAddress(longName.c_str(), address_, kFakeKernel);
   std::array<char, IFNAMSIZ> expected;
   expected.fill('n');
   expected[15] = '\0';
@@ -230,10 +232,11 @@ int recordingIoctl(int fd, unsigned long request, void* argument) {
   auto* ifr = static_cast<struct ifreq*>(argument);
   g_queried.push_back(std::string(ifr->ifr_name) +
                       (request == SIOCETHTOOL ? ":permanent" : ":current"));
-  return realIoctl(fd, request, argument);
+  return probes::realIoctl(fd, request, argument);
 }
 
-constexpr NetAccess kRecordingKernel{kClassNetRoot, realSocket, recordingIoctl};
+constexpr probes::NetAccess kRecordingKernel{probes::kClassNetRoot, probes::realSocket,
+                                             recordingIoctl};
 
 std::string joined(const std::vector<std::string>& words) {
   std::string out;
@@ -257,7 +260,7 @@ struct ScanResult {
 ScanResult scanInNamespace(
     const std::vector<FakeInterface>& cards,
     const std::function<bool()>& extra = [] { return true; },
-    const NetAccess& access = kRecordingKernel) {
+    const probes::NetAccess& access = kRecordingKernel) {
   orlimtest::NamespaceResult child = orlimtest::runInPrivateNamespaces([&]() -> std::string {
     if (!orlimtest::setUpInterfaces(cards) || !extra()) return orlimtest::packFields({"setup"});
     g_queried.clear();
@@ -266,7 +269,7 @@ ScanResult scanInNamespace(
     orlimtest::CapturedOutput output = orlimtest::captureOutput([&] {
       static char* notReset[1] = {nullptr};
       char** list = notReset;  // the scan must clear it whatever happens
-      count = getNetworkInterfaces(&list, access);
+      count = probes::getNetworkInterfaces(&list, access);
       if (count <= 0 && list != nullptr) names.push_back("<list not null>");
       for (int i = 0; i < count; ++i) {
         names.push_back(list[i]);
@@ -275,9 +278,9 @@ ScanResult scanInNamespace(
       std::free(count > 0 ? list : nullptr);
     });
     std::string queried = joined(g_queried);
-    std::array<char, kInterfaceNameBufferSize> buffer;
+    std::array<char, probes::kInterfaceNameBufferSize> buffer;
     buffer.fill('#');
-    int first = getFirstNetworkInterface(buffer, access);
+    int first = probes::getFirstNetworkInterface(buffer, access);
     std::string firstResult = std::to_string(first) + " " +
                               std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
     return orlimtest::packFields({"ok", std::to_string(count), joined(names), queried, output.out,
@@ -411,7 +414,7 @@ TEST(ScanInNamespace, MissingListingIsReportedOnStdout) {
 // Without a socket nothing can be learnt about a card: it is not even a
 // fallback.
 TEST(ScanInNamespace, CardsThatCannotBeAskedArePassedOver) {
-  NetAccess noSockets{kClassNetRoot, failingSocket, recordingIoctl};
+  probes::NetAccess noSockets{probes::kClassNetRoot, failingSocket, recordingIoctl};
   ScanResult r = scanInNamespace(
       {tap("eth0", Backing::kDeviceDir), tap("eth1")}, [] { return true; }, noSockets);
   ASSERT_EQ(r.setupError, "");
@@ -423,7 +426,7 @@ TEST(ScanInNamespace, CardsThatCannotBeAskedArePassedOver) {
 // A card whose permanent address could not be asked for is not asked for its
 // current one either, and so cannot be the fallback; the next card can.
 TEST(ScanInNamespace, NoSocketForThePermanentQueryPassesTheCardOver) {
-  NetAccess firstFails{kClassNetRoot, firstSocketFails, recordingIoctl};
+  probes::NetAccess firstFails{probes::kClassNetRoot, firstSocketFails, recordingIoctl};
   ScanResult r = scanInNamespace(
       {tap("eth0", Backing::kDeviceDir), tap("eth1")},
       [] {
@@ -438,7 +441,7 @@ TEST(ScanInNamespace, NoSocketForThePermanentQueryPassesTheCardOver) {
 }
 
 TEST(ScanInNamespace, TheRootIsAParameter) {
-  NetAccess elsewhere{"/nonexistent/class/net/", realSocket, realIoctl};
+  probes::NetAccess elsewhere{"/nonexistent/class/net/", probes::realSocket, probes::realIoctl};
   ScanResult r = scanInNamespace(
       {tap("eth0", Backing::kDeviceDir)}, [] { return true; }, elsewhere);
   ASSERT_EQ(r.setupError, "");
@@ -476,8 +479,8 @@ TEST(DescribeInterface, DriverAddressOriginAndDeviceLinks) {
     if (!orlimtest::setUpInterfaces(cards)) return "setup";
     std::string out;
     for (const char* name : {"veth0", "vf0", "eth0", "missing0"}) {
-      InterfaceDetails d;
-      describeInterface(name, NetAccess{}, d);
+      probes::InterfaceDetails d;
+      probes::describeInterface(name, probes::NetAccess{}, d);
       out += std::string(name) + ":" + d.driver.data() + ":" + std::to_string(d.addressAssignType) +
              ":" + (d.hasDevice ? "device" : "-") + ":" + (d.virtualFunction ? "physfn" : "-") +
              " ";

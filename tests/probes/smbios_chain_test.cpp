@@ -25,7 +25,7 @@
 namespace {
 
 using namespace smbiostest;
-using smbios::TableLocation;
+using probes::TableLocation;
 
 constexpr std::uint64_t kOneMiB = 0x100000;
 const Uuid kOtherUuid = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7,
@@ -59,8 +59,8 @@ class SmbiosChain : public ::testing::Test {
     const int result = files.run(uuid);
     Uuid watched;
     watched.fill(0xA5);
-    seen = smbios::UuidObservation{};
-    EXPECT_EQ(smbios::readSystemUUID(watched, files.paths(), &seen), result);
+    seen = probes::UuidObservation{};
+    EXPECT_EQ(probes::readSystemUUID(watched, files.paths(), &seen), result);
     EXPECT_EQ(watched, uuid);
     EXPECT_EQ(seen.result, result);
     return result;
@@ -68,7 +68,7 @@ class SmbiosChain : public ::testing::Test {
 
   ChainFiles files;
   Uuid uuid{};
-  smbios::UuidObservation seen;
+  probes::UuidObservation seen;
 };
 
 // --- Sysfs entry point and table ---------------------------------------------------
@@ -135,14 +135,14 @@ TEST_F(SmbiosChain, SysfsEntryPointFileSizesAndAnchors) {
 TEST_F(SmbiosChain, SysfsTableLengthIsCappedByTheFileUpToTheLimit) {
   // A length field up to the limit reads no further than the file...
   for (const Bytes& ep : {smbios2EntryPoint(2, 3, 0xFFFF, 0, 0),
-                          smbios3EntryPoint(3, 0, smbios::kMaxTableLength, 0)}) {
+                          smbios3EntryPoint(3, 0, probes::kMaxTableLength, 0)}) {
     writeSysfs(ep, kSysfsTable);
     EXPECT_EQ(run(), 0);
   }
   // ...one past it fails the source whatever the file holds, and the chain
   // goes on to the next source.
   writeFile(files.productUuid, kOtherText);
-  for (std::uint32_t length : {smbios::kMaxTableLength + 1, 1u << 30, 0xFFFFFFFFu}) {
+  for (std::uint32_t length : {probes::kMaxTableLength + 1, 1u << 30, 0xFFFFFFFFu}) {
     SCOPED_TRACE(length);
     writeSysfs(smbios3EntryPoint(3, 0, length, 0), kSysfsTable);
     EXPECT_EQ(run(), 0);
@@ -181,7 +181,7 @@ TEST_F(SmbiosChain, StructureTableReadsSayWhyTheyFail) {
     std::string path;
     int result;
   };
-  const TableLocation inFile{.length = goodLength, .flags = smbios::kTableInFile};
+  const TableLocation inFile{.length = goodLength, .flags = probes::kTableInFile};
   const TableLocation inMemory{.address = 0x1000, .length = goodLength};
   auto withLength = [](TableLocation location, std::uint32_t length) {
     location.length = length;
@@ -194,25 +194,25 @@ TEST_F(SmbiosChain, StructureTableReadsSayWhyTheyFail) {
   const Case cases[] = {
       {"file", inFile, files.table, 0},
       {"memory", inMemory, files.memory, 0},
-      {"file, at the limit", withLength(inFile, smbios::kMaxTableLength), files.table, 0},
-      {"file, over the limit", withLength(inFile, smbios::kMaxTableLength + 1), files.table,
-       smbios::kTableTooLarge},
+      {"file, at the limit", withLength(inFile, probes::kMaxTableLength), files.table, 0},
+      {"file, over the limit", withLength(inFile, probes::kMaxTableLength + 1), files.table,
+       probes::kTableTooLarge},
       {"memory, over the limit", withLength(inMemory, 0xFFFFFFFF), files.memory,
-       smbios::kTableTooLarge},
+       probes::kTableTooLarge},
       {"over the limit, missing path", withLength(inMemory, 1u << 30), files.dir.path("none"),
-       smbios::kTableTooLarge},
+       probes::kTableTooLarge},
       {"file missing", inFile, files.dir.path("none"), -ENOENT},
       {"file a FIFO", inFile, files.dir.path("fifo"), -EBADFD},
       {"memory a FIFO", inMemory, files.dir.path("fifo"), -EBADFD},
       {"memory past the image", at(inMemory, 0x10000 - 8), files.memory, -ENODATA},
       {"memory past the signed range", at(inMemory, 1ULL << 63), files.memory,
-       smbios::kAddressTooHigh},
-      {"no UUID there", at(inMemory, 0x2000), files.memory, smbios::kNoUsableUuid},
+       probes::kAddressTooHigh},
+      {"no UUID there", at(inMemory, 0x2000), files.memory, probes::kNoUsableUuid},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     uuid.fill(0xA5);
-    EXPECT_EQ(smbios::readStructureTable(c.location, c.path.c_str(), uuid), c.result);
+    EXPECT_EQ(probes::readStructureTable(c.location, c.path.c_str(), uuid), c.result);
   }
 }
 
@@ -384,11 +384,11 @@ TEST_F(SmbiosChain, WithoutAnEfiSystemTableTheWindowIsScannedOnlyWhereItExists) 
       .writeTo(files.memory);
   const Uuid fromWindow = {0xA3, 0xA2, 0xA1, 0xA0, 0xA5, 0xA4, 0xA7, 0xA6,
                            0xA8, 0xA9, 0xAA, 0xAB, 0xAC, 0xAD, 0xAE, 0xAF};
-  EXPECT_EQ(run(), smbios::kHasLegacyBiosArea ? 0 : -2);
-  EXPECT_EQ(uuid, smbios::kHasLegacyBiosArea ? fromWindow : kZeroUuid);
+  EXPECT_EQ(run(), probes::kHasLegacyBiosArea ? 0 : -2);
+  EXPECT_EQ(uuid, probes::kHasLegacyBiosArea ? fromWindow : kZeroUuid);
   writeFile(files.productUuid, kRawText);
   EXPECT_EQ(run(), 0);
-  EXPECT_EQ(uuid, smbios::kHasLegacyBiosArea ? fromWindow : kRawUuid);
+  EXPECT_EQ(uuid, probes::kHasLegacyBiosArea ? fromWindow : kRawUuid);
 }
 
 // The scan on its own where the chain doesn't ask it (no legacy BIOS area):
@@ -397,9 +397,9 @@ TEST_F(SmbiosChain, WithoutAnEfiSystemTableTheWindowIsScannedOnlyWhereItExists) 
 class SmbiosScan : public SmbiosChain {
  protected:
   int run() {
-    if constexpr (smbios::kHasLegacyBiosArea) return SmbiosChain::run();
+    if constexpr (probes::kHasLegacyBiosArea) return SmbiosChain::run();
     uuid.fill(0);  // as the chain leaves it before its sources
-    return smbios::scanMemoryWindow(files.memory.c_str(), uuid);
+    return probes::scanMemoryWindow(files.memory.c_str(), uuid);
   }
   // The window plus a page, so that an entry point in the last slot is
   // whole in the image and only the window's end can hide it.
@@ -554,10 +554,10 @@ TEST_F(SmbiosScan, ATableIsReadOnceWhateverNumberOfEntryPointsNameIt) {
   EXPECT_EQ(run(), -1);
   // run() reads twice through the chain: plain, then watched; the watched
   // run reads no more. Where the chain doesn't scan, run() scans once.
-  const std::uint64_t runs = smbios::kHasLegacyBiosArea ? 2 : 1;
+  const std::uint64_t runs = probes::kHasLegacyBiosArea ? 2 : 1;
   const std::uint64_t read = bytesReadSoFar() - before;
-  EXPECT_GE(read, runs * (smbios::kScanWindowSize + kLength));
-  EXPECT_LT(read, runs * (smbios::kScanWindowSize + kLength) + kLength);
+  EXPECT_GE(read, runs * (probes::kScanWindowSize + kLength));
+  EXPECT_LT(read, runs * (probes::kScanWindowSize + kLength) + kLength);
 }
 
 TEST_F(SmbiosScan, TablesReadTogetherStayWithinTheLimit) {
@@ -567,8 +567,8 @@ TEST_F(SmbiosScan, TablesReadTogetherStayWithinTheLimit) {
   const Bytes good = type1(kRawUuid);
   const auto goodLength = static_cast<std::uint32_t>(good.size());
   for (const auto& [firstLength, result] :
-       {std::pair<std::uint32_t, int>{smbios::kMaxTableLength, -1},
-        {smbios::kMaxTableLength - goodLength, 0}}) {
+       {std::pair<std::uint32_t, int>{probes::kMaxTableLength, -1},
+        {probes::kMaxTableLength - goodLength, 0}}) {
     SCOPED_TRACE(firstLength);
     MemoryImage(0x2000000)
         .put(0xF0000, smbios3EntryPoint(3, 0, firstLength, 0x1000000))
@@ -581,7 +581,7 @@ TEST_F(SmbiosScan, TablesReadTogetherStayWithinTheLimit) {
 
 TEST_F(SmbiosScan, EntryPointsStatingTooMuchArePassedOver) {
   const Bytes good = type1(kRawUuid);
-  for (std::uint32_t length : {smbios::kMaxTableLength + 1, 1u << 30, 0xFFFFFFFFu})
+  for (std::uint32_t length : {probes::kMaxTableLength + 1, 1u << 30, 0xFFFFFFFFu})
     image.put(0xF0000 + length % 0x100 * 0x10, smbios3EntryPoint(3, 0, length, 0));
   image.put(0xFF000, smbios3EntryPoint(3, 0, static_cast<std::uint32_t>(good.size()), kTable))
       .put(kTable, good);
@@ -618,9 +618,9 @@ TEST_F(SmbiosChain, ProductUuidTextIsTheLastResort) {
 
 // --- What a watched run records ---------------------------------------------------------------
 
-using smbios::AttemptOutcome;
-using smbios::EntryPointKind;
-using smbios::UuidSource;
+using probes::AttemptOutcome;
+using probes::EntryPointKind;
+using probes::UuidSource;
 
 struct Recorded {
   UuidSource source;
@@ -726,7 +726,7 @@ TEST_F(SmbiosChain, WatchedRunsRecordEveryAttempt) {
              ASSERT_EQ(::mkfifo(f.entryPoint.c_str(), 0600), 0);
              writeFile(f.efiSystab, "SMBIOS3=0x9000\n");
              MemoryImage(kOneMiB)
-                 .put(0x9000, smbios3EntryPoint(3, 0, smbios::kMaxTableLength + 1, 0xA000))
+                 .put(0x9000, smbios3EntryPoint(3, 0, probes::kMaxTableLength + 1, 0xA000))
                  .writeTo(f.memory);
              writeFile(f.productUuid, kRawText);
            },
@@ -758,9 +758,9 @@ TEST_F(SmbiosChain, WatchedRunsRecordEveryAttempt) {
            },
        .attempts = {{UuidSource::kSysfs, AttemptOutcome::kMissing, 0, files.entryPoint},
                     {UuidSource::kEfi, AttemptOutcome::kNotAFileOrDevice, 0, files.procSystab},
-                    {UuidSource::kMemoryScan,
-                     smbios::kHasLegacyBiosArea ? AttemptOutcome::kMissing
-                                                : AttemptOutcome::kNotTried},
+                    {UuidSource::kMemoryScan, probes::kHasLegacyBiosArea
+                                                  ? AttemptOutcome::kMissing
+                                                  : AttemptOutcome::kNotTried},
                     {UuidSource::kProductUuid, AttemptOutcome::kFound, 0, files.productUuid}}},
       {.name = "the /sys system table a FIFO, the /proc one missing",
        .write =
@@ -770,17 +770,17 @@ TEST_F(SmbiosChain, WatchedRunsRecordEveryAttempt) {
            },
        .attempts = {{UuidSource::kSysfs, AttemptOutcome::kMissing},
                     {UuidSource::kEfi, AttemptOutcome::kNotAFileOrDevice, 0, files.efiSystab},
-                    {UuidSource::kMemoryScan,
-                     smbios::kHasLegacyBiosArea ? AttemptOutcome::kMissing
-                                                : AttemptOutcome::kNotTried},
+                    {UuidSource::kMemoryScan, probes::kHasLegacyBiosArea
+                                                  ? AttemptOutcome::kMissing
+                                                  : AttemptOutcome::kNotTried},
                     {UuidSource::kProductUuid, AttemptOutcome::kFound}}},
       {.name = "both system tables missing",
        .write = [&](ChainFiles& f) { writeFile(f.productUuid, kRawText); },
        .attempts = {{UuidSource::kSysfs, AttemptOutcome::kMissing},
                     {UuidSource::kEfi, AttemptOutcome::kMissing, 0, files.efiSystab},
-                    {UuidSource::kMemoryScan,
-                     smbios::kHasLegacyBiosArea ? AttemptOutcome::kMissing
-                                                : AttemptOutcome::kNotTried},
+                    {UuidSource::kMemoryScan, probes::kHasLegacyBiosArea
+                                                  ? AttemptOutcome::kMissing
+                                                  : AttemptOutcome::kNotTried},
                     {UuidSource::kProductUuid, AttemptOutcome::kFound}}},
       {.name = "an EFI table without a key line, a short product text",
        .write =
@@ -804,14 +804,14 @@ TEST_F(SmbiosChain, WatchedRunsRecordEveryAttempt) {
         std::any_of(c.attempts.begin(), c.attempts.end(), [](const Recorded& r) {
           return r.source == UuidSource::kMemoryScan && r.outcome != AttemptOutcome::kNotTried;
         });
-    if (!smbios::kHasLegacyBiosArea && reachesWindow) continue;
+    if (!probes::kHasLegacyBiosArea && reachesWindow) continue;
     c.write(files);
     run();
     ASSERT_EQ(seen.count, c.attempts.size());
     EXPECT_EQ(seen.dropped, 0u);
     for (std::size_t i = 0; i < c.attempts.size(); ++i) {
       SCOPED_TRACE(i);
-      const smbios::UuidAttempt& a = seen.attempts[i];
+      const probes::UuidAttempt& a = seen.attempts[i];
       EXPECT_EQ(a.source, c.attempts[i].source);
       EXPECT_EQ(a.outcome, c.attempts[i].outcome);
       EXPECT_EQ(a.hasAddress ? a.address : 0, c.attempts[i].address);
@@ -820,12 +820,12 @@ TEST_F(SmbiosChain, WatchedRunsRecordEveryAttempt) {
         EXPECT_EQ(a.path, c.attempts[i].path);
       }
     }
-    const smbios::UuidAttempt* found = nullptr;
+    const probes::UuidAttempt* found = nullptr;
     for (std::size_t i = 0; i < seen.count; ++i)
       if (seen.attempts[i].outcome == AttemptOutcome::kFound) found = &seen.attempts[i];
     if (c.kind != EntryPointKind::kNone) {
       ASSERT_NE(found, nullptr);
-      const smbios::UuidAttempt& last = *found;
+      const probes::UuidAttempt& last = *found;
       EXPECT_EQ(last.location.kind, c.kind);
       EXPECT_EQ(last.location.version, c.version);
       EXPECT_EQ(last.location.declaredVersion, c.declaredVersion);
@@ -844,14 +844,14 @@ TEST(SmbiosLoadFileBytes, ReadsUpToTheMaximumOrTheFileSize) {
   const std::string path = dir.path("f");
   writeFile(path, std::string("0123456789"));
   std::size_t length = 4;
-  smbios::ByteBuffer bytes;
-  ASSERT_EQ(smbios::loadFileBytes(path.c_str(), length, bytes), 0);
+  probes::ByteBuffer bytes;
+  ASSERT_EQ(probes::loadFileBytes(path.c_str(), length, bytes), 0);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(length, 4u);
   EXPECT_EQ(std::memcmp(bytes.get(), "0123", 4), 0);
 
   length = 0xFFFFFFFF;
-  ASSERT_EQ(smbios::loadFileBytes(path.c_str(), length, bytes), 0);
+  ASSERT_EQ(probes::loadFileBytes(path.c_str(), length, bytes), 0);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(length, 10u);
   EXPECT_EQ(std::memcmp(bytes.get(), "0123456789", 10), 0);
@@ -886,8 +886,8 @@ TEST(SmbiosLoadFileBytes, NothingFromWhatIsNoOrdinaryFile) {
   for (const OddPathCase& c : oddPathCases(dir)) {
     SCOPED_TRACE(c.name);
     std::size_t length = 32;
-    smbios::ByteBuffer bytes;
-    EXPECT_EQ(smbios::loadFileBytes(c.path.c_str(), length, bytes), c.reason);
+    probes::ByteBuffer bytes;
+    EXPECT_EQ(probes::loadFileBytes(c.path.c_str(), length, bytes), c.reason);
     EXPECT_FALSE(bytes);
   }
 }
@@ -897,7 +897,7 @@ TEST(SmbiosOpenFirmware, OnlyRegularFilesAndCharacterDevicesOpen) {
   for (const OddPathCase& c : oddPathCases(dir)) {
     SCOPED_TRACE(c.name);
     struct stat status {};
-    const int fd = smbios::openFirmwareFile(c.path.c_str(), status);
+    const int fd = probes::openFirmwareFile(c.path.c_str(), status);
     const bool opens = c.reason == -ENODATA;
     EXPECT_EQ(fd >= 0, opens);
     if (fd >= 0) close(fd);
@@ -905,7 +905,7 @@ TEST(SmbiosOpenFirmware, OnlyRegularFilesAndCharacterDevicesOpen) {
       EXPECT_EQ(fd, c.reason);
     }
     int cause = 1;
-    EXPECT_EQ(smbios::openFirmwareStream(c.path.c_str(), cause) != nullptr, opens);
+    EXPECT_EQ(probes::openFirmwareStream(c.path.c_str(), cause) != nullptr, opens);
     EXPECT_EQ(cause, opens ? 0 : c.reason);
   }
 }
@@ -922,8 +922,8 @@ TEST(SmbiosLoadPhysicalRange, ReadsInsideARegularFileOnly) {
   for (const auto& [address, length] :
        {std::pair<std::int64_t, std::size_t>{0xFF9, 0x20}, {0x2FF0, 0x10}, {0, 0x3000}}) {
     SCOPED_TRACE(address);
-    smbios::ByteBuffer bytes;
-    ASSERT_EQ(smbios::loadPhysicalRange(address, length, path.c_str(), bytes), 0);
+    probes::ByteBuffer bytes;
+    ASSERT_EQ(probes::loadPhysicalRange(address, length, path.c_str(), bytes), 0);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(std::memcmp(bytes.get(), pattern.data() + address, length), 0);
   }
@@ -936,30 +936,29 @@ TEST(SmbiosLoadPhysicalRange, ReadsInsideARegularFileOnly) {
                                         {maxAddress, 1},
                                         {-16, 16}}) {
     SCOPED_TRACE(std::to_string(address) + "+" + std::to_string(length));
-    smbios::ByteBuffer bytes;
-    EXPECT_EQ(smbios::loadPhysicalRange(address, length, path.c_str(), bytes),
-              -ENODATA);
+    probes::ByteBuffer bytes;
+    EXPECT_EQ(probes::loadPhysicalRange(address, length, path.c_str(), bytes), -ENODATA);
     EXPECT_FALSE(bytes);
   }
   TempDir odd;
   for (const OddPathCase& c : oddPathCases(odd)) {
     if (c.reason == -ENODATA) continue;  // covered above and below
     SCOPED_TRACE(c.name);
-    smbios::ByteBuffer bytes;
-    EXPECT_EQ(smbios::loadPhysicalRange(0, 16, c.path.c_str(), bytes), c.reason);
+    probes::ByteBuffer bytes;
+    EXPECT_EQ(probes::loadPhysicalRange(0, 16, c.path.c_str(), bytes), c.reason);
   }
 }
 
 TEST(SmbiosLoadPhysicalRange, DevicesThatCannotBeMappedAreRead) {
   // /dev/urandom has no mmap and ignores seeks: the read fallback serves
   // offset 0 and fails any other, as a seek to the wrong place must.
-  smbios::ByteBuffer bytes;
-  EXPECT_EQ(smbios::loadPhysicalRange(0, 64, "/dev/urandom", bytes), 0);
-  EXPECT_EQ(smbios::loadPhysicalRange(4096, 64, "/dev/urandom", bytes), -ESPIPE);
+  probes::ByteBuffer bytes;
+  EXPECT_EQ(probes::loadPhysicalRange(0, 64, "/dev/urandom", bytes), 0);
+  EXPECT_EQ(probes::loadPhysicalRange(4096, 64, "/dev/urandom", bytes), -ESPIPE);
   // /dev/null has nothing to read.
-  EXPECT_EQ(smbios::loadPhysicalRange(0, 64, "/dev/null", bytes), -EIO);
+  EXPECT_EQ(probes::loadPhysicalRange(0, 64, "/dev/null", bytes), -EIO);
   // /dev/zero maps.
-  ASSERT_EQ(smbios::loadPhysicalRange(0x1234, 64, "/dev/zero", bytes), 0);
+  ASSERT_EQ(probes::loadPhysicalRange(0x1234, 64, "/dev/zero", bytes), 0);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(bytes[0], 0);
   EXPECT_EQ(bytes[63], 0);
@@ -972,15 +971,15 @@ TEST(SmbiosReadExactlyAt, ReadsAtTheOffsetAndFailsWhenTheFileEndsFirst) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   std::uint8_t buffer[8] = {};
-  EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 4, 6), 0);
+  EXPECT_EQ(probes::readExactlyAt(fd, buffer, 4, 6), 0);
   EXPECT_EQ(std::memcmp(buffer, "6789", 4), 0);
   // A file cut short after its size was taken: an error, not a signal.
-  EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 5, 6), -1);
+  EXPECT_EQ(probes::readExactlyAt(fd, buffer, 5, 6), -1);
   int cause = 0;
-  EXPECT_EQ(smbios::readExactlyAt(fd, buffer, 5, 6, &cause), -1);
+  EXPECT_EQ(probes::readExactlyAt(fd, buffer, 5, 6, &cause), -1);
   EXPECT_EQ(cause, -EIO);
-  EXPECT_EQ(
-      smbios::readExactlyAt(fd, buffer, 1, std::numeric_limits<std::uint64_t>::max(), &cause), -1);
+  EXPECT_EQ(probes::readExactlyAt(fd, buffer, 1, std::numeric_limits<std::uint64_t>::max(), &cause),
+            -1);
   EXPECT_EQ(cause, -EOVERFLOW);
   close(fd);
 }
@@ -1007,15 +1006,15 @@ class Pipe {
 
 TEST(SmbiosReadExactly, CountsEndOfFileAndErrorsAsFailure) {
   std::uint8_t buffer[8] = {};
-  EXPECT_EQ(smbios::readExactly(-1, buffer, 0), 0);
-  EXPECT_EQ(smbios::readExactly(-1, buffer, 1), -1);
+  EXPECT_EQ(probes::readExactly(-1, buffer, 0), 0);
+  EXPECT_EQ(probes::readExactly(-1, buffer, 1), -1);
   Pipe p;
   p.write("abc");
   p.closeWrite();
   int cause = 0;
-  EXPECT_EQ(smbios::readExactly(p.readEnd(), buffer, 4, &cause), -1);
+  EXPECT_EQ(probes::readExactly(p.readEnd(), buffer, 4, &cause), -1);
   EXPECT_EQ(cause, -EIO) << "an early end";
-  EXPECT_EQ(smbios::readExactly(-1, buffer, 1, &cause), -1);
+  EXPECT_EQ(probes::readExactly(-1, buffer, 1, &cause), -1);
   EXPECT_EQ(cause, -EBADF) << "the read's own errno";
 }
 
@@ -1065,7 +1064,7 @@ TEST(SmbiosReadExactly, ResumesAfterASignalInterruptsAPartialRead) {
     p.write("cd");
   });
   std::uint8_t buffer[4] = {};
-  const int result = smbios::readExactly(p.readEnd(), buffer, 4);
+  const int result = probes::readExactly(p.readEnd(), buffer, 4);
   helper.join();
   sigaction(SIGUSR1, &previous, nullptr);
   EXPECT_EQ(signalsSeen.load(), 1);

@@ -131,14 +131,14 @@ Dump loadDump(const std::string& file) {
 }
 
 std::string versionText(const Bytes& ep) {
-  smbios::TableLocation l;
+  probes::TableLocation l;
   char text[32] = "?";
-  if (hasAnchor(ep, 0, "_SM3_") && smbios::parseSmbios3EntryPoint(ep, 0, l) == 0)
+  if (hasAnchor(ep, 0, "_SM3_") && probes::parseSmbios3EntryPoint(ep, 0, l) == 0)
     std::snprintf(text, sizeof text, "%u.%u.%u", l.version >> 16, (l.version >> 8) & 0xFF,
                   l.version & 0xFF);
-  else if (hasAnchor(ep, 0, "_SM_") && smbios::parseSmbios2EntryPoint(ep, 0, l) == 0)
+  else if (hasAnchor(ep, 0, "_SM_") && probes::parseSmbios2EntryPoint(ep, 0, l) == 0)
     std::snprintf(text, sizeof text, "%u.%u", l.version >> 16, (l.version >> 8) & 0xFF);
-  else if (smbios::parseDmiEntryPoint(ep, 0, l) == 0)
+  else if (probes::parseDmiEntryPoint(ep, 0, l) == 0)
     std::snprintf(text, sizeof text, "%u.%u", l.version >> 16, (l.version >> 8) & 0xFF);
   return text;
 }
@@ -166,7 +166,7 @@ TEST_P(SmbiosDump, AnchorAndVersionAreTheListedOnes) {
 TEST_P(SmbiosDump, SysfsPair) {
   writeFile(files.entryPoint, dump.entryPoint);
   writeFile(files.table, dump.table);
-  EXPECT_EQ(smbios::decodeSysfsEntryPoint(dump.entryPoint, files.table.c_str(), uuid),
+  EXPECT_EQ(probes::decodeSysfsEntryPoint(dump.entryPoint, files.table.c_str(), uuid),
             GetParam().result);
   EXPECT_EQ(uuid, expectedUuid());
   // Through the chain, a sysfs failure leaves the result to later sources;
@@ -195,14 +195,14 @@ TEST_P(SmbiosDump, EfiSystemTableIntoMemory) {
 // Through the chain where it scans the window (x86); elsewhere the scan on
 // its own, whose rules hold wherever it is built.
 int readWindow(const smbiostest::ChainFiles& files, const char* memory, Uuid& uuid) {
-  smbios::SmbiosPaths paths = files.paths();
+  probes::SmbiosPaths paths = files.paths();
   paths.memory = memory;
-  if constexpr (smbios::kHasLegacyBiosArea) {
+  if constexpr (probes::kHasLegacyBiosArea) {
     uuid.fill(0xA5);
-    return smbios::readSystemUUID(uuid, paths);
+    return probes::readSystemUUID(uuid, paths);
   }
   uuid.fill(0);  // as the chain leaves it before its sources
-  return smbios::scanMemoryWindow(paths.memory, uuid);
+  return probes::scanMemoryWindow(paths.memory, uuid);
 }
 
 TEST_P(SmbiosDump, LegacyWindowScan) {

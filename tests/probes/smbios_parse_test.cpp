@@ -16,7 +16,7 @@
 namespace {
 
 using namespace smbiostest;
-using smbios::TableLocation;
+using probes::TableLocation;
 
 // --- UUID extraction and byte order -------------------------------------------
 
@@ -29,7 +29,7 @@ TEST(SmbiosExtract, ReversesTheFirstThreeFieldsFromVersion26On) {
                         Case{0x0300, kSwappedUuid}, Case{0x0000, kRawUuid}}) {
     SCOPED_TRACE(c.version);
     Uuid out{};
-    EXPECT_EQ(smbios::extractSystemUUID(kRawUuid, c.version, out), 0);
+    EXPECT_EQ(probes::extractSystemUUID(kRawUuid, c.version, out), 0);
     EXPECT_EQ(out, c.expected);
   }
 }
@@ -37,14 +37,14 @@ TEST(SmbiosExtract, ReversesTheFirstThreeFieldsFromVersion26On) {
 TEST(SmbiosExtract, AllZeroOrAllOnesIsUnusableAndClearsTheOutput) {
   for (std::uint8_t fill : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
     Uuid out = uuidFilledWith(0x5A);
-    EXPECT_EQ(smbios::extractSystemUUID(uuidFilledWith(fill), 0x0300, out), -1);
+    EXPECT_EQ(probes::extractSystemUUID(uuidFilledWith(fill), 0x0300, out), -1);
     EXPECT_EQ(out, kZeroUuid);
   }
   // Nearly uniform is usable: only the two "not set" patterns are refused.
   Uuid almost = uuidFilledWith(0xFF);
   almost[15] = 0xFE;
   Uuid out{};
-  EXPECT_EQ(smbios::extractSystemUUID(almost, 0x0205, out), 0);
+  EXPECT_EQ(probes::extractSystemUUID(almost, 0x0205, out), 0);
   EXPECT_EQ(out, almost);
 }
 
@@ -74,10 +74,10 @@ TEST(SmbiosEntryPoint, UuidOrderFollowsTheFixedUpVersion) {
   for (const VersionCase& c : cases) {
     SCOPED_TRACE(c.name);
     TableLocation location;
-    ASSERT_EQ(smbios::locateSysfsTable(c.entryPoint, location), 0);
+    ASSERT_EQ(probes::locateSysfsTable(c.entryPoint, location), 0);
     Uuid out{};
     EXPECT_EQ(
-        smbios::walkStructureTable(table, location.count, location.version, location.flags, out),
+        probes::walkStructureTable(table, location.count, location.version, location.flags, out),
         0);
     EXPECT_EQ(out, c.expected);
   }
@@ -85,13 +85,13 @@ TEST(SmbiosEntryPoint, UuidOrderFollowsTheFixedUpVersion) {
 
 Bytes smbios3WithDocrev(std::uint8_t docrev) {
   Bytes ep = smbios3EntryPoint(3, 2, 0x11223344, 0x0102030405060708ULL);
-  ep[smbios::kSmbios3VersionOffset + 2] = docrev;
+  ep[probes::kSmbios3VersionOffset + 2] = docrev;
   sealSmbios3(ep);
   return ep;
 }
 
 TEST(SmbiosEntryPoint, FieldsAreTakenLittleEndian) {
-  using Parser = int (*)(smbios::ByteView, std::uint32_t, TableLocation&);
+  using Parser = int (*)(probes::ByteView, std::uint32_t, TableLocation&);
   struct Case {
     const char* name;
     Parser parse;
@@ -101,16 +101,16 @@ TEST(SmbiosEntryPoint, FieldsAreTakenLittleEndian) {
   };
   const Case cases[] = {
       {.name = "SMBIOS 3",
-       .parse = smbios::parseSmbios3EntryPoint,
+       .parse = probes::parseSmbios3EntryPoint,
        .entryPoint = smbios3WithDocrev(7),
-       .flags = smbios::kTableInFile,
+       .flags = probes::kTableInFile,
        .expected = {.address = 0x0102030405060708ULL,
                     .length = 0x11223344u,
                     .count = 0,
                     .version = 0x030207u,
-                    .flags = smbios::kTableInFile | smbios::kStopAtEndOfTable}},
+                    .flags = probes::kTableInFile | probes::kStopAtEndOfTable}},
       {.name = "SMBIOS 2.8, not cut at type 127",
-       .parse = smbios::parseSmbios2EntryPoint,
+       .parse = probes::parseSmbios2EntryPoint,
        .entryPoint = smbios2EntryPoint(2, 8, 0xABCD, 0x8899AABB, 0x1234),
        .flags = 0,
        .expected = {.address = 0x8899AABBu,
@@ -119,7 +119,7 @@ TEST(SmbiosEntryPoint, FieldsAreTakenLittleEndian) {
                     .version = 0x020800u,
                     .flags = 0}},
       {.name = "DMI 2.4",
-       .parse = smbios::parseDmiEntryPoint,
+       .parse = probes::parseDmiEntryPoint,
        .entryPoint = dmiEntryPoint(0x24, 0x0102, 0xF1F2F3F4, 9),
        .flags = 0,
        .expected = {.address = 0xF1F2F3F4u,
@@ -153,8 +153,8 @@ std::size_t lengthByteOf(Kind kind) { return kind == Kind::kSmbios3 ? 6 : 5; }
 void seal(Kind kind, Bytes& ep) { kind == Kind::kSmbios3 ? sealSmbios3(ep) : sealSmbios2(ep); }
 int parse(Kind kind, const Bytes& ep) {
   TableLocation l;
-  return kind == Kind::kSmbios3 ? smbios::parseSmbios3EntryPoint(ep, 0, l)
-                                : smbios::parseSmbios2EntryPoint(ep, 0, l);
+  return kind == Kind::kSmbios3 ? probes::parseSmbios3EntryPoint(ep, 0, l)
+                                : probes::parseSmbios2EntryPoint(ep, 0, l);
 }
 
 class SmbiosLengthByte : public ::testing::TestWithParam<Kind> {};
@@ -207,25 +207,25 @@ TEST(SmbiosEntryPoint, Smbios2NeedsItsIntermediateAnchorAndChecksum) {
   Bytes ep = smbios2EntryPoint(2, 8, 100, 0, 0);
   ep[5] = 0;  // even with the outer checksum skipped
   TableLocation l;
-  ASSERT_EQ(smbios::parseSmbios2EntryPoint(ep, 0, l), 0);
+  ASSERT_EQ(probes::parseSmbios2EntryPoint(ep, 0, l), 0);
 
   Bytes anchor = ep;
   anchor[20] = 'X';
   anchor[21] = static_cast<std::uint8_t>(anchor[21] + '_' - 'X');  // sum unchanged
-  EXPECT_EQ(smbios::parseSmbios2EntryPoint(anchor, 0, l), -1);
+  EXPECT_EQ(probes::parseSmbios2EntryPoint(anchor, 0, l), -1);
 
   Bytes sum = ep;
   sum[30] ^= 0x10;
-  EXPECT_EQ(smbios::parseSmbios2EntryPoint(sum, 0, l), -1);
+  EXPECT_EQ(probes::parseSmbios2EntryPoint(sum, 0, l), -1);
 }
 
 TEST(SmbiosEntryPoint, DmiChecksumCoversFifteenBytes) {
   Bytes ep = dmiEntryPoint(0x21, 100, 0, 0);
   TableLocation l;
   ep.push_back(0x77);  // byte 15 is not part of it
-  EXPECT_EQ(smbios::parseDmiEntryPoint(ep, 0, l), 0);
+  EXPECT_EQ(probes::parseDmiEntryPoint(ep, 0, l), 0);
   ep[14] ^= 1;
-  EXPECT_EQ(smbios::parseDmiEntryPoint(ep, 0, l), -1);
+  EXPECT_EQ(probes::parseDmiEntryPoint(ep, 0, l), -1);
 }
 
 Bytes withoutLengthByteChecksum(Bytes ep, std::size_t lengthOffset) {
@@ -234,7 +234,7 @@ Bytes withoutLengthByteChecksum(Bytes ep, std::size_t lengthOffset) {
 }
 
 TEST(SmbiosEntryPoint, SpansTooShortForTheFieldsAreRejected) {
-  using Parser = int (*)(smbios::ByteView, std::uint32_t, TableLocation&);
+  using Parser = int (*)(probes::ByteView, std::uint32_t, TableLocation&);
   struct Case {
     const char* name;
     Parser parse;
@@ -243,24 +243,24 @@ TEST(SmbiosEntryPoint, SpansTooShortForTheFieldsAreRejected) {
   };
   const Case cases[] = {
       {.name = "SMBIOS 3",
-       .parse = smbios::parseSmbios3EntryPoint,
+       .parse = probes::parseSmbios3EntryPoint,
        .entryPoint =
-           withoutLengthByteChecksum(smbios3EntryPoint(3, 0, 100, 0), smbios::kSmbios3LengthOffset),
-       .needed = smbios::kSmbios3EntryPointSize},
+           withoutLengthByteChecksum(smbios3EntryPoint(3, 0, 100, 0), probes::kSmbios3LengthOffset),
+       .needed = probes::kSmbios3EntryPointSize},
       {.name = "SMBIOS 2.1",
-       .parse = smbios::parseSmbios2EntryPoint,
+       .parse = probes::parseSmbios2EntryPoint,
        .entryPoint = withoutLengthByteChecksum(smbios2EntryPoint(2, 8, 100, 0, 0),
-                                               smbios::kSmbios2LengthOffset),
-       .needed = smbios::kSmbios2EntryPointSize},
+                                               probes::kSmbios2LengthOffset),
+       .needed = probes::kSmbios2EntryPointSize},
       {.name = "DMI",
-       .parse = smbios::parseDmiEntryPoint,
+       .parse = probes::parseDmiEntryPoint,
        .entryPoint = dmiEntryPoint(0x21, 100, 0, 0),
-       .needed = smbios::kDmiEntryPointSize},
+       .needed = probes::kDmiEntryPointSize},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TableLocation l;
-    const smbios::ByteView whole(c.entryPoint);
+    const probes::ByteView whole(c.entryPoint);
     EXPECT_EQ(c.parse(whole.first(c.needed), 0, l), 0);
     EXPECT_EQ(c.parse(whole.first(c.needed - 1), 0, l), -1);
   }
@@ -281,9 +281,9 @@ TEST(SmbiosEntryPoint, AnEfiLineLeadsToSmbiosEntryPointsOnly) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes ep = c.entryPoint;
-    ep.resize(smbios::kEntryPointBufferSize, 0);  // as read from memory
+    ep.resize(probes::kEntryPointBufferSize, 0);  // as read from memory
     TableLocation l;
-    EXPECT_EQ(smbios::locateSystabTable(ep, l), c.result);
+    EXPECT_EQ(probes::locateSystabTable(ep, l), c.result);
     if (c.result == 0) {
       EXPECT_EQ(l.address, 0x1000u);
     }
@@ -295,7 +295,7 @@ TEST(SmbiosEntryPoint, AnEfiLineLeadsToSmbiosEntryPointsOnly) {
 int walk(const Bytes& table, std::uint16_t count, std::uint32_t flags, Uuid& out,
          std::uint32_t version = 0x030000) {
   out = uuidFilledWith(0xA5);
-  return smbios::walkStructureTable(table, count, version, flags, out);
+  return probes::walkStructureTable(table, count, version, flags, out);
 }
 
 // Counts up from 1, unlike any other in the table.
@@ -342,7 +342,7 @@ TEST(SmbiosWalk, CountAndEndOfTableRules) {
        {Case{"count 0 walks to the end", 0, 0, 0},
         Case{"the count-th structure is examined", 3, 0, 0}, Case{"one short of it", 2, 0, -1},
         Case{"count 1", 1, 0, -1}, Case{"2.x ignores type 127", 5, 0, 0},
-        Case{"3.x stops at type 127", 0, smbios::kStopAtEndOfTable, -1}}) {
+        Case{"3.x stops at type 127", 0, probes::kStopAtEndOfTable, -1}}) {
     SCOPED_TRACE(c.name);
     Uuid out;
     EXPECT_EQ(walk(table, c.count, c.flags, out), c.result);
@@ -418,7 +418,7 @@ TEST(SmbiosSystab, LineKeysAndValues) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     std::uint64_t address = 0xDEAD;
-    EXPECT_EQ(smbios::parseSystabLine(c.line, address), c.found);
+    EXPECT_EQ(probes::parseSystabLine(c.line, address), c.found);
     if (c.found != 0) {
       EXPECT_EQ(address, c.address);
     }
@@ -450,8 +450,8 @@ TEST(SmbiosSystab, StreamTakesTheFirstKeyedPiece) {
       // The reader stops after kSystabMaxPieces pieces: every file up to that
       // many bytes is read whole, and nothing past that many pieces.
       {"key in the last piece read",
-       std::string(smbios::kSystabMaxPieces - 1, '\n') + "SMBIOS=0x77\n", 0, 0x77},
-      {"key one piece too late", std::string(smbios::kSystabMaxPieces, '\n') + "SMBIOS=0x77\n", -1,
+       std::string(probes::kSystabMaxPieces - 1, '\n') + "SMBIOS=0x77\n", 0, 0x77},
+      {"key one piece too late", std::string(probes::kSystabMaxPieces, '\n') + "SMBIOS=0x77\n", -1,
        0},
   };
   for (const SystabCase& c : cases) {
@@ -461,7 +461,7 @@ TEST(SmbiosSystab, StreamTakesTheFirstKeyedPiece) {
         text.empty() ? std::fopen("/dev/null", "r") : fmemopen(text.data(), text.size(), "r");
     ASSERT_NE(stream, nullptr);
     std::uint64_t address = 0xDEAD;
-    EXPECT_EQ(smbios::findSystabEntryPoint(stream, address), c.result);
+    EXPECT_EQ(probes::findSystabEntryPoint(stream, address), c.result);
     if (c.result == 0) {
       EXPECT_EQ(address, c.address);
     }
@@ -474,17 +474,17 @@ TEST(SmbiosSystab, AnEndlessStreamEnds) {
   std::FILE* stream = std::fopen("/dev/zero", "r");
   ASSERT_NE(stream, nullptr);
   std::uint64_t address = 0;
-  EXPECT_EQ(smbios::findSystabEntryPoint(stream, address), -1);
+  EXPECT_EQ(probes::findSystabEntryPoint(stream, address), -1);
   std::fclose(stream);
 }
 
 // --- Product UUID text ------------------------------------------------------------------
 
 Uuid parseText(const std::string& text) {
-  EXPECT_EQ(text.size(), smbios::kProductUuidTextSize);
+  EXPECT_EQ(text.size(), probes::kProductUuidTextSize);
   Bytes bytes(text.begin(), text.end());
   Uuid out = uuidFilledWith(0xA5);
-  smbios::parseProductUuidText(std::span<std::uint8_t, 37>(bytes.data(), 37), out);
+  probes::parseProductUuidText(std::span<std::uint8_t, 37>(bytes.data(), 37), out);
   return out;
 }
 
@@ -550,7 +550,7 @@ TEST(SmbiosProductUuid, NothingAfterTheTextIsReadWhateverItHolds) {
                                   std::string(36, '-') + "\n", std::string(37, '7')}) {
     SCOPED_TRACE(text);
     Uuid out{};
-    smbios::parseProductUuidText(guarded.hold(text), out);
+    probes::parseProductUuidText(guarded.hold(text), out);
   }
 }
 
@@ -573,7 +573,7 @@ Bytes withIndexes(Bytes s, std::initializer_list<std::pair<std::size_t, std::uin
   return s;
 }
 
-std::string text(const smbios::FirmwareString& s) { return s.data(); }
+std::string text(const probes::FirmwareString& s) { return s.data(); }
 
 TEST(SmbiosFirmwareStrings, TakesTheFirstOfEachTypeByIndex) {
   Bytes bios = withIndexes(structure(0, 0x18, {"SeaBIOS"}), {{0x04, 1}});
@@ -582,8 +582,8 @@ TEST(SmbiosFirmwareStrings, TakesTheFirstOfEachTypeByIndex) {
       bios + withIndexes(type1(kRawUuid, 27, {"QEMU", "Standard PC"}), {{4, 1}, {5, 2}, {6, 0}}) +
       withIndexes(structure(2, 0x08, {"Board Maker"}), {{4, 1}}) +
       withIndexes(type1(kRawUuid, 27, {"Second"}), {{4, 1}}) + endOfTable();
-  smbios::FirmwareStrings s;
-  EXPECT_EQ(smbios::findFirmwareStrings(table, 0, 0, s), 0);
+  probes::FirmwareStrings s;
+  EXPECT_EQ(probes::findFirmwareStrings(table, 0, 0, s), 0);
   EXPECT_EQ(text(s.biosVendor), "SeaBIOS");
   EXPECT_EQ(s.virtualMachineBit, 1);
   EXPECT_EQ(text(s.systemManufacturer), "QEMU");
@@ -598,8 +598,8 @@ TEST(SmbiosFirmwareStrings, BoundsOfFieldsStringsAndTable) {
   // index points past its strings.
   const Bytes table = withIndexes(structure(0, 0x12, {"Old BIOS"}), {{0x04, 1}}) +
                       withIndexes(structure(1, 0x05, {"Only"}), {{4, 3}}) + endOfTable();
-  smbios::FirmwareStrings s;
-  EXPECT_EQ(smbios::findFirmwareStrings(table, 0, 0, s), 0);
+  probes::FirmwareStrings s;
+  EXPECT_EQ(probes::findFirmwareStrings(table, 0, 0, s), 0);
   EXPECT_EQ(text(s.biosVendor), "Old BIOS");
   EXPECT_EQ(s.virtualMachineBit, -1);
   EXPECT_TRUE(s.systemInformationSeen);
@@ -608,20 +608,20 @@ TEST(SmbiosFirmwareStrings, BoundsOfFieldsStringsAndTable) {
 
   // A long string is cut to fit, terminated.
   const Bytes longName = withIndexes(type1(kRawUuid, 27, {std::string(200, 'V')}), {{4, 1}});
-  smbios::FirmwareStrings cut;
-  EXPECT_EQ(smbios::findFirmwareStrings(longName + endOfTable(), 0, 0, cut), 0);
-  EXPECT_EQ(text(cut.systemManufacturer), std::string(smbios::kFirmwareStringSize - 1, 'V'));
+  probes::FirmwareStrings cut;
+  EXPECT_EQ(probes::findFirmwareStrings(longName + endOfTable(), 0, 0, cut), 0);
+  EXPECT_EQ(text(cut.systemManufacturer), std::string(probes::kFirmwareStringSize - 1, 'V'));
 
   // A table cut inside the strings: malformed, nothing read past it.
   Bytes truncated = withIndexes(type1(kRawUuid, 27, {"QEMU"}), {{4, 1}});
   truncated.resize(27 + 3);
-  smbios::FirmwareStrings none;
-  EXPECT_EQ(smbios::findFirmwareStrings(truncated, 0, 0, none), -1);
+  probes::FirmwareStrings none;
+  EXPECT_EQ(probes::findFirmwareStrings(truncated, 0, 0, none), -1);
   EXPECT_FALSE(none.systemInformationSeen);
 
   // The structure count stops the walk as in the UUID walk.
-  smbios::FirmwareStrings counted;
-  EXPECT_EQ(smbios::findFirmwareStrings(table, 1, 0, counted), 0);
+  probes::FirmwareStrings counted;
+  EXPECT_EQ(probes::findFirmwareStrings(table, 1, 0, counted), 0);
   EXPECT_FALSE(counted.systemInformationSeen);
 }
 

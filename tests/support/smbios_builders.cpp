@@ -192,8 +192,8 @@ TempDir::~TempDir() {
 
 int ChainFiles::run(Uuid& uuid) const {
   uuid.fill(0xA5);
-  const smbios::SmbiosPaths p = paths();
-  return smbios::readSystemUUID(uuid, p);
+  const probes::SmbiosPaths p = paths();
+  return probes::readSystemUUID(uuid, p);
 }
 
 }  // namespace smbiostest

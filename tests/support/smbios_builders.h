@@ -101,7 +101,7 @@ struct ChainFiles {
   std::string memory = dir.path("mem");
   std::string productUuid = dir.path("product_uuid");
 
-  smbios::SmbiosPaths paths() const {
+  probes::SmbiosPaths paths() const {
     return {entryPoint.c_str(), table.c_str(),  efiSystab.c_str(),
             procSystab.c_str(), memory.c_str(), productUuid.c_str()};
   }
