@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "report/enum_names.h"
+#include "common/enum_names.h"
 #include "report/escape.h"
 #include "report/wrap.h"
 
@@ -25,7 +25,7 @@ using probes::SignalState;
 namespace {
 
 std::string cardReason(const Stability& s) {
-  std::string reason(report::enumPhrase(kCardStabilityNames, s.card));
+  std::string reason(enumPhrase(kCardStabilityNames, s.card));
   if (s.card == CardStability::kHypervisorPrefix && s.prefixOwner != nullptr)
     reason = std::string("assigned by software: ") + s.prefixOwner +
              "'s prefix, given with the VM's definition";
@@ -78,15 +78,15 @@ const char* advice(const Stability& s, const EnvironmentFindings& env) {
 std::string_view unreadableText(const Evidence& e, bool root) {
   if (root) return "unknown (could not be read, even by root)";
   if (e.signal == Signal::kPid1ContainerVariable) return "unknown (readable by root only)";
-  return report::enumPhrase(kSignalStateNames, e.state);
+  return enumPhrase(kSignalStateNames, e.state);
 }
 
 std::string evidenceText(const Evidence& e, bool root) {
-  std::string line(report::enumPhrase(kSignalNames, e.signal));
+  std::string line(enumPhrase(kSignalNames, e.signal));
   line += ": ";
   if (e.state != SignalState::kPresent) {
     line += e.state == SignalState::kUnreadable ? unreadableText(e, root)
-                                                : report::enumPhrase(kSignalStateNames, e.state);
+                                                : enumPhrase(kSignalStateNames, e.state);
     return line;
   }
   if (e.signal == Signal::kCpuidHypervisorBit || e.signal == Signal::kSmbiosVmBit) {
@@ -99,9 +99,9 @@ std::string evidenceText(const Evidence& e, bool root) {
     line += "present";
   }
   if (e.hypervisor != Hypervisor::kNone)
-    line += std::string(" -> ") + std::string(report::enumId(kHypervisorNames, e.hypervisor));
+    line += std::string(" -> ") + std::string(enumId(kHypervisorNames, e.hypervisor));
   if (e.container != Container::kNone)
-    line += std::string(" -> ") + std::string(report::enumId(kContainerNames, e.container));
+    line += std::string(" -> ") + std::string(enumId(kContainerNames, e.container));
   if (e.decided) line += " (decides)";
   return line;
 }
@@ -109,8 +109,8 @@ std::string evidenceText(const Evidence& e, bool root) {
 // "qemu (QEMU (emulated, no KVM))": the identifier, and the phrase where it says more.
 template <typename E, std::size_t N>
 std::string nameText(const std::array<EnumName<E>, N>& table, E value) {
-  const std::string_view id = report::enumId(table, value);
-  const std::string_view phrase = report::enumPhrase(table, value);
+  const std::string_view id = enumId(table, value);
+  const std::string_view phrase = enumPhrase(table, value);
   std::string text(id);
   if (phrase != id) text += std::string(" (") + std::string(phrase) + ")";
   return text;
@@ -126,7 +126,7 @@ std::string containerText(const EnvironmentFindings& env) {
 void appendEnvironmentText(std::string& out, const EnvironmentFindings& env, bool root) {
   out += "Environment\n";
   out +=
-      "  Kind:         " + std::string(report::enumPhrase(kEnvironmentKindNames, env.kind)) + "\n";
+      "  Kind:         " + std::string(enumPhrase(kEnvironmentKindNames, env.kind)) + "\n";
   out += "  Hypervisor:   ";
   out += nameText(kHypervisorNames, env.hypervisor);
   out += "\n  Container:    " + containerText(env) + "\n";
@@ -139,7 +139,7 @@ void appendEnvironmentText(std::string& out, const EnvironmentFindings& env, boo
 }
 
 void appendUuidStabilityText(std::string& out, const Stability& s) {
-  report::appendWrapped(out, "  Lasts:        ", report::enumPhrase(kUuidStabilityNames, s.uuid));
+  report::appendWrapped(out, "  Lasts:        ", enumPhrase(kUuidStabilityNames, s.uuid));
 }
 
 void appendCardStabilityText(std::string& out, const Stability& s) {
@@ -150,7 +150,7 @@ void appendOverallStabilityText(std::string& out, const Stability& s,
                                 const EnvironmentFindings& env) {
   report::appendWrapped(
       out, "  Stability:    ",
-      std::string(report::enumId(kOverallNames, s.overall)) + ": " + advice(s, env));
+      std::string(enumId(kOverallNames, s.overall)) + ": " + advice(s, env));
 }
 
 void writeEnvironmentJson(report::JsonWriter& w, const EnvironmentFindings& env) {

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/enum_names.h"
 #include "inspect/environment_report.h"
-#include "report/enum_names.h"
 #include "report/escape.h"
 #include "token/token_text.h"
 
@@ -15,7 +15,6 @@ using probes::AttemptOutcome;
 using probes::EntryPointKind;
 using probes::UuidAttempt;
 using probes::UuidSource;
-using report::EnumName;
 
 namespace {
 
@@ -26,8 +25,8 @@ constexpr std::array<EnumName<UuidSource>, 4> kSourceNames{{
     {UuidSource::kMemoryScan, "memory-scan", "memory scan"},
     {UuidSource::kProductUuid, "product-uuid", "kernel product UUID"},
 }};
-static_assert(report::enumIdsWellFormed(kSourceNames));
-static_assert(report::enumTableComplete(kSourceNames, UuidSource::kProductUuid));
+static_assert(enumIdsWellFormed(kSourceNames));
+static_assert(enumTableComplete(kSourceNames, UuidSource::kProductUuid));
 
 constexpr std::array<EnumName<AttemptOutcome>, 22> kOutcomeNames{{
     {AttemptOutcome::kFound, "found", "found"},
@@ -55,8 +54,8 @@ constexpr std::array<EnumName<AttemptOutcome>, 22> kOutcomeNames{{
     {AttemptOutcome::kTableWalkedBefore, "table-already-walked", "table already walked"},
     {AttemptOutcome::kScanLimitReached, "scan-byte-limit-reached", "scan byte limit reached"},
 }};
-static_assert(report::enumIdsWellFormed(kOutcomeNames));
-static_assert(report::enumTableComplete(kOutcomeNames, AttemptOutcome::kScanLimitReached));
+static_assert(enumIdsWellFormed(kOutcomeNames));
+static_assert(enumTableComplete(kOutcomeNames, AttemptOutcome::kScanLimitReached));
 
 // What an outcome means, for the person reading the text; empty where the
 // phrase says it all.
@@ -144,10 +143,10 @@ bool byteOrderSwapped(const UuidAttempt& a) {
 
 void appendAttemptLine(std::string& out, const UuidAttempt& a) {
   out += "    ";
-  out += report::enumPhrase(kSourceNames, a.source);
+  out += enumPhrase(kSourceNames, a.source);
   if (a.hasAddress) out += " at " + hex(a.address);
   out += ": ";
-  out += report::enumPhrase(kOutcomeNames, a.outcome);
+  out += enumPhrase(kOutcomeNames, a.outcome);
   const char* why = outcomeExplanation(a);
   if (*why != '\0') out += std::string(" (") + why + ")";
   if (a.error != 0 && a.outcome != AttemptOutcome::kMissing &&

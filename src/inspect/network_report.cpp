@@ -4,14 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/enum_names.h"
 #include "inspect/environment_report.h"
-#include "report/enum_names.h"
 #include "report/escape.h"
 #include "report/wrap.h"
 
 namespace inspect {
 
-using report::EnumName;
 
 namespace {
 
@@ -22,7 +21,7 @@ constexpr std::array<EnumName<probes::AddressSource>, 3> kAddressSourceNames{{
     {probes::AddressSource::kCurrent, "current", "its current address"},
     {probes::AddressSource::kIpv4, "ipv4", "its first IPv4 address"},
 }};
-static_assert(report::enumIdsWellFormed(kAddressSourceNames));
+static_assert(enumIdsWellFormed(kAddressSourceNames));
 
 // Where an interface stands in the scan.
 enum class Placement : std::uint8_t { kChosen, kPassedOver };
@@ -30,8 +29,8 @@ constexpr std::array<EnumName<Placement>, 2> kPlacementNames{{
     {Placement::kChosen, "chosen", "chosen"},
     {Placement::kPassedOver, "passed-over", "passed over"},
 }};
-static_assert(report::enumIdsWellFormed(kPlacementNames));
-static_assert(report::enumTableComplete(kPlacementNames, Placement::kPassedOver));
+static_assert(enumIdsWellFormed(kPlacementNames));
+static_assert(enumTableComplete(kPlacementNames, Placement::kPassedOver));
 
 enum class Reason : std::uint8_t {
   kFirstCard,
@@ -58,8 +57,8 @@ constexpr std::array<EnumName<Reason>, 10> kReasonNames{{
     {Reason::kRankedAfter, "ranked-after", "ranked after the chosen card by the naming rules"},
     {Reason::kCard, "card", "card"},
 }};
-static_assert(report::enumIdsWellFormed(kReasonNames));
-static_assert(report::enumTableComplete(kReasonNames, Reason::kCard));
+static_assert(enumIdsWellFormed(kReasonNames));
+static_assert(enumTableComplete(kReasonNames, Reason::kCard));
 
 struct Place {
   Placement placement;
@@ -111,7 +110,7 @@ Place placeInterface(const probes::LegacyIdObservation& l, const probes::Scanned
 // The reason as a person reads it: the chosen card named where it ranks
 // another after it.
 std::string reasonText(const probes::LegacyIdObservation& l, Reason reason) {
-  if (reason != Reason::kRankedAfter) return std::string(report::enumPhrase(kReasonNames, reason));
+  if (reason != Reason::kRankedAfter) return std::string(enumPhrase(kReasonNames, reason));
   std::string text = "ranked after ";
   report::appendTextEscaped(text, l.card.data());
   return text + " by the naming rules";
@@ -143,7 +142,7 @@ void appendInterfaceList(std::string& out, const probes::LegacyIdObservation& l)
     const Place p = placeInterface(l, seen, chosenSeen);
     report::appendWrapped(out, "    ",
                           report::escapeText(seen.name.data()) + ": " +
-                              std::string(report::enumPhrase(kPlacementNames, p.placement)) + " (" +
+                              std::string(enumPhrase(kPlacementNames, p.placement)) + " (" +
                               reasonText(l, p.reason) + ")",
                           2);
   }
@@ -156,7 +155,7 @@ void appendAddressText(std::string& out, const probes::LegacyIdObservation& l) {
   switch (l.source) {
     case probes::AddressSource::kPermanent:
       out += "  Address:      " + macText(l.address) + ", ";
-      out += report::enumPhrase(kAddressSourceNames, l.source);
+      out += enumPhrase(kAddressSourceNames, l.source);
       out += "\n";
       if (l.currentFound)
         out += "  Current:      " + macText(l.current) +
@@ -165,12 +164,12 @@ void appendAddressText(std::string& out, const probes::LegacyIdObservation& l) {
       break;
     case probes::AddressSource::kCurrent:
       out += "  Address:      " + macText(l.address) + ", ";
-      out += report::enumPhrase(kAddressSourceNames, l.source);
+      out += enumPhrase(kAddressSourceNames, l.source);
       out += " (the card gives no permanent one)\n";
       break;
     case probes::AddressSource::kIpv4:
       out += "  Address:      ";
-      out += report::enumPhrase(kAddressSourceNames, l.source);
+      out += enumPhrase(kAddressSourceNames, l.source);
       out += " (no hardware address answered), in bytes 2 to 5\n";
       break;
     case probes::AddressSource::kNone:

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "report/enum_names.h"
+#include "common/enum_names.h"
 #include "report/escape.h"
 #include "report/json_writer.h"
 #include "report/utc_text.h"
@@ -267,24 +267,24 @@ TEST(Wrap, BreaksWhereItFitsAndKeepsCharactersWhole) {
 }
 
 enum class Colour { kRed, kDarkBlue, kUnnamed };
-constexpr std::array<report::EnumName<Colour>, 2> kColours = {{
+constexpr std::array<EnumName<Colour>, 2> kColours = {{
     {Colour::kRed, "red", "red"},
     {Colour::kDarkBlue, "dark-blue", "dark blue"},
 }};
-static_assert(report::enumIdsWellFormed(kColours));
+static_assert(enumIdsWellFormed(kColours));
 
 TEST(EnumNames, IdForScriptsPhraseForPeople) {
-  EXPECT_EQ(report::enumId(kColours, Colour::kDarkBlue), "dark-blue");
-  EXPECT_EQ(report::enumPhrase(kColours, Colour::kDarkBlue), "dark blue");
-  EXPECT_EQ(report::enumId(kColours, Colour::kUnnamed), "unknown");
-  constexpr std::array<report::EnumName<Colour>, 1> kBad = {{{Colour::kRed, "Red Phrase", ""}}};
-  EXPECT_FALSE(report::enumIdsWellFormed(kBad));
+  EXPECT_EQ(enumId(kColours, Colour::kDarkBlue), "dark-blue");
+  EXPECT_EQ(enumPhrase(kColours, Colour::kDarkBlue), "dark blue");
+  EXPECT_EQ(enumId(kColours, Colour::kUnnamed), "unknown");
+  constexpr std::array<EnumName<Colour>, 1> kBad = {{{Colour::kRed, "Red Phrase", ""}}};
+  EXPECT_FALSE(enumIdsWellFormed(kBad));
   // Complete up to the last value it names; a value past it is missing.
-  EXPECT_TRUE(report::enumTableComplete(kColours, Colour::kDarkBlue));
-  EXPECT_FALSE(report::enumTableComplete(kColours, Colour::kUnnamed));
-  constexpr std::array<report::EnumName<Colour>, 2> kTwice = {{{Colour::kRed, "red", ""},
+  EXPECT_TRUE(enumTableComplete(kColours, Colour::kDarkBlue));
+  EXPECT_FALSE(enumTableComplete(kColours, Colour::kUnnamed));
+  constexpr std::array<EnumName<Colour>, 2> kTwice = {{{Colour::kRed, "red", ""},
                                                                {Colour::kRed, "red", ""}}};
-  EXPECT_FALSE(report::enumTableComplete(kTwice, Colour::kDarkBlue));
+  EXPECT_FALSE(enumTableComplete(kTwice, Colour::kDarkBlue));
 }
 
 TEST(WriteUtc, AgreesWithTheCLibrary) {
